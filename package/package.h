@@ -1,0 +1,67 @@
+/*
+ * package.h -- the loaded setup package, process-wide from LoadPackage to
+ * ReleasePackage.  The wizard pages change only Selected,
+ * UseDefaultLocation and DestinationPath; everything else is read-only.
+ */
+#ifndef VELKOR_PACKAGE_H
+#define VELKOR_PACKAGE_H
+
+#include "base.h"
+#include "format.h"
+
+#define MODULE_PATH_UNITS 260
+
+typedef struct {
+    VCHAR *Name;      /* the literal pattern, delimiters included */
+    VCHAR *Value;
+} Variable;
+
+typedef struct {
+    uint32_t PayloadOffset;
+    uint32_t UnpackedSize;
+    VCHAR *Name;
+    uint8_t AcceptsDestination;
+    uint8_t Selected;
+} Component;
+
+typedef struct {
+    VCHAR *SoftwareName;
+    VCHAR *CompanyName;
+    VCHAR *DestinationPath;
+    uint8_t UseDefaultLocation;
+    uint8_t RequireInstallArgument;
+    uint8_t PageFlags;
+    uint8_t FirstPage;
+    uint8_t LastPage;
+    Variable *Variables;
+    uint32_t VariableCount;
+    Component *Components;
+    uint32_t ComponentCount;
+    VCHAR **TextTable;
+    uint32_t TextCount;
+} SetupPackage;
+
+typedef enum {
+    LoadSucceeded = 1,
+    LoadCannotOpen = 2,
+    LoadNotAPackage = 3,
+    LoadOutOfMemory = 4
+} LoadResult;
+
+extern SetupPackage Package;
+extern VCHAR ModulePath[MODULE_PATH_UNITS];
+extern uint8_t AgreementAccepted;
+
+/* Reads the package appended to the file named by ModulePath.
+ *   LoadCannotOpen   the file cannot be opened
+ *   LoadNotAPackage  no "VKR1" trailer, or fewer than 30 texts
+ *   LoadOutOfMemory  anything after the trailer failed: a read, a decode,
+ *                    an allocation, or a count the file cannot hold */
+LoadResult LoadPackage(void);
+void ReleasePackage(void);
+
+/* Lowest and highest of the six page bits; 0 for none. */
+uint8_t LowestPage(uint8_t flags);
+uint8_t HighestPage(uint8_t flags);
+
+#endif

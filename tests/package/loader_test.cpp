@@ -1,0 +1,266 @@
+// Loading whole packages: the model it builds, and every way a file can be bad.
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+#include <cstdio>
+#include <fstream>
+#include <unistd.h>
+
+using velkor::Bytes;
+
+namespace {
+
+Bytes Build(const velkor::PackageSpec &spec) { return velkor::BuildPackage(SampleImage(), spec, 1); }
+
+uint32_t HeaderOffsetOf(const Bytes &file)
+{
+    size_t t = file.size() - 8;
+    return file[t] | file[t + 1] << 8 | file[t + 2] << 16 | uint32_t(file[t + 3]) << 24;
+}
+
+// Loads, checks nothing leaked once released, and returns the result.
+LoadResult LoadAndRelease(const Bytes &file)
+{
+    long before = VHeapLiveBlocks();
+    LoadResult r = LoadFromMemory(file);
+    ReleasePackage();
+    EXPECT_EQ(VHeapLiveBlocks(), before);
+    return r;
+}
+
+}  // namespace
+
+TEST(LoadPackage, ReadsTheWholeModel)
+{
+    velkor::PackageSpec spec = SampleSpec();
+    Bytes file = Build(spec);
+    ASSERT_EQ(LoadFromMemory(file), LoadSucceeded);
+    EXPECT_EQ(U(Package.SoftwareName), u"Tool");
+    EXPECT_EQ(U(Package.CompanyName), u"Acme");
+    EXPECT_EQ(U(Package.DestinationPath), u"\\Program Files\\Tool");
+    EXPECT_EQ(Package.UseDefaultLocation, 0);
+    EXPECT_EQ(Package.PageFlags, 0x25);
+    EXPECT_EQ(Package.FirstPage, PageWelcome);
+    EXPECT_EQ(Package.LastPage, PageReady);
+    ASSERT_EQ(Package.ComponentCount, 2u);
+    EXPECT_EQ(U(Package.Components[0].Name), u"Main program");
+    EXPECT_EQ(Package.Components[0].UnpackedSize, 70000u);
+    EXPECT_EQ(Package.Components[0].AcceptsDestination, 1);
+    EXPECT_EQ(Package.Components[1].Selected, 0);
+    EXPECT_GT(Package.Components[0].PayloadOffset, HeaderOffsetOf(file));
+    EXPECT_LT(Package.Components[0].PayloadOffset, Package.Components[1].PayloadOffset);
+    ASSERT_EQ(Package.TextCount, 30u);
+    EXPECT_EQ(U(Package.TextTable[TextWindowTitle]), u"Tool Setup");
+    EXPECT_EQ(U(Package.TextTable[TextConfirmCancel]), u"Cancel Tool 2.1?");
+    ReleasePackage();
+}
+
+TEST(LoadPackage, ReadsFromTheNamedFile)
+{
+    Bytes file = Build(SampleSpec());
+    char name[] = "/tmp/velkor-loadXXXXXX";
+    int fd = mkstemp(name);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, file.data(), file.size()), ssize_t(file.size()));
+    close(fd);
+    std::u16string path = velkor::Utf8ToUtf16(name);
+    std::copy(path.begin(), path.end() + 1, ModulePath);
+    EXPECT_EQ(LoadPackage(), LoadSucceeded);
+    ReleasePackage();
+    unlink(name);
+    EXPECT_EQ(LoadPackage(), LoadCannotOpen);
+    ReleasePackage();
+}
+
+TEST(LoadPackage, DestinationSeesOnlyTheNames)
+{
+    velkor::PackageSpec spec = SampleSpec();
+    spec.destination = u"\\%CompanyName%\\%Version%";
+    spec.texts[TextWelcomeTitle] = u"v%version%";
+    ASSERT_EQ(LoadFromMemory(Build(spec)), LoadSucceeded);
+    EXPECT_EQ(U(Package.DestinationPath), u"\\Acme\\%Version%");
+    EXPECT_EQ(U(Package.TextTable[TextWelcomeTitle]), u"v2.1");
+    ReleasePackage();
+}
+
+TEST(LoadPackage, ComponentNamesStayAsStored)
+{
+    velkor::PackageSpec spec = SampleSpec();
+    spec.components[0].name = u"%SoftwareName% core";
+    spec.softwareName = u"";
+    spec.texts[TextWelcomeTitle] = u"[%SOFTWARENAME%]";
+    ASSERT_EQ(LoadFromMemory(Build(spec)), LoadSucceeded);
+    EXPECT_EQ(U(Package.Components[0].Name), u"%SoftwareName% core");
+    EXPECT_EQ(U(Package.TextTable[TextWelcomeTitle]), u"[]");
+    ReleasePackage();
+}
+
+TEST(LoadPackage, DerivesFirstAndLastPage)
+{
+    struct Row {
+        uint8_t flags, useDefault, kept, first, last;
+    } rows[] = {
+        {0x25, 1, 0x25, 1, 32}, {0x3F, 0, 0x3F, 1, 32}, {0, 1, 0, 0, 0},     {16, 1, 0, 0, 0},
+        {16, 0, 16, 16, 16},    {24, 1, 24, 8, 16},     {6, 0, 6, 2, 4},     {48, 1, 48, 16, 32},
+        {64, 0, 0, 0, 0},       {128, 1, 0, 0, 0},      {0xC4, 0, 4, 4, 4},  {16 | 64, 1, 0, 0, 0},
+    };
+    for (const Row &r : rows) {
+        velkor::PackageSpec spec = SampleSpec();
+        spec.pageFlags = r.flags;
+        spec.useDefaultLocation = r.useDefault;
+        ASSERT_EQ(LoadFromMemory(Build(spec)), LoadSucceeded);
+        EXPECT_EQ(Package.PageFlags, r.kept) << int(r.flags);
+        EXPECT_EQ(Package.FirstPage, r.first) << int(r.flags);
+        EXPECT_EQ(Package.LastPage, r.last) << int(r.flags);
+        ReleasePackage();
+    }
+}
+
+TEST(LoadPackage, TextTableSize)
+{
+    velkor::PackageSpec spec = SampleSpec();
+    spec.texts.push_back(u"extra %SoftwareName%");
+    ASSERT_EQ(LoadFromMemory(Build(spec)), LoadSucceeded);
+    EXPECT_EQ(Package.TextCount, 31u);
+    EXPECT_EQ(U(Package.TextTable[30]), u"extra Tool");
+    ReleasePackage();
+
+    spec.texts.resize(29);
+    EXPECT_EQ(LoadAndRelease(Build(spec)), LoadNotAPackage);
+    spec.texts.clear();
+    EXPECT_EQ(LoadAndRelease(Build(spec)), LoadNotAPackage);
+}
+
+TEST(LoadPackage, TrailerProblems)
+{
+    Bytes file = Build(SampleSpec());
+    EXPECT_EQ(LoadAndRelease(Bytes()), LoadNotAPackage);
+    EXPECT_EQ(LoadAndRelease(Bytes{'V', 'K', 'R', '1'}), LoadNotAPackage);
+    EXPECT_EQ(LoadAndRelease(Bytes(7, 0)), LoadNotAPackage);
+    Bytes wrongMagic = file;
+    wrongMagic.back() = '2';
+    EXPECT_EQ(LoadAndRelease(wrongMagic), LoadNotAPackage);
+
+    struct {
+        const char *name;
+        uint32_t offset;
+    } offsets[] = {{"past the end", uint32_t(file.size() + 100)}, {"inside the trailer", uint32_t(file.size() - 6)},
+                   {"at 0", 0}, {"2^32-1", 0xFFFFFFFFu}};
+    for (auto &o : offsets) {
+        Bytes bad = file;
+        for (int i = 0; i < 4; ++i)
+            bad[bad.size() - 8 + i] = uint8_t(o.offset >> (8 * i));
+        EXPECT_EQ(LoadAndRelease(bad), LoadOutOfMemory) << o.name;
+    }
+    Bytes junk = file;
+    junk.insert(junk.end(), {1, 2, 3});
+    EXPECT_EQ(LoadAndRelease(junk), LoadNotAPackage);   // the trailer must be the last 8 bytes
+}
+
+namespace {
+
+// Writes a header by hand so that each count can be set to any value.
+Bytes HandHeader(uint32_t variables, uint32_t components, uint32_t texts, size_t realTexts = 30)
+{
+    Bytes out = SampleImage();
+    uint32_t headerOffset = uint32_t(out.size());
+    velkor::PutPackageString(out, u"S");
+    velkor::PutPackageString(out, u"C");
+    velkor::PutTextBlock(out, u"\\D");
+    out.insert(out.end(), {0, 0, 1});
+    velkor::PutU32(out, variables);
+    velkor::PutU32(out, components);
+    velkor::PutU32(out, texts);
+    for (size_t i = 0; i < realTexts; ++i)
+        velkor::PutTextBlock(out, u"t");
+    velkor::PutU32(out, headerOffset);
+    out.insert(out.end(), {'V', 'K', 'R', '1'});
+    return out;
+}
+
+}  // namespace
+
+TEST(LoadPackage, CountsTheFileCannotHold)
+{
+    struct {
+        const char *name;
+        uint32_t variables, components, texts;
+        LoadResult expect;
+    } cases[] = {
+        {"consistent", 0, 0, 30, LoadSucceeded},
+        {"one variable too many", 1, 0, 30, LoadOutOfMemory},   // eats texts, then runs out
+        {"variables 2^31-1", 0x7FFFFFFF, 0, 30, LoadOutOfMemory},
+        {"variables 2^31", 0x80000000u, 0, 30, LoadOutOfMemory},
+        {"variables 2^32-1", 0xFFFFFFFFu, 0, 30, LoadOutOfMemory},
+        {"components 2^32-1", 0, 0xFFFFFFFFu, 30, LoadOutOfMemory},
+        {"components 2^28 (size would wrap in 32 bits)", 0, 0x10000000u, 30, LoadOutOfMemory},
+        {"texts 31 with 30 present", 0, 0, 31, LoadOutOfMemory},
+        {"texts 2^32-1", 0, 0, 0xFFFFFFFFu, LoadOutOfMemory},
+        {"texts 2^30 (pointer table would wrap)", 0, 0, 0x40000000u, LoadOutOfMemory},
+    };
+    for (auto &c : cases) {
+        VHeapFailAt(0);
+        EXPECT_EQ(LoadAndRelease(HandHeader(c.variables, c.components, c.texts)), c.expect) << c.name;
+    }
+}
+
+TEST(LoadPackage, EveryPrefixLoadsToACleanResult)
+{
+    Bytes file = Build(SampleSpec());
+    // A prefix drops the trailer, so the same bytes are tried again with the
+    // real trailer put back after the cut.
+    for (size_t n = 0; n < file.size(); ++n) {
+        Bytes prefix(file.begin(), file.begin() + n);
+        EXPECT_EQ(LoadAndRelease(prefix), LoadNotAPackage) << n;
+        if (n >= HeaderOffsetOf(file) && n % 7 == 0) {
+            Bytes cut = prefix;
+            cut.insert(cut.end(), file.end() - 8, file.end());
+            LoadResult r = LoadAndRelease(cut);
+            EXPECT_TRUE(r == LoadOutOfMemory || r == LoadNotAPackage || r == LoadSucceeded) << n;
+        }
+    }
+}
+
+TEST(LoadPackage, EverySingleByteChangeInTheHeader)
+{
+    Bytes file = Build(SampleSpec());
+    uint32_t header = HeaderOffsetOf(file);
+    ASSERT_EQ(LoadFromMemory(file), LoadSucceeded);
+    uint32_t payload = Package.Components[0].PayloadOffset;
+    ReleasePackage();
+    int succeeded = 0, failed = 0;
+    for (uint32_t at = header; at < payload; ++at) {
+        for (uint8_t v : {uint8_t(file[at] ^ 0x01), uint8_t(file[at] ^ 0x80), uint8_t(0x00), uint8_t(0xFF)}) {
+            if (v == file[at])
+                continue;
+            Bytes bad = file;
+            bad[at] = v;
+            LoadResult r = LoadAndRelease(bad);
+            ASSERT_TRUE(r == LoadSucceeded || r == LoadOutOfMemory || r == LoadNotAPackage) << at;
+            (r == LoadSucceeded ? succeeded : failed)++;
+        }
+    }
+    EXPECT_GT(failed, 0);
+    EXPECT_GT(succeeded, 0);    // flag bytes and sizes the loader does not check
+}
+
+TEST(LoadPackage, EveryAllocationFailureIsOutOfMemoryWithNothingLeaked)
+{
+    Bytes file = Build(SampleSpec());
+    long before = VHeapLiveBlocks();
+    unsigned long k = 1;
+    for (;; ++k) {
+        VHeapFailAt(k);
+        LoadResult r = LoadFromMemory(file);
+        unsigned long used = VHeapAllocations();
+        VHeapFailAt(0);
+        ReleasePackage();
+        ASSERT_EQ(VHeapLiveBlocks(), before) << "k=" << k;
+        if (k > used) {
+            EXPECT_EQ(r, LoadSucceeded);
+            break;
+        }
+        ASSERT_EQ(r, LoadOutOfMemory) << "k=" << k;
+    }
+    EXPECT_GT(k, 100u);
+}

@@ -1,0 +1,247 @@
+// pkgwrite.cpp -- the package writer.  Layout as in package/format.h.
+#include "pkgwrite.h"
+
+#include "format.h"
+
+#include <algorithm>
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+#include <zlib.h>
+
+namespace velkor {
+
+void PutU8(Bytes &out, uint8_t v) { out.push_back(v); }
+
+void PutU32(Bytes &out, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        out.push_back(uint8_t(v >> (8 * i)));
+}
+
+Bytes Utf16Bytes(const std::u16string &s, bool terminate)
+{
+    Bytes b;
+    b.reserve((s.size() + 1) * 2);
+    for (char16_t c : s) {
+        b.push_back(uint8_t(c));
+        b.push_back(uint8_t(c >> 8));
+    }
+    if (terminate) {
+        b.push_back(0);
+        b.push_back(0);
+    }
+    return b;
+}
+
+void PutPackageString(Bytes &out, const std::u16string &s)
+{
+    PutU32(out, uint32_t(s.size()));
+    Bytes b = Utf16Bytes(s, false);
+    out.insert(out.end(), b.begin(), b.end());
+}
+
+Bytes ZlibCompress(const Bytes &data, int level)
+{
+    uLongf size = compressBound(uLong(data.size()));
+    Bytes out(size);
+    if (compress2(out.data(), &size, data.data(), uLong(data.size()), level) != Z_OK)
+        throw std::runtime_error("zlib could not compress a block");
+    out.resize(size);
+    return out;
+}
+
+static void PutCompressed(Bytes &out, const Bytes &stored, uint32_t decodedSize)
+{
+    PutU8(out, BLOCK_COMPRESSED);
+    PutU32(out, uint32_t(stored.size()));
+    PutU32(out, decodedSize);
+    out.insert(out.end(), stored.begin(), stored.end());
+}
+
+void PutBlock(Bytes &out, const Bytes &data, bool compress)
+{
+    if (compress) {
+        PutCompressed(out, ZlibCompress(data), uint32_t(data.size()));
+    } else {
+        PutU8(out, BLOCK_STORED);
+        PutU32(out, uint32_t(data.size()));
+        out.insert(out.end(), data.begin(), data.end());
+    }
+}
+
+void PutTextBlock(Bytes &out, const std::u16string &s) { PutBlock(out, Utf16Bytes(s, true), true); }
+
+Bytes BuildPayload(const Bytes &cab, unsigned threads, uint32_t chunkSize)
+{
+    size_t count = (cab.size() + chunkSize - 1) / chunkSize;
+    std::vector<Bytes> stored(count);
+    if (threads == 0)
+        threads = std::max(1u, std::thread::hardware_concurrency());
+    threads = unsigned(std::min<size_t>(threads, std::max<size_t>(count, 1)));
+
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        for (size_t i; (i = next++) < count;) {
+            size_t begin = i * chunkSize, end = std::min(cab.size(), begin + chunkSize);
+            stored[i] = ZlibCompress(Bytes(cab.begin() + begin, cab.begin() + end));
+        }
+    };
+    std::vector<std::thread> pool;
+    for (unsigned t = 1; t < threads; ++t)
+        pool.emplace_back(work);
+    work();
+    for (auto &t : pool)
+        t.join();
+
+    Bytes out;
+    PutU32(out, uint32_t(count));
+    for (size_t i = 0; i < count; ++i) {
+        size_t decoded = std::min<size_t>(chunkSize, cab.size() - i * chunkSize);
+        PutCompressed(out, stored[i], uint32_t(decoded));
+    }
+    return out;
+}
+
+Bytes BuildPackage(const Bytes &image, const PackageSpec &spec, unsigned threads)
+{
+    std::vector<Bytes> payloads;
+    for (const auto &c : spec.components)
+        payloads.push_back(BuildPayload(c.cab, threads));
+
+    // The header holds the payload offsets, and its own size does not depend
+    // on them: write it once with zeros to learn its size, then for real.
+    auto header = [&](uint32_t firstPayload) {
+        Bytes h;
+        PutPackageString(h, spec.softwareName);
+        PutPackageString(h, spec.companyName);
+        PutTextBlock(h, spec.destination);
+        PutU8(h, spec.useDefaultLocation);
+        PutU8(h, spec.requireInstallArgument);
+        PutU8(h, spec.pageFlags);
+        PutU32(h, uint32_t(spec.variables.size()));
+        for (const auto &v : spec.variables) {
+            PutTextBlock(h, v.first);
+            PutTextBlock(h, v.second);
+        }
+        PutU32(h, uint32_t(spec.components.size()));
+        uint64_t offset = firstPayload;
+        for (size_t i = 0; i < spec.components.size(); ++i) {
+            const auto &c = spec.components[i];
+            PutU8(h, c.acceptsDestination ? 1 : 0);
+            PutU8(h, c.selected ? 1 : 0);
+            PutU32(h, uint32_t(offset));
+            PutU32(h, uint32_t(c.cab.size()));
+            PutTextBlock(h, c.name);
+            offset += payloads[i].size();
+        }
+        PutU32(h, uint32_t(spec.texts.size()));
+        for (const auto &t : spec.texts)
+            PutTextBlock(h, t);
+        return h;
+    };
+
+    uint64_t headerOffset = image.size();
+    uint64_t headerSize = header(0).size();
+    uint64_t total = headerOffset + headerSize + TRAILER_SIZE;
+    for (const auto &p : payloads)
+        total += p.size();
+    if (total > 0xFFFFFFFFull)
+        throw std::runtime_error("the package would be larger than 4 GiB");
+
+    Bytes out = image;
+    Bytes h = header(uint32_t(headerOffset + headerSize));
+    out.insert(out.end(), h.begin(), h.end());
+    for (const auto &p : payloads)
+        out.insert(out.end(), p.begin(), p.end());
+    PutU32(out, uint32_t(headerOffset));
+    out.insert(out.end(), &TRAILER_MAGIC[0], &TRAILER_MAGIC[TRAILER_MAGIC_SIZE]);
+    return out;
+}
+
+std::u16string Utf8ToUtf16(const std::string &s)
+{
+    std::u16string out;
+    for (size_t i = 0; i < s.size();) {
+        uint32_t c = uint8_t(s[i]);
+        int extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
+        if (extra)
+            c &= (0x3F >> extra);
+        ++i;
+        for (int k = 0; k < extra && i < s.size(); ++k, ++i)
+            c = (c << 6) | (uint8_t(s[i]) & 0x3F);
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out.push_back(char16_t(0xD800 + (c >> 10)));
+            out.push_back(char16_t(0xDC00 + (c & 0x3FF)));
+        } else {
+            out.push_back(char16_t(c));
+        }
+    }
+    return out;
+}
+
+std::string Utf16ToUtf8(const std::u16string &s)
+{
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        uint32_t c = s[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000)
+            c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
+        if (c < 0x80) {
+            out += char(c);
+        } else if (c < 0x800) {
+            out += char(0xC0 | (c >> 6));
+            out += char(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += char(0xE0 | (c >> 12));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        } else {
+            out += char(0xF0 | (c >> 18));
+            out += char(0x80 | ((c >> 12) & 0x3F));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::vector<std::u16string> DefaultTexts()
+{
+    return {
+        u"%SoftwareName% Setup",
+        u"&Next >",
+        u"&Install",
+        u"< &Back",
+        u"&Cancel",
+        u"Welcome",
+        u"<p><b>Welcome to %SoftwareName% Setup.</b></p><p>This will install %SoftwareName% by "
+        u"%CompanyName% on your device.</p><p>Tap Next to continue.</p>",
+        u"License Agreement",
+        u"Please read the following license agreement.",
+        u"I &accept the agreement",
+        u"I &do not accept the agreement",
+        u"Installation Location",
+        u"<p>Where do you want to install %SoftwareName%?</p>",
+        u"&Let the device choose",
+        u"&Choose a folder",
+        u"Choose Destination Folder",
+        u"Space required: <space>",
+        u"Choose Components",
+        u"<p>Select the components you want to install.</p>",
+        u"Ready to Install",
+        u"<p>Setup is ready to install %SoftwareName% on your device.</p><p>Tap Install to begin.</p>",
+        u"Installing",
+        u"Unpacking components...",
+        u"You need to select at least one component to continue.",
+        u"There is not enough free space in the destination folder.",
+        u"The installation was cancelled and is incomplete.",
+        u"Setup cannot create a temporary file. Please free some storage memory and try again.",
+        u"The setup package is damaged. Please download this setup package again.",
+        u"The device's installer could not be started.",
+        u"Do you want to cancel the installation?",
+    };
+}
+
+}  // namespace velkor

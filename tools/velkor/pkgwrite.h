@@ -1,0 +1,57 @@
+// pkgwrite.h -- writes setup packages: the byte-level encodings and the
+// whole-package builder.  Host-side only (the authoring tool and the tests).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velkor {
+
+using Bytes = std::vector<uint8_t>;
+
+void PutU8(Bytes &out, uint8_t v);
+void PutU32(Bytes &out, uint32_t v);
+void PutPackageString(Bytes &out, const std::u16string &s);
+// A Block; compressed blocks are one zlib stream at level 9 with the decoded
+// size stated.
+void PutBlock(Bytes &out, const Bytes &data, bool compress);
+// A text Block: UTF-16LE with its terminating zero, always compressed.
+void PutTextBlock(Bytes &out, const std::u16string &s);
+
+Bytes ZlibCompress(const Bytes &data, int level = 9);
+Bytes Utf16Bytes(const std::u16string &s, bool terminate);
+std::u16string Utf8ToUtf16(const std::string &s);
+std::string Utf16ToUtf8(const std::u16string &s);
+
+struct ComponentSpec {
+    std::u16string name;
+    Bytes cab;                 // the CAB file as it is to be installed
+    bool acceptsDestination = true;
+    bool selected = true;
+};
+
+struct PackageSpec {
+    std::u16string softwareName;
+    std::u16string companyName;
+    std::u16string destination;
+    uint8_t useDefaultLocation = 1;
+    uint8_t requireInstallArgument = 0;
+    uint8_t pageFlags = 0;
+    std::vector<std::pair<std::u16string, std::u16string>> variables;
+    std::vector<ComponentSpec> components;
+    std::vector<std::u16string> texts;    // 30 in a complete package
+};
+
+// Payload of one component: chunk count, then chunks of chunkSize decoded
+// bytes, each compressed on its own.  Chunks are compressed on `threads`
+// threads (0: all cores); the bytes do not depend on the thread count.
+Bytes BuildPayload(const Bytes &cab, unsigned threads = 0, uint32_t chunkSize = 65536);
+
+// The executable image followed by the package and its trailer.
+Bytes BuildPackage(const Bytes &image, const PackageSpec &spec, unsigned threads = 0);
+
+// The English texts a package gets when its manifest names none.
+std::vector<std::u16string> DefaultTexts();
+
+}  // namespace velkor
