@@ -51,7 +51,7 @@ Bytes ZlibCompress(const Bytes &data, int level)
     return out;
 }
 
-static void PutCompressed(Bytes &out, const Bytes &stored, uint32_t decodedSize)
+void PutCompressedBlock(Bytes &out, const Bytes &stored, uint32_t decodedSize)
 {
     PutU8(out, BLOCK_COMPRESSED);
     PutU32(out, uint32_t(stored.size()));
@@ -62,7 +62,7 @@ static void PutCompressed(Bytes &out, const Bytes &stored, uint32_t decodedSize)
 void PutBlock(Bytes &out, const Bytes &data, bool compress)
 {
     if (compress) {
-        PutCompressed(out, ZlibCompress(data), uint32_t(data.size()));
+        PutCompressedBlock(out, ZlibCompress(data), uint32_t(data.size()));
     } else {
         PutU8(out, BLOCK_STORED);
         PutU32(out, uint32_t(data.size()));
@@ -72,19 +72,21 @@ void PutBlock(Bytes &out, const Bytes &data, bool compress)
 
 void PutTextBlock(Bytes &out, const std::u16string &s) { PutBlock(out, Utf16Bytes(s, true), true); }
 
-Bytes BuildPayload(const Bytes &cab, unsigned threads, uint32_t chunkSize)
+std::vector<Bytes> CompressChunks(const uint8_t *data, size_t size, unsigned threads, uint32_t chunkSize)
 {
-    size_t count = (cab.size() + chunkSize - 1) / chunkSize;
+    size_t count = (size + chunkSize - 1) / chunkSize;
     std::vector<Bytes> stored(count);
     if (threads == 0)
         threads = std::max(1u, std::thread::hardware_concurrency());
     threads = unsigned(std::min<size_t>(threads, std::max<size_t>(count, 1)));
 
+    // Each worker takes the next chunk index; results land at their index,
+    // so the order of completion does not matter.
     std::atomic<size_t> next{0};
     auto work = [&] {
         for (size_t i; (i = next++) < count;) {
-            size_t begin = i * chunkSize, end = std::min(cab.size(), begin + chunkSize);
-            stored[i] = ZlibCompress(Bytes(cab.begin() + begin, cab.begin() + end));
+            size_t begin = i * chunkSize, end = std::min(size, begin + chunkSize);
+            stored[i] = ZlibCompress(Bytes(data + begin, data + end));
         }
     };
     std::vector<std::thread> pool;
@@ -93,64 +95,77 @@ Bytes BuildPayload(const Bytes &cab, unsigned threads, uint32_t chunkSize)
     work();
     for (auto &t : pool)
         t.join();
+    return stored;
+}
 
+Bytes BuildPayload(const Bytes &cab, unsigned threads, uint32_t chunkSize)
+{
+    std::vector<Bytes> stored = CompressChunks(cab.data(), cab.size(), threads, chunkSize);
     Bytes out;
-    PutU32(out, uint32_t(count));
-    for (size_t i = 0; i < count; ++i) {
+    PutU32(out, uint32_t(stored.size()));
+    for (size_t i = 0; i < stored.size(); ++i) {
         size_t decoded = std::min<size_t>(chunkSize, cab.size() - i * chunkSize);
-        PutCompressed(out, stored[i], uint32_t(decoded));
+        PutCompressedBlock(out, stored[i], uint32_t(decoded));
     }
     return out;
+}
+
+Bytes BuildHeader(const PackageSpec &spec, const std::vector<uint32_t> &payloadOffsets,
+                  const std::vector<uint32_t> &unpackedSizes)
+{
+    Bytes h;
+    PutPackageString(h, spec.softwareName);
+    PutPackageString(h, spec.companyName);
+    PutTextBlock(h, spec.destination);
+    PutU8(h, spec.useDefaultLocation);
+    PutU8(h, spec.requireInstallArgument);
+    PutU8(h, spec.pageFlags);
+    PutU32(h, uint32_t(spec.variables.size()));
+    for (const auto &v : spec.variables) {
+        PutTextBlock(h, v.first);
+        PutTextBlock(h, v.second);
+    }
+    PutU32(h, uint32_t(spec.components.size()));
+    for (size_t i = 0; i < spec.components.size(); ++i) {
+        const auto &c = spec.components[i];
+        PutU8(h, c.acceptsDestination ? 1 : 0);
+        PutU8(h, c.selected ? 1 : 0);
+        PutU32(h, payloadOffsets.at(i));
+        PutU32(h, unpackedSizes.at(i));
+        PutTextBlock(h, c.name);
+    }
+    PutU32(h, uint32_t(spec.texts.size()));
+    for (const auto &t : spec.texts)
+        PutTextBlock(h, t);
+    return h;
 }
 
 Bytes BuildPackage(const Bytes &image, const PackageSpec &spec, unsigned threads)
 {
     std::vector<Bytes> payloads;
-    for (const auto &c : spec.components)
+    std::vector<uint32_t> sizes;
+    for (const auto &c : spec.components) {
+        if (c.cab.size() > 0xFFFFFFFFull)
+            throw std::runtime_error("a component is larger than 4 GiB");
         payloads.push_back(BuildPayload(c.cab, threads));
+        sizes.push_back(uint32_t(c.cab.size()));
+    }
 
     // The header holds the payload offsets, and its own size does not depend
     // on them: write it once with zeros to learn its size, then for real.
-    auto header = [&](uint32_t firstPayload) {
-        Bytes h;
-        PutPackageString(h, spec.softwareName);
-        PutPackageString(h, spec.companyName);
-        PutTextBlock(h, spec.destination);
-        PutU8(h, spec.useDefaultLocation);
-        PutU8(h, spec.requireInstallArgument);
-        PutU8(h, spec.pageFlags);
-        PutU32(h, uint32_t(spec.variables.size()));
-        for (const auto &v : spec.variables) {
-            PutTextBlock(h, v.first);
-            PutTextBlock(h, v.second);
-        }
-        PutU32(h, uint32_t(spec.components.size()));
-        uint64_t offset = firstPayload;
-        for (size_t i = 0; i < spec.components.size(); ++i) {
-            const auto &c = spec.components[i];
-            PutU8(h, c.acceptsDestination ? 1 : 0);
-            PutU8(h, c.selected ? 1 : 0);
-            PutU32(h, uint32_t(offset));
-            PutU32(h, uint32_t(c.cab.size()));
-            PutTextBlock(h, c.name);
-            offset += payloads[i].size();
-        }
-        PutU32(h, uint32_t(spec.texts.size()));
-        for (const auto &t : spec.texts)
-            PutTextBlock(h, t);
-        return h;
-    };
-
     uint64_t headerOffset = image.size();
-    uint64_t headerSize = header(0).size();
+    uint64_t headerSize = BuildHeader(spec, std::vector<uint32_t>(sizes.size()), sizes).size();
     uint64_t total = headerOffset + headerSize + TRAILER_SIZE;
-    for (const auto &p : payloads)
+    std::vector<uint32_t> offsets;
+    for (const auto &p : payloads) {
+        offsets.push_back(uint32_t(total - TRAILER_SIZE));
         total += p.size();
+    }
     if (total > 0xFFFFFFFFull)
         throw std::runtime_error("the package would be larger than 4 GiB");
 
     Bytes out = image;
-    Bytes h = header(uint32_t(headerOffset + headerSize));
+    Bytes h = BuildHeader(spec, offsets, sizes);
     out.insert(out.end(), h.begin(), h.end());
     for (const auto &p : payloads)
         out.insert(out.end(), p.begin(), p.end());

@@ -18,6 +18,8 @@ void PutPackageString(Bytes &out, const std::u16string &s);
 void PutBlock(Bytes &out, const Bytes &data, bool compress);
 // A text Block: UTF-16LE with its terminating zero, always compressed.
 void PutTextBlock(Bytes &out, const std::u16string &s);
+// A compressed Block around data that is already one zlib stream.
+void PutCompressedBlock(Bytes &out, const Bytes &stored, uint32_t decodedSize);
 
 Bytes ZlibCompress(const Bytes &data, int level = 9);
 Bytes Utf16Bytes(const std::u16string &s, bool terminate);
@@ -43,10 +45,22 @@ struct PackageSpec {
     std::vector<std::u16string> texts;    // 30 in a complete package
 };
 
+// Cuts data into pieces of chunkSize bytes (the last shorter) and compresses
+// each as a zlib stream of its own on `threads` threads (0: all cores).  The
+// result does not depend on the thread count.
+std::vector<Bytes> CompressChunks(const uint8_t *data, size_t size, unsigned threads,
+                                  uint32_t chunkSize = 65536);
+
 // Payload of one component: chunk count, then chunks of chunkSize decoded
 // bytes, each compressed on its own.  Chunks are compressed on `threads`
 // threads (0: all cores); the bytes do not depend on the thread count.
 Bytes BuildPayload(const Bytes &cab, unsigned threads = 0, uint32_t chunkSize = 65536);
+
+// The PackageHeader alone.  Component i gets payloadOffsets[i] and
+// unpackedSizes[i]; the components' cab bytes are not looked at.  Its size
+// does not depend on the two vectors' values.
+Bytes BuildHeader(const PackageSpec &spec, const std::vector<uint32_t> &payloadOffsets,
+                  const std::vector<uint32_t> &unpackedSizes);
 
 // The executable image followed by the package and its trailer.
 Bytes BuildPackage(const Bytes &image, const PackageSpec &spec, unsigned threads = 0);

@@ -1,0 +1,34 @@
+// build.h -- `velkor build`: writes the stub followed by the package that a
+// manifest describes.  The CAB files are streamed a batch of chunks at a
+// time, so memory stays small whatever their size; the output appears under
+// its name only when it is complete.
+#pragma once
+
+#include "manifest.h"
+
+#include <cstdint>
+#include <string>
+
+namespace velkor {
+
+struct BuildSummary {
+    uint64_t fileSize = 0;
+    uint64_t stubSize = 0;
+    uint64_t headerSize = 0;
+    uint64_t chunkCount = 0;
+    uint64_t unpackedTotal = 0;
+};
+
+// Checks that a file is a Microsoft Cabinet: the "MSCF" signature and a
+// stated cabinet size that the file holds (signed CABs carry bytes after
+// it).  `label` names the component in messages.  Returns the file's size.
+// Throws ExitCannotRead, ExitBadInput, or ExitTooLarge for a file past 4 GiB.
+uint64_t CheckCabFile(const std::string &path, const std::string &label);
+
+// jobs 0: one compressing thread per core.  The bytes written do not depend
+// on jobs.  Throws Failure; on every failure nothing is left at outPath (an
+// existing file there is untouched).
+BuildSummary BuildPackageFile(const Manifest &manifest, const std::string &stubPath, const std::string &outPath,
+                              unsigned jobs);
+
+}  // namespace velkor

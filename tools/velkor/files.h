@@ -1,0 +1,82 @@
+// files.h -- reading inputs and writing outputs for velkor.  Outputs are
+// written to a temporary file beside the target and renamed into place, so a
+// failure (or an interrupt) never leaves a half-written file under the
+// target's name.  POSIX only.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace velkor {
+
+// A whole input file mapped read-only.  `what` names the file's role in
+// messages ("manifest", "package", ...).  Throws Failure(ExitCannotRead).
+class MappedFile {
+public:
+    MappedFile(const std::string &path, const std::string &what);
+    ~MappedFile();
+    MappedFile(const MappedFile &) = delete;
+    MappedFile &operator=(const MappedFile &) = delete;
+    const uint8_t *data() const { return data_; }
+    uint64_t size() const { return size_; }
+
+private:
+    const uint8_t *data_ = nullptr;
+    uint64_t size_ = 0;
+};
+
+// An input read piece by piece (component CABs, which may be large).
+class InputFile {
+public:
+    InputFile(const std::string &path, const std::string &what);
+    ~InputFile();
+    InputFile(const InputFile &) = delete;
+    InputFile &operator=(const InputFile &) = delete;
+    uint64_t size() const { return size_; }
+    // Reads exactly n bytes at the current position; throws on a short read
+    // (the file shrank while we read it) or an I/O error.
+    void Read(uint8_t *buffer, size_t n);
+
+private:
+    int fd_ = -1;
+    uint64_t size_ = 0;
+    std::string path_, what_;
+};
+
+// The size of a file, or throws Failure(ExitCannotRead) naming `what`.
+uint64_t FileSize(const std::string &path, const std::string &what);
+
+// An output written under a temporary name and renamed on Commit.  The
+// destructor removes the temporary file unless Commit succeeded.  Throws
+// Failure(ExitCannotWrite).
+class AtomicOutput {
+public:
+    explicit AtomicOutput(const std::string &path);
+    ~AtomicOutput();
+    AtomicOutput(const AtomicOutput &) = delete;
+    AtomicOutput &operator=(const AtomicOutput &) = delete;
+    void Write(const void *data, size_t n);
+    void WriteAt(uint64_t offset, const void *data, size_t n);
+    uint64_t size() const { return size_; }
+    void Commit();
+
+private:
+    void Abandon();
+    int fd_ = -1;
+    uint64_t size_ = 0;
+    std::string path_, temp_;
+};
+
+// SIGINT, SIGTERM and SIGHUP only set a flag; long loops call
+// ThrowIfStopped, whose Failure unwinds through the AtomicOutput
+// destructors, so an interrupted run leaves no temporary file behind.
+void CatchStopSignals();
+void ThrowIfStopped();   // Failure(ExitInterrupted)
+
+std::string ParentDirectory(const std::string &path);
+// Joins a path given relative to `base` (a directory); absolute paths stay.
+std::string ResolvePath(const std::string &base, const std::string &path);
+void MakeDirectory(const std::string &path);   // and its parents; throws ExitCannotWrite
+
+}  // namespace velkor

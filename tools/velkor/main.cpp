@@ -1,0 +1,376 @@
+// main.cpp -- the `velkor` command line: build, list, verify, extract.
+// Each command reports a failure as one line on stderr and exits with the
+// code of errors.h; README.md documents both.
+#include "build.h"
+#include "errors.h"
+#include "files.h"
+#include "json.h"
+#include "manifest.h"
+#include "pkgread.h"
+#include "pkgwrite.h"
+
+#include "format.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <new>
+#include <set>
+
+using namespace velkor;
+
+namespace {
+
+const char *const ExitCodeHelp =
+    "Exit codes: 0 success, 1 internal error, 2 bad command line, 3 input file missing or unreadable,\n"
+    "4 bad manifest, 5 component is not a CAB or stub is not a program, 6 package would pass 4 GiB,\n"
+    "7 not a package or a damaged package, 8 output cannot be written, 130 interrupted.";
+
+std::string U8(const std::u16string &s) { return Utf16ToUtf8(s); }
+
+// Control characters made visible, so that a text shows on one line.
+std::string Visible(const std::u16string &s)
+{
+    std::string out;
+    for (char c : U8(s)) {
+        if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\t')
+            out += "\\t";
+        else if (static_cast<unsigned char>(c) < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02X", static_cast<unsigned char>(c));
+            out += buf;
+        } else
+            out += c;
+    }
+    return out;
+}
+
+std::string PageName(uint8_t flag)
+{
+    for (size_t i = 0; i < PageNames().size(); ++i)
+        if (flag == (1u << i))
+            return PageNames()[i];
+    return "none";
+}
+
+std::vector<std::string> PagesOf(uint8_t flags)
+{
+    std::vector<std::string> names;
+    for (size_t i = 0; i < PageNames().size(); ++i)
+        if (flags & (1u << i))
+            names.push_back(PageNames()[i]);
+    return names;
+}
+
+std::string Join(const std::vector<std::string> &v)
+{
+    std::string s;
+    for (const auto &x : v)
+        s += (s.empty() ? "" : " ") + x;
+    return s.empty() ? "(none)" : s;
+}
+
+double Ratio(const ComponentInfo &c) { return c.unpackedSize ? double(c.payloadSize) / c.unpackedSize : 0.0; }
+
+void PrintList(const std::string &path, const PackageInfo &p)
+{
+    std::printf("Package %s: %llu bytes\n", path.c_str(), (unsigned long long)p.fileSize);
+    std::printf("  setup program  at 0, %u bytes\n", p.headerOffset);
+    std::printf("  header         at %u, %llu bytes\n", p.headerOffset, (unsigned long long)p.headerSize);
+    std::printf("  trailer        at %llu\n", (unsigned long long)(p.fileSize - TRAILER_SIZE));
+    std::printf("Software name            %s\n", Visible(p.softwareName).c_str());
+    std::printf("Company name             %s\n", Visible(p.companyName).c_str());
+    std::printf("Destination              %s\n", Visible(p.destination).c_str());
+    std::printf("UseDefaultLocation       %u (%s)\n", p.useDefaultLocation,
+                p.useDefaultLocation ? "the device's installer chooses the location"
+                                     : "the user's folder applies to components that accept one");
+    std::printf("RequireInstallArgument   %u (%s)\n", p.requireInstallArgument,
+                p.requireInstallArgument ? "runs only when started with \"install\"" : "always runs");
+    std::printf("PageFlags                0x%02X stored; pages shown: %s\n", p.storedPageFlags,
+                Join(PagesOf(p.pageFlags)).c_str());
+    std::printf("FirstPage                %u (%s)\n", p.firstPage, PageName(p.firstPage).c_str());
+    std::printf("LastPage                 %u (%s)\n", p.lastPage, PageName(p.lastPage).c_str());
+
+    std::printf("Variables (%zu)\n", p.variables.size());
+    for (const auto &v : p.variables)
+        std::printf("  %s = %s\n", Visible(v.first).c_str(), Visible(v.second).c_str());
+
+    std::printf("Components (%zu)\n", p.components.size());
+    std::printf("  %-3s %-11s %-11s %-11s %-7s %-7s %-5s %-8s %s\n", "#", "unpacked", "payload at", "stored",
+                "chunks", "ratio", "dest", "selected", "name");
+    for (size_t i = 0; i < p.components.size(); ++i) {
+        const ComponentInfo &c = p.components[i];
+        std::printf("  %-3zu %-11u %-11u %-11llu %-7zu %5.1f%%  %-5s %-8s %s\n", i + 1, c.unpackedSize,
+                    c.payloadOffset, (unsigned long long)c.payloadSize, c.chunks.size(), 100.0 * Ratio(c),
+                    c.acceptsDestination ? "yes" : "no", c.selected ? "yes" : "no", Visible(c.name).c_str());
+    }
+
+    std::printf("Texts (%zu)\n", p.texts.size());
+    for (size_t i = 0; i < p.texts.size(); ++i) {
+        std::string name = i < TextNames().size() ? TextNames()[i] : "(unused)";
+        std::printf("  %2zu %-24s \"%s\"\n", i, name.c_str(), Visible(p.texts[i].text).c_str());
+    }
+}
+
+void PrintListJson(const std::string &path, const PackageInfo &p)
+{
+    JsonWriter j;
+    j.BeginObject();
+    j.Key("file").String(path);
+    j.Key("file_size").Number(p.fileSize);
+    j.Key("header_offset").Number(p.headerOffset);
+    j.Key("header_size").Number(p.headerSize);
+    j.Key("software_name").String(U8(p.softwareName));
+    j.Key("company_name").String(U8(p.companyName));
+    j.Key("destination").String(U8(p.destination));
+    j.Key("use_default_location").Number(p.useDefaultLocation);
+    j.Key("require_install_argument").Number(p.requireInstallArgument);
+    j.Key("page_flags").Number(p.storedPageFlags);
+    j.Key("pages").BeginArray();
+    for (const auto &name : PagesOf(p.pageFlags))
+        j.String(name);
+    j.EndArray();
+    j.Key("first_page").BeginObject().Key("flag").Number(p.firstPage);
+    j.Key("name").String(PageName(p.firstPage)).EndObject();
+    j.Key("last_page").BeginObject().Key("flag").Number(p.lastPage);
+    j.Key("name").String(PageName(p.lastPage)).EndObject();
+    j.Key("variables").BeginArray();
+    for (const auto &v : p.variables)
+        j.BeginObject().Key("name").String(U8(v.first)).Key("value").String(U8(v.second)).EndObject();
+    j.EndArray();
+    j.Key("components").BeginArray();
+    for (size_t i = 0; i < p.components.size(); ++i) {
+        const ComponentInfo &c = p.components[i];
+        j.BeginObject();
+        j.Key("index").Number(i + 1);
+        j.Key("name").String(U8(c.name));
+        j.Key("accepts_destination").Bool(c.acceptsDestination != 0);
+        j.Key("selected").Bool(c.selected != 0);
+        j.Key("unpacked_size").Number(c.unpackedSize);
+        j.Key("payload_offset").Number(c.payloadOffset);
+        j.Key("stored_size").Number(c.payloadSize);
+        j.Key("chunk_count").Number(c.chunks.size());
+        if (c.unpackedSize)
+            j.Key("ratio").Real(Ratio(c));
+        else
+            j.Key("ratio").Null();
+        j.EndObject();
+    }
+    j.EndArray();
+    j.Key("texts").BeginArray();
+    for (size_t i = 0; i < p.texts.size(); ++i) {
+        j.BeginObject();
+        j.Key("index").Number(i);
+        if (i < TextNames().size())
+            j.Key("name").String(TextNames()[i]);
+        else
+            j.Key("name").Null();
+        j.Key("offset").Number(p.texts[i].offset);
+        j.Key("text").String(U8(p.texts[i].text));
+        j.EndObject();
+    }
+    j.EndArray();
+    j.EndObject();
+    std::fputs(j.str().c_str(), stdout);
+}
+
+int RunBuild(const std::string &manifestPath, const std::string &stub, const std::string &out, unsigned jobs)
+{
+    Manifest m = LoadManifest(manifestPath);
+    for (const auto &w : m.warnings)
+        std::fprintf(stderr, "velkor: warning: %s: %s\n", manifestPath.c_str(), w.c_str());
+    BuildSummary s = BuildPackageFile(m, stub, out, jobs);
+    std::printf("wrote %s: %llu bytes (setup program %llu, header %llu, %zu components in %llu chunks, "
+                "%llu bytes unpacked)\n",
+                out.c_str(), (unsigned long long)s.fileSize, (unsigned long long)s.stubSize,
+                (unsigned long long)s.headerSize, m.spec.components.size(), (unsigned long long)s.chunkCount,
+                (unsigned long long)s.unpackedTotal);
+    return ExitOk;
+}
+
+int RunList(const std::string &path, bool json)
+{
+    MappedFile f(path, "package");
+    PackageInfo p = ReadPackage(f.data(), f.size(), false);
+    if (json)
+        PrintListJson(path, p);
+    else
+        PrintList(path, p);
+    return ExitOk;
+}
+
+int RunVerify(const std::string &path, bool json)
+{
+    MappedFile f(path, "package");
+    try {
+        // The program's loader first: its verdict on the header is the one
+        // that matters, and this reader's payload pass comes after.
+        PackageInfo header = ReadPackage(f.data(), f.size(), false);
+        CheckWithProgramLoader(f.data(), f.size(), header);
+        PackageInfo p = ReadPackage(f.data(), f.size(), true);
+        size_t chunks = 0;
+        for (const auto &c : p.components)
+            chunks += c.chunks.size();
+        if (json) {
+            JsonWriter j;
+            j.BeginObject().Key("file").String(path).Key("ok").Bool(true);
+            j.Key("components").Number(p.components.size()).Key("chunks").Number(chunks);
+            j.Key("texts").Number(p.texts.size()).EndObject();
+            std::fputs(j.str().c_str(), stdout);
+        } else {
+            std::printf("%s: OK: %zu components, %zu chunks and %zu texts decode; the setup program's loader "
+                        "accepts it\n",
+                        path.c_str(), p.components.size(), chunks, p.texts.size());
+        }
+        return ExitOk;
+    } catch (const Damage &d) {
+        if (json) {
+            JsonWriter j;
+            j.BeginObject().Key("file").String(path).Key("ok").Bool(false);
+            j.Key("offset").Number(d.offset).Key("item").String(d.item).Key("problem").String(d.problem);
+            j.Key("message").String(d.what()).EndObject();
+            std::fputs(j.str().c_str(), stdout);
+        }
+        throw;
+    }
+}
+
+// A file name for a component: its name with everything but letters,
+// digits and a few marks replaced, never a path, never empty.
+std::string SafeFileName(const std::u16string &name, size_t index, std::set<std::string> &taken)
+{
+    std::string base;
+    for (char16_t c : name) {
+        bool keep = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
+                    c == u' ' || c == u'-' || c == u'_' || c == u'.' || c == u'(' || c == u')' || c == u'+';
+        char ch = keep ? char(c) : '_';
+        if (ch == '_' && !base.empty() && base.back() == '_')
+            continue;
+        base += ch;
+    }
+    while (!base.empty() && (base.front() == '.' || base.front() == ' ' || base.front() == '_' || base.front() == '-'))
+        base.erase(0, 1);
+    while (!base.empty() && (base.back() == '.' || base.back() == ' ' || base.back() == '_'))
+        base.pop_back();
+    if (base.size() > 80)
+        base.resize(80);
+    if (base.empty())
+        base = "component-" + std::to_string(index + 1);
+    auto lower = [](std::string s) {
+        for (char &c : s)
+            c = char(std::tolower(static_cast<unsigned char>(c)));
+        return s;
+    };
+    std::string name8 = base + ".cab";
+    for (int n = 2; taken.count(lower(name8)); ++n)
+        name8 = base + "-" + std::to_string(n) + ".cab";
+    taken.insert(lower(name8));
+    return name8;
+}
+
+int RunExtract(const std::string &path, const std::string &dir)
+{
+    MappedFile f(path, "package");
+    PackageInfo p = ReadPackage(f.data(), f.size(), false);
+    MakeDirectory(dir);
+    std::set<std::string> taken;
+    std::vector<std::string> names;
+    std::vector<std::unique_ptr<AtomicOutput>> outputs;
+    for (size_t i = 0; i < p.components.size(); ++i) {
+        names.push_back(SafeFileName(p.components[i].name, i, taken));
+        outputs.push_back(std::make_unique<AtomicOutput>(dir + "/" + names.back()));
+    }
+    // Everything is decoded and checked before any file takes its name.
+    ReadPackage(f.data(), f.size(), true, [&](size_t i, const uint8_t *data, size_t n) {
+        ThrowIfStopped();
+        outputs[i]->Write(data, n);
+    });
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        outputs[i]->Commit();
+        std::printf("%s/%s  (%s, %u bytes)\n", dir.c_str(), names[i].c_str(), p.components[i].Label(i).c_str(),
+                    p.components[i].unpackedSize);
+    }
+    return ExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    CLI::App app{"velkor: builds, lists, verifies and unpacks Velkor setup packages.", "velkor"};
+    app.footer(ExitCodeHelp);
+    app.require_subcommand(1);
+    app.set_version_flag("--version", "velkor 1.0");
+
+    std::string manifest, stub, out, package, dir;
+    unsigned jobs = 0;
+    bool json = false;
+
+    CLI::App *build = app.add_subcommand("build", "Write the setup program followed by the package a manifest describes.");
+    build->add_option("manifest", manifest, "TOML manifest (format: tools/velkor/README.md)")->required()->type_name("MANIFEST");
+    build->add_option("--stub", stub, "The setup program, without a package")->required()->type_name("SETUP_EXE");
+    build->add_option("-o,--output", out, "File to write (replaced only when complete)")->required()->type_name("OUT");
+    build->add_option("-j,--jobs", jobs, "Threads compressing chunks; 0 = one per core (default). The output is the same for any value")
+        ->check(CLI::Range(0u, 1024u))->type_name("N");
+    build->footer(ExitCodeHelp);
+
+    CLI::App *list = app.add_subcommand("list", "Show what a package holds: names, flags, pages, variables, components, texts.");
+    list->add_option("package", package, "A built setup program")->required()->type_name("PACKAGE");
+    list->add_flag("--json", json, "Print JSON instead of text");
+    list->footer(ExitCodeHelp);
+
+    CLI::App *verify = app.add_subcommand("verify", "Decode every part of a package and report the first damage.");
+    verify->add_option("package", package, "A built setup program")->required()->type_name("PACKAGE");
+    verify->add_flag("--json", json, "Print the verdict as JSON on stdout (the error line still goes to stderr)");
+    verify->footer(ExitCodeHelp);
+
+    CLI::App *extract = app.add_subcommand("extract", "Write each component's CAB file into a folder.");
+    extract->add_option("package", package, "A built setup program")->required()->type_name("PACKAGE");
+    extract->add_option("-o,--output", dir, "Folder to write into (created if missing)")->required()->type_name("DIR");
+    extract->footer(ExitCodeHelp);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp &e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp &e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion &e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError &e) {
+        std::fprintf(stderr, "velkor: error: %s (see velkor --help)\n", e.what());
+        return ExitUsage;
+    }
+
+    CatchStopSignals();
+    std::string target = package;
+    try {
+        if (*build)
+            return RunBuild(manifest, stub, out, jobs);
+        if (*list)
+            return RunList(package, json);
+        if (*verify)
+            return RunVerify(package, json);
+        if (*extract)
+            return RunExtract(package, dir);
+    } catch (const Damage &d) {
+        std::fprintf(stderr, "velkor: error: %s: %s\n", target.c_str(), d.what());
+        return d.code;
+    } catch (const Failure &f) {
+        std::fprintf(stderr, "velkor: error: %s\n", f.what());
+        return f.code;
+    } catch (const std::bad_alloc &) {
+        std::fprintf(stderr, "velkor: error: out of memory\n");
+        return ExitInternal;
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "velkor: internal error: %s\n", e.what());
+        return ExitInternal;
+    }
+    return ExitUsage;
+}

@@ -1,0 +1,68 @@
+// pkgread.h -- reads a built package back for `list`, `verify` and
+// `extract`.  Stricter than the setup program's loader: it reports the first
+// item that is out of place, with its absolute offset, and refuses things
+// the loader would let pass but this tool never writes (bytes after a zlib
+// stream, a stated decoded size that is wrong, unterminated text).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace velkor {
+
+struct ChunkInfo {
+    uint64_t offset = 0;       // of the Block's prefix
+    uint8_t compressed = 0;
+    uint32_t storedSize = 0;
+    uint32_t decodedSize = 0;  // as stated; 0 for a stored chunk or "not stated"
+};
+
+struct ComponentInfo {
+    uint64_t recordOffset = 0;
+    uint8_t acceptsDestination = 0;
+    uint8_t selected = 0;
+    uint32_t payloadOffset = 0;
+    uint32_t unpackedSize = 0;
+    std::u16string name;
+    std::vector<ChunkInfo> chunks;
+    uint64_t payloadSize = 0;  // chunk count and every chunk, prefixes included
+    std::string Label(size_t index) const;   // "component 2 'Help'"
+};
+
+struct TextInfo {
+    uint64_t offset = 0;
+    std::u16string text;       // raw, placeholders unexpanded
+};
+
+struct PackageInfo {
+    uint64_t fileSize = 0;
+    uint32_t headerOffset = 0;
+    uint64_t headerSize = 0;
+    std::u16string softwareName, companyName, destination;
+    uint8_t useDefaultLocation = 0, requireInstallArgument = 0;
+    uint8_t storedPageFlags = 0;   // the byte in the file
+    uint8_t pageFlags = 0;         // the pages the program shows, as its loader derives them
+    uint8_t firstPage = 0, lastPage = 0;
+    std::vector<std::pair<std::u16string, std::u16string>> variables;
+    std::vector<ComponentInfo> components;
+    std::vector<TextInfo> texts;
+};
+
+// Called with each component's decoded bytes, chunk by chunk, in order.
+using DecodedSink = std::function<void(size_t component, const uint8_t *data, size_t size)>;
+
+// Reads the trailer and the header and walks every payload.  With `decode`,
+// every chunk is also decoded (by this reader and by the setup program's
+// own decoder), each component's decoded length is compared with its
+// UnpackedSize, and the decoded bytes go to `sink` when one is given.
+// Throws Damage for the first item in file order that is wrong.
+PackageInfo ReadPackage(const uint8_t *data, uint64_t size, bool decode, const DecodedSink &sink = nullptr);
+
+// Runs the setup program's own loader over the bytes and checks that it
+// accepts them and reads the same components.  Throws Damage otherwise.
+void CheckWithProgramLoader(const uint8_t *data, uint64_t size, const PackageInfo &info);
+
+}  // namespace velkor
