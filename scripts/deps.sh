@@ -8,7 +8,7 @@ PACKAGES=(
   zlib1g-dev libgtest-dev libcli11-dev libtomlplusplus-dev
   clang libclang-rt-14-dev
   mingw-w64 libz-mingw-w64-dev
-  wine wine64 xvfb xauth fonts-wine
+  wine wine64 xvfb xauth fonts-wine fonts-dejavu-extra
   gcab imagemagick
 )
 
