@@ -21,6 +21,11 @@ extern HWND FrameWindow;
 extern HWND MenuBarWindow;
 extern HIMAGELIST StateImageList;
 
+#ifndef COLOR_STATIC
+/* The device's static-control colour; the desktop paints dialogs in this one. */
+#define COLOR_STATIC COLOR_BTNFACE
+#endif
+
 #define PackageText(index) (Package.TextTable[(index)])
 
 extern const WCHAR TextBuiltInCaption[];       /* "Velkor" */

@@ -1,0 +1,28 @@
+/* destination.cpp -- placeholder until the page is written: navigation only. */
+#include "setup.h"
+
+INT_PTR CALLBACK DestinationPageProcedure(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_PAINT:
+        PaintPageHeader(page, TextDestinationTitle);
+        return TRUE;
+    case WM_INITDIALOG:
+        LabelNavigationButtons(page, PageDestination);
+        return TRUE;
+    case WM_COMMAND:
+        if (HIWORD(wParam) != 0)
+            return FALSE;
+        if (LOWORD(wParam) == IDOK)
+            RequestNextPage();
+        else if (LOWORD(wParam) == IDCANCEL)
+            RequestCancel();
+        else if (LOWORD(wParam) == IDC_BACK)
+            RequestPreviousPage();
+        return FALSE;
+    }
+    return FALSE;
+}
+
+BOOL RefreshSpaceLine(HWND page) { return TRUE; }
+BOOL ReadDestinationField(HWND page) { return TRUE; }

@@ -1,0 +1,91 @@
+/*
+ * furniture.cpp -- what every page shares: the bold title header, the
+ * navigation buttons' captions, the HTML panel and tapped links.
+ */
+#include "setup.h"
+#include "platform.h"
+
+#define HEADER_LEFT      8
+#define HEADER_BOTTOM    24
+#define HEADER_TEXT_COLOR RGB(0, 0, 156)
+
+void DrawPageHeader(HWND window, HDC dc, const WCHAR *text)
+{
+    RECT rect;
+    LOGFONTW description;
+    GetClientRect(window, &rect);
+    int width = rect.right;
+    rect.left = HEADER_LEFT;
+    rect.top = 0;
+    rect.bottom = HEADER_BOTTOM;
+
+#ifndef _WIN32_WCE
+    /* A desktop paint DC starts with the bold System font, where the device
+     * starts with its UI font; start from the dialog's font instead. */
+    HFONT dialogFont = (HFONT)SendMessageW(window, WM_GETFONT, 0, 0);
+    HGDIOBJ originalFont = dialogFont ? SelectObject(dc, dialogFont) : NULL;
+#endif
+
+    HGDIOBJ current = GetCurrentObject(dc, OBJ_FONT);
+    if (current && GetObjectW(current, sizeof description, &description) != 0) {
+        description.lfWeight = FW_BOLD;
+        HFONT bold = CreateFontIndirectW(&description);
+        HGDIOBJ previousFont = SelectObject(dc, bold);
+        SetTextColor(dc, HEADER_TEXT_COLOR);
+        COLORREF previousBack = SetBkColor(dc, GetSysColor(COLOR_STATIC));
+        DrawTextW(dc, text, -1, &rect, DT_SINGLELINE | DT_VCENTER);
+        SelectObject(dc, previousFont);
+        SetBkColor(dc, previousBack);
+
+        HPEN pen = CreatePen(PS_SOLID, 1, RGB(0, 0, 0));
+        HGDIOBJ previousPen = SelectObject(dc, pen);
+        POINT line[2] = {{0, HEADER_BOTTOM}, {width, HEADER_BOTTOM}};
+        Polyline(dc, line, 2);
+        SelectObject(dc, previousPen);
+        DeleteObject(bold);
+        DeleteObject(pen);
+    }
+
+#ifndef _WIN32_WCE
+    if (originalFont)
+        SelectObject(dc, originalFont);
+#endif
+}
+
+void PaintPageHeader(HWND page, int textIndex)
+{
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(page, &paint);
+    DrawPageHeader(page, dc, PackageText(textIndex));
+    EndPaint(page, &paint);
+}
+
+void LabelNavigationButtons(HWND page, int flag)
+{
+    SetDlgItemTextW(page, IDCANCEL, PackageText(TextCancelButton));
+    SetDlgItemTextW(page, IDOK, PackageText(flag == Package.LastPage ? TextInstallButton : TextNextButton));
+    HWND back = GetDlgItem(page, IDC_BACK);
+    SetWindowTextW(back, PackageText(TextBackButton));
+    EnableWindow(back, flag != Package.FirstPage);
+}
+
+void FillHtmlPanel(HWND panel, int textIndex)
+{
+    static const WCHAR bodyStart[] = L"<body topmargin=\"0\" leftmargin=\"0\" bgcolor=\"";
+    SendMessageW(panel, WM_SETTEXT, 0, (LPARAM)L"");
+    SendMessageW(panel, DTM_ADDTEXTW, FALSE, (LPARAM)bodyStart);
+    SendMessageW(panel, DTM_ADDTEXTW, FALSE, (LPARAM)BackgroundColorText);
+    SendMessageW(panel, DTM_ADDTEXTW, FALSE, (LPARAM)L"\">");
+    SendMessageW(panel, DTM_ADDTEXTW, FALSE, (LPARAM)PackageText(textIndex));
+    SendMessageW(panel, DTM_ENDOFSOURCE, 0, 0);
+}
+
+BOOL HandleLinkNotify(HWND page, NMHDR *notification)
+{
+    if (notification->code != (UINT)NM_HOTSPOT)
+        return FALSE;
+    const HtmlViewNotify *link = (const HtmlViewNotify *)notification;
+    PlatformOpenLink(link->szTarget);
+    SetWindowLongPtrW(page, DWLP_MSGRESULT, TRUE);
+    return TRUE;
+}

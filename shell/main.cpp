@@ -1,0 +1,159 @@
+/*
+ * main.cpp -- start-up, the frame window and the message loop.
+ *
+ * Loads the package appended to this executable, applies the "install"
+ * rule, creates the frame from template 135 and runs the loop until
+ * QuitWizard.  Page changes and the whole installation happen inside
+ * messages dispatched from here; nothing runs on another thread.
+ */
+#include "setup.h"
+#include "platform.h"
+
+#include <stdio.h>
+
+HINSTANCE InstanceHandle;
+HICON AppIcon;
+WCHAR BackgroundColorText[8];
+HWND FrameWindow;
+HWND MenuBarWindow;
+HIMAGELIST StateImageList;
+
+/* These must work when the package cannot be read, so they are built in. */
+const WCHAR TextBuiltInCaption[] = L"Velkor";
+const WCHAR TextBuiltInCannotOpen[] =
+    L"Velkor cannot open the source setup file. Please download this setup package again.";
+const WCHAR TextBuiltInNotAPackage[] = L"Invalid Velkor setup package. Please download this setup package again.";
+const WCHAR TextBuiltInOutOfMemory[] = L"Out of memory. Velkor cannot continue, please try to install it later.";
+
+void QuitWizard(void)
+{
+    PostQuitMessage(0);
+}
+
+void FormatHtmlColor(WCHAR *destination, COLORREF color)
+{
+    destination[0] = L'#';
+    swprintf(destination + 1, 3, L"%.2x", (unsigned)GetRValue(color));
+    swprintf(destination + 3, 3, L"%.2x", (unsigned)GetGValue(color));
+    swprintf(destination + 5, 3, L"%.2x", (unsigned)GetBValue(color));
+}
+
+void ShowFrameFullScreen(void)
+{
+    PlatformSizeDialogToWorkArea(FrameWindow);
+    MenuBarWindow = PlatformCreateEmptyMenuBar(FrameWindow);
+    ShowWindow(FrameWindow, SW_SHOW);
+    UpdateWindow(FrameWindow);
+}
+
+static void OnFrameInitDialog(HWND frame)
+{
+    int i;
+    for (i = 0; i < PAGE_COUNT; ++i)
+        PageWindows[i] = NULL;
+    FrameWindow = frame;
+    PostMessageW(frame, WM_SETICON, ICON_BIG, (LPARAM)AppIcon);
+    PostMessageW(frame, WM_SETICON, ICON_SMALL, (LPARAM)AppIcon);
+    SetWindowTextW(frame, PackageText(TextWindowTitle));
+
+    switch (StartWizard()) {
+    case FirstPageShown:
+        ShowFrameFullScreen();
+        break;
+    case StartOutOfMemory:
+        MessageBoxW(frame, TextBuiltInOutOfMemory, TextBuiltInCaption, MB_ICONHAND);
+        QuitWizard();
+        break;
+    default:
+        break;
+    }
+}
+
+INT_PTR CALLBACK FrameProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        OnFrameInitDialog(window);
+        return TRUE;
+    case WM_WIZARDCOMMAND:
+        WizardCommand(wParam);
+        return FALSE;
+    }
+    return FALSE;
+}
+
+static void RunMessageLoop(void)
+{
+    MSG message;
+    /* Only the quit message ends the loop; an error result (-1) does not. */
+    while (GetMessageW(&message, NULL, 0, 0) != 0) {
+        if (message.message == WM_CLOSE && message.hwnd == FrameWindow) {
+            QuitWizard();
+            continue;
+        }
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+static BOOL CreateFrame(void)
+{
+    HRSRC resource = FindResourceW(InstanceHandle, MAKEINTRESOURCEW(IDD_FRAME), (LPCWSTR)RT_DIALOG);
+    HGLOBAL loaded = resource ? LoadResource(InstanceHandle, resource) : NULL;
+    if (!loaded)
+        return FALSE;
+    return CreateDialogIndirectParamW(InstanceHandle, (LPCDLGTEMPLATEW)LockResource(loaded), NULL,
+                                      FrameProcedure, 0) != NULL;
+}
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandLine, int showCommand)
+{
+    HCURSOR waitCursor = LoadCursorW(NULL, (LPCWSTR)IDC_WAIT);
+    HCURSOR previousCursor = waitCursor ? SetCursor(waitCursor) : NULL;
+
+    GetModuleFileNameW(instance, ModulePath, MODULE_PATH_UNITS);
+    InstanceHandle = instance;
+    AppIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP));
+    FormatHtmlColor(BackgroundColorText, GetSysColor(COLOR_STATIC));
+
+    LoadResult result = LoadPackage();
+    if (waitCursor)
+        SetCursor(previousCursor);
+
+    switch (result) {
+    case LoadCannotOpen:
+        MessageBoxW(NULL, TextBuiltInCannotOpen, TextBuiltInCaption, MB_ICONHAND);
+        return 0;
+    case LoadNotAPackage:
+        MessageBoxW(NULL, TextBuiltInNotAPackage, TextBuiltInCaption, MB_ICONHAND);
+        return 0;
+    case LoadOutOfMemory:
+        MessageBoxW(NULL, TextBuiltInOutOfMemory, TextBuiltInCaption, MB_ICONHAND);
+        return 0;
+    default:
+        break;
+    }
+
+    if (Package.RequireInstallArgument && _wcsicmp(commandLine ? commandLine : L"", L"install") != 0) {
+        ReleasePackage();
+        return 0;
+    }
+
+    PlatformInitHtmlControl(InstanceHandle);
+    MenuBarWindow = NULL;
+    StateImageList = NULL;
+
+    /* Without a frame nothing would ever post the quit message; end here. */
+    if (!CreateFrame()) {
+        ReleasePackage();
+        return 0;
+    }
+    RunMessageLoop();
+
+    if (MenuBarWindow)
+        DestroyWindow(MenuBarWindow);
+    if (StateImageList)
+        ImageList_Destroy(StateImageList);
+    ReleasePackage();
+    return 0;
+}

@@ -1,0 +1,181 @@
+/*
+ * sequence.cpp -- which page comes next or before.
+ *
+ * The pages never switch themselves: they send the frame WM_WIZARDCOMMAND,
+ * and the frame walks the page bits forward or back from the page on
+ * screen.  Pages are created on first use and afterwards only hidden and
+ * shown, so they keep what the user entered.
+ */
+#include "setup.h"
+
+int CurrentPage;
+HWND PageWindows[PAGE_COUNT];
+
+static const struct {
+    int Flag;
+    int Template;
+    DLGPROC Procedure;
+} PageTable[PAGE_COUNT] = {
+    {PageWelcome, IDD_WELCOME, WelcomePageProcedure},
+    {PageAgreement, IDD_AGREEMENT, AgreementPageProcedure},
+    {PageComponents, IDD_COMPONENTS, ComponentsPageProcedure},
+    {PageLocation, IDD_LOCATION, LocationPageProcedure},
+    {PageDestination, IDD_DESTINATION, DestinationPageProcedure},
+    {PageReady, IDD_READY, ReadyPageProcedure},
+};
+
+static int SlotOf(int flag)
+{
+    int slot;
+    for (slot = 0; slot < PAGE_COUNT; ++slot)
+        if (PageTable[slot].Flag == flag)
+            return slot;
+    return -1;
+}
+
+void RequestNextPage(void) { SendMessageW(FrameWindow, WM_WIZARDCOMMAND, CmdNext, 0); }
+void RequestPreviousPage(void) { SendMessageW(FrameWindow, WM_WIZARDCOMMAND, CmdBack, 0); }
+void RequestCancel(void) { SendMessageW(FrameWindow, WM_WIZARDCOMMAND, CmdCancel, 0); }
+/* Posted: the destination page asks for it from inside its own handlers. */
+void RequestAbort(void) { PostMessageW(FrameWindow, WM_WIZARDCOMMAND, CmdAbort, 0); }
+
+static HWND CreatePage(int slot)
+{
+    HRSRC resource = FindResourceW(InstanceHandle, MAKEINTRESOURCEW(PageTable[slot].Template), (LPCWSTR)RT_DIALOG);
+    HGLOBAL loaded = resource ? LoadResource(InstanceHandle, resource) : NULL;
+    if (!loaded)
+        return NULL;
+    HWND page = CreateDialogIndirectParamW(InstanceHandle, (LPCDLGTEMPLATEW)LockResource(loaded), FrameWindow,
+                                           PageTable[slot].Procedure, 0);
+    /* The template id as the window's id lets tools tell the pages apart. */
+    if (page)
+        SetWindowLongW(page, GWL_ID, PageTable[slot].Template);
+    return page;
+}
+
+BOOL ShowPage(int flag)
+{
+    int slot = SlotOf(flag);
+    RECT client;
+    if (slot < 0)
+        return TRUE;
+    GetClientRect(FrameWindow, &client);
+    if (!PageWindows[slot]) {
+        PageWindows[slot] = CreatePage(slot);
+        /* A page that cannot be created leaves nothing to show; report it
+         * like any other lack of resources rather than an empty frame. */
+        if (!PageWindows[slot])
+            return FALSE;
+    }
+    if (flag == PageDestination && !RefreshSpaceLine(PageWindows[slot]))
+        return FALSE;
+    SetWindowPos(PageWindows[slot], HWND_TOP, client.left, client.top, client.right, client.bottom,
+                 SWP_SHOWWINDOW);
+    return TRUE;
+}
+
+void HideCurrentPage(void)
+{
+    int slot = SlotOf(CurrentPage);
+    if (slot >= 0 && PageWindows[slot])
+        ShowWindow(PageWindows[slot], SW_HIDE);
+}
+
+int StartWizard(void)
+{
+    if (Package.FirstPage != 0) {
+        CurrentPage = Package.FirstPage;
+        return ShowPage(Package.FirstPage) ? FirstPageShown : StartOutOfMemory;
+    }
+    CurrentPage = 0;
+    ShowFrameFullScreen();
+    if (RunInstallation())
+        QuitWizard();
+    return InstalledWithoutPages;
+}
+
+static void ShowOrQuit(int flag)
+{
+    CurrentPage = flag;
+    if (!ShowPage(flag)) {
+        MessageBoxW(FrameWindow, TextBuiltInOutOfMemory, TextBuiltInCaption, MB_ICONHAND);
+        QuitWizard();
+    }
+}
+
+static void StepForward(void)
+{
+    int flags = Package.PageFlags;
+    int last = Package.LastPage;
+    int skipDestination = Package.UseDefaultLocation;
+    int candidate = CurrentPage;
+
+    for (;;) {
+        /* Reaching the last page (or leaving a run without pages) installs. */
+        if (candidate == last || candidate == 0) {
+            CurrentPage = candidate;
+            if (RunInstallation())
+                QuitWizard();
+            return;
+        }
+        do
+            candidate <<= 1;
+        while (candidate <= PageReady && !(candidate & flags));
+        if (candidate > PageReady) {
+            candidate = last;
+            continue;
+        }
+        if (candidate == PageDestination && skipDestination)
+            continue;
+        ShowOrQuit(candidate);
+        return;
+    }
+}
+
+static void StepBack(void)
+{
+    int flags = Package.PageFlags;
+    int first = Package.FirstPage;
+    int skipDestination = Package.UseDefaultLocation;
+    int candidate = CurrentPage;
+
+    for (;;) {
+        /* The scan can end on the first page through the skip of a
+         * destination page that is the first page; it is then shown rather
+         * than leaving the frame empty. */
+        if (candidate == first || candidate == 0) {
+            ShowOrQuit(first);
+            return;
+        }
+        do
+            candidate >>= 1;
+        while (candidate != 0 && !(candidate & flags));
+        if (candidate == 0)
+            candidate = first;
+        else if (candidate == PageDestination && skipDestination)
+            continue;
+        ShowOrQuit(candidate);
+        return;
+    }
+}
+
+LRESULT WizardCommand(WPARAM code)
+{
+    HideCurrentPage();
+    switch (code) {
+    case CmdNext:
+        StepForward();
+        break;
+    case CmdBack:
+        StepBack();
+        break;
+    case CmdCancel:
+        QuitWizard();
+        break;
+    case CmdAbort:
+        MessageBoxW(FrameWindow, TextBuiltInOutOfMemory, TextBuiltInCaption, MB_ICONHAND);
+        QuitWizard();
+        break;
+    }
+    return 0;
+}
