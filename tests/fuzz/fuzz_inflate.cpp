@@ -1,0 +1,25 @@
+// libFuzzer target: the chunk decoder.  The first four bytes are the stated
+// decoded size, the rest the stored data.
+#include "codec.h"
+
+#include <stdlib.h>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size < 4)
+        return 0;
+    uint32_t decoded = data[0] | data[1] << 8 | data[2] << 16 | (uint32_t)data[3] << 24;
+    uint8_t *out = NULL;
+    uint32_t length = 0;
+    long before = VHeapLiveBlocks();
+    if (InflateBlock(data + 4, (uint32_t)(size - 4), decoded, &out, &length)) {
+        if (decoded != 0 && length > decoded)
+            abort();
+        volatile uint8_t sink = length ? out[length - 1] : 0;
+        (void)sink;
+        VFree(out);
+    }
+    if (VHeapLiveBlocks() != before)
+        abort();
+    return 0;
+}
