@@ -197,7 +197,7 @@ int RunBuild(const std::string &manifestPath, const std::string &stub, const std
 int RunList(const std::string &path, bool json)
 {
     MappedFile f(path, "package");
-    PackageInfo p = ReadPackage(f.data(), f.size(), false);
+    PackageInfo p = ReadPackage(f.data(), f.size(), ReadDepth::Walk);
     if (json)
         PrintListJson(path, p);
     else
@@ -211,9 +211,9 @@ int RunVerify(const std::string &path, bool json)
     try {
         // The program's loader first: its verdict on the header is the one
         // that matters, and this reader's payload pass comes after.
-        PackageInfo header = ReadPackage(f.data(), f.size(), false);
+        PackageInfo header = ReadPackage(f.data(), f.size(), ReadDepth::Header);
         CheckWithProgramLoader(f.data(), f.size(), header);
-        PackageInfo p = ReadPackage(f.data(), f.size(), true);
+        PackageInfo p = ReadPackage(f.data(), f.size(), ReadDepth::Decode);
         size_t chunks = 0;
         for (const auto &c : p.components)
             chunks += c.chunks.size();
@@ -277,7 +277,7 @@ std::string SafeFileName(const std::u16string &name, size_t index, std::set<std:
 int RunExtract(const std::string &path, const std::string &dir)
 {
     MappedFile f(path, "package");
-    PackageInfo p = ReadPackage(f.data(), f.size(), false);
+    PackageInfo p = ReadPackage(f.data(), f.size(), ReadDepth::Header);
     MakeDirectory(dir);
     std::set<std::string> taken;
     std::vector<std::string> names;
@@ -287,7 +287,7 @@ int RunExtract(const std::string &path, const std::string &dir)
         outputs.push_back(std::make_unique<AtomicOutput>(dir + "/" + names.back()));
     }
     // Everything is decoded and checked before any file takes its name.
-    ReadPackage(f.data(), f.size(), true, [&](size_t i, const uint8_t *data, size_t n) {
+    ReadPackage(f.data(), f.size(), ReadDepth::Decode, [&](size_t i, const uint8_t *data, size_t n) {
         ThrowIfStopped();
         outputs[i]->Write(data, n);
     });

@@ -227,7 +227,7 @@ void ReadPayload(Walker &w, ComponentInfo &c, size_t index, bool decode, const D
 
 }  // namespace
 
-PackageInfo ReadPackage(const uint8_t *data, uint64_t size, bool decode, const DecodedSink &sink)
+PackageInfo ReadPackage(const uint8_t *data, uint64_t size, ReadDepth depth, const DecodedSink &sink)
 {
     PackageInfo p;
     p.fileSize = size;
@@ -298,8 +298,10 @@ PackageInfo ReadPackage(const uint8_t *data, uint64_t size, bool decode, const D
     }
     p.headerSize = w.pos - p.headerOffset;
 
+    if (depth == ReadDepth::Header)
+        return p;
     for (size_t i = 0; i < p.components.size(); ++i)
-        ReadPayload(w, p.components[i], i, decode, sink);
+        ReadPayload(w, p.components[i], i, depth == ReadDepth::Decode, sink);
     return p;
 }
 

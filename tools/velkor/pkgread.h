@@ -54,12 +54,19 @@ struct PackageInfo {
 // Called with each component's decoded bytes, chunk by chunk, in order.
 using DecodedSink = std::function<void(size_t component, const uint8_t *data, size_t size)>;
 
-// Reads the trailer and the header and walks every payload.  With `decode`,
-// every chunk is also decoded (by this reader and by the setup program's
-// own decoder), each component's decoded length is compared with its
-// UnpackedSize, and the decoded bytes go to `sink` when one is given.
+// How far ReadPackage goes.
+enum class ReadDepth {
+    Header,   // trailer and header only
+    Walk,     // also every payload's chunk prefixes (sizes, counts)
+    Decode,   // also decode every chunk and check each UnpackedSize
+};
+
+// Reads the package to `depth`.  With Decode, every chunk is decoded (by
+// this reader and by the setup program's own decoder) as it is reached, so
+// a wrong stored size is blamed on its own chunk and not on the next one;
+// the decoded bytes go to `sink` when one is given.
 // Throws Damage for the first item in file order that is wrong.
-PackageInfo ReadPackage(const uint8_t *data, uint64_t size, bool decode, const DecodedSink &sink = nullptr);
+PackageInfo ReadPackage(const uint8_t *data, uint64_t size, ReadDepth depth, const DecodedSink &sink = nullptr);
 
 // Runs the setup program's own loader over the bytes and checks that it
 // accepts them and reads the same components.  Throws Damage otherwise.

@@ -1,0 +1,222 @@
+// tooltest.cpp -- fixture helpers for the velkor tests.
+#include "tooltest.h"
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace tooltest {
+
+static int Spawn(const std::vector<std::string> &args, const fs::path &workDir, const fs::path &out,
+                 const fs::path &err)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char *> argv;
+    for (const auto &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+
+    // posix_spawn has no portable chdir action: change and restore around it.
+    fs::path here = fs::current_path();
+    fs::current_path(workDir);
+    pid_t pid = 0;
+    int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    fs::current_path(here);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        return -1;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    return 128 + WTERMSIG(status);
+}
+
+static std::string Slurp(const fs::path &p)
+{
+    std::ifstream f(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+Result Velkor(const std::vector<std::string> &args, const fs::path &workDir)
+{
+    std::vector<std::string> all{VELKOR_EXE};
+    all.insert(all.end(), args.begin(), args.end());
+    fs::path out = fs::temp_directory_path() / ("velkor-out-" + std::to_string(getpid()));
+    fs::path err = fs::temp_directory_path() / ("velkor-err-" + std::to_string(getpid()));
+    Result r;
+    r.code = Spawn(all, workDir, out, err);
+    r.out = Slurp(out);
+    r.err = Slurp(err);
+    fs::remove(out);
+    fs::remove(err);
+    return r;
+}
+
+int RunProgram(const std::vector<std::string> &argv)
+{
+    fs::path sink = fs::temp_directory_path() / ("velkor-run-" + std::to_string(getpid()));
+    int rc = Spawn(argv, fs::current_path(), sink, sink.string() + "e");
+    fs::remove(sink);
+    fs::remove(sink.string() + "e");
+    return rc;
+}
+
+Bytes ReadBytes(const fs::path &p)
+{
+    std::ifstream f(p, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(f), {});
+}
+
+void WriteBytes(const fs::path &p, const Bytes &b)
+{
+    std::ofstream f(p, std::ios::binary);
+    f.write(reinterpret_cast<const char *>(b.data()), std::streamsize(b.size()));
+}
+
+void WriteText(const fs::path &p, const std::string &s) { WriteBytes(p, Bytes(s.begin(), s.end())); }
+
+Bytes Noise(size_t n, uint32_t seed)
+{
+    Bytes b(n);
+    uint32_t x = seed * 2654435761u + 1;
+    for (auto &c : b) {
+        x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+        c = uint8_t(x >> 11);
+    }
+    return b;
+}
+
+Bytes Prose(size_t n)
+{
+    static const std::string words = "pocket notes keeps short notes on the device and syncs them ";
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i)
+        b[i] = uint8_t(words[(i * 7 + i / 61) % words.size()]);
+    return b;
+}
+
+Bytes MakeCab(const fs::path &cab, const Bytes &content)
+{
+    fs::path folder = cab.parent_path() / (cab.filename().string() + ".in");
+    fs::create_directories(folder);
+    fs::path file = folder / "data.001";
+    WriteBytes(file, content);
+    fs::remove(cab);
+    EXPECT_EQ(RunProgram({"gcab", "-c", "-n", cab.string(), file.string()}), 0) << "gcab failed for " << cab;
+    fs::remove_all(folder);
+    return ReadBytes(cab);
+}
+
+Bytes MakeCabOfSize(const fs::path &cab, size_t size, uint32_t seed)
+{
+    size_t content = size > 200 ? size - 100 : 1;
+    Bytes made;
+    for (int tries = 0; tries < 6; ++tries) {
+        made = MakeCab(cab, Noise(content, seed));
+        if (made.size() == size)
+            return made;
+        content = content + size - made.size();
+    }
+    ADD_FAILURE() << "could not make a CAB of " << size << " bytes, got " << made.size();
+    return made;
+}
+
+Bytes Stub()
+{
+    Bytes b{'M', 'Z'};
+    Bytes fill = Noise(4094, 99);
+    b.insert(b.end(), fill.begin(), fill.end());
+    return b;
+}
+
+uint32_t GetU32(const Bytes &b, uint64_t at)
+{
+    return uint32_t(b.at(at)) | uint32_t(b.at(at + 1)) << 8 | uint32_t(b.at(at + 2)) << 16 |
+           uint32_t(b.at(at + 3)) << 24;
+}
+
+void SetU32(Bytes &b, uint64_t at, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b.at(at + i) = uint8_t(v >> (8 * i));
+}
+
+// Size of the Block at `at`, prefix included.
+static uint64_t BlockSize(const Bytes &b, uint64_t at)
+{
+    return (b.at(at) ? 9 : 5) + uint64_t(GetU32(b, at + 1));
+}
+
+PackageMap Map(const Bytes &file)
+{
+    PackageMap m;
+    m.headerOffset = GetU32(file, file.size() - 8);
+    uint64_t p = m.headerOffset;
+    p += 4 + 2 * uint64_t(GetU32(file, p));   // software name
+    p += 4 + 2 * uint64_t(GetU32(file, p));   // company name
+    p += BlockSize(file, p);                  // destination
+    p += 3;                                   // flags
+    uint32_t n = GetU32(file, p);
+    p += 4;
+    for (uint32_t i = 0; i < 2 * n; ++i)
+        p += BlockSize(file, p);
+    n = GetU32(file, p);
+    p += 4;
+    for (uint32_t i = 0; i < n; ++i) {
+        m.componentRecords.push_back(p);
+        m.payloads.push_back(GetU32(file, p + 2));
+        p += 10;
+        p += BlockSize(file, p);
+    }
+    n = GetU32(file, p);
+    p += 4;
+    for (uint32_t i = 0; i < n; ++i) {
+        m.textBlocks.push_back(p);
+        p += BlockSize(file, p);
+    }
+    for (uint32_t payload : m.payloads) {
+        std::vector<uint64_t> chunks;
+        uint64_t q = payload;
+        uint32_t count = GetU32(file, q);
+        q += 4;
+        for (uint32_t k = 0; k < count; ++k) {
+            chunks.push_back(q);
+            q += BlockSize(file, q);
+        }
+        m.chunks.push_back(chunks);
+    }
+    return m;
+}
+
+std::vector<std::string> Listing(const fs::path &dir)
+{
+    std::vector<std::string> names;
+    for (const auto &e : fs::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void ToolTest::SetUp()
+{
+    std::string pattern = (fs::temp_directory_path() / "velkor-test-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir = pattern;
+}
+
+void ToolTest::TearDown()
+{
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+}
+
+}  // namespace tooltest

@@ -1,0 +1,70 @@
+// tooltest.h -- helpers for running velkor as a subprocess on fixtures made
+// at test time: a private temporary folder, CAB files from gcab, a stub,
+// manifests, and a map of where each item of a built package lies.
+#pragma once
+
+#include "pkgwrite.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace tooltest {
+
+namespace fs = std::filesystem;
+using velkor::Bytes;
+
+struct Result {
+    int code = -1;
+    std::string out, err;
+};
+
+// Runs velkor with the arguments; stdout and stderr are captured.
+Result Velkor(const std::vector<std::string> &args, const fs::path &workDir = fs::current_path());
+// Runs any program (gcab) and returns its exit code.
+int RunProgram(const std::vector<std::string> &argv);
+
+Bytes ReadBytes(const fs::path &p);
+void WriteBytes(const fs::path &p, const Bytes &b);
+void WriteText(const fs::path &p, const std::string &s);
+
+// Deterministic pseudo-random bytes (incompressible) and a compressible mix.
+Bytes Noise(size_t n, uint32_t seed);
+Bytes Prose(size_t n);
+
+// A CAB made by gcab holding one file with `content`.
+Bytes MakeCab(const fs::path &cab, const Bytes &content);
+// A CAB of exactly `size` bytes (content sized to fit the gcab overhead).
+Bytes MakeCabOfSize(const fs::path &cab, size_t size, uint32_t seed);
+
+Bytes Stub();   // "MZ" and filler, as a setup program starts
+
+// Where the items of a built package lie, found by walking it
+// independently of velkor's own reader.
+struct PackageMap {
+    uint32_t headerOffset = 0;
+    std::vector<uint64_t> textBlocks;          // 30 Block offsets
+    std::vector<uint64_t> componentRecords;    // record offsets
+    std::vector<uint32_t> payloads;
+    std::vector<std::vector<uint64_t>> chunks; // Block offset of each chunk
+};
+PackageMap Map(const Bytes &file);
+uint32_t GetU32(const Bytes &b, uint64_t at);
+void SetU32(Bytes &b, uint64_t at, uint32_t v);
+
+// Files in a folder, by name (to see that nothing was left behind).
+std::vector<std::string> Listing(const fs::path &dir);
+
+// A fresh folder per test, removed afterwards.
+class ToolTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    fs::path dir;
+};
+
+}  // namespace tooltest
