@@ -655,10 +655,10 @@ int Install(LogRecord *log)
 
     Options options;
     Str cabPath;
-    switch (ParseArguments(arguments, &options, &cabPath)) {
+    ArgumentsResult parsed = ParseArguments(arguments, &options, &cabPath);
+    switch (parsed) {
     case ArgumentsNone:
         cabPath = u"\\kCABFILE.cab";
-        options.NoAskDest = true;      // the destination comes from the registry
         break;
     case ArgumentsPath:
         break;
@@ -678,7 +678,10 @@ int Install(LogRecord *log)
     log->CabPath = cabPath;
 
     Str destination;
-    bool destinationGiven = options.NoAskDest && ReadDestinationValue(cabPath, &destination);
+    // No command line, or /noaskdest: the destination is the Install value
+    // named by the CAB path.  A command line alone is the default case.
+    bool destinationGiven = (parsed == ArgumentsNone || options.NoAskDest) &&
+                            ReadDestinationValue(cabPath, &destination);
     log->Destination = destinationGiven ? destination : DefaultDestination(cabPath);
     log->WouldAsk = !destinationGiven && !options.NoUi && !options.Silent &&
                     (options.AskDest || (askDest != 0 && !options.NoAskDest));
