@@ -60,6 +60,33 @@ static int ContainsFolded(const VCHAR *text, size_t textLength, const VCHAR *fol
     return 0;
 }
 
+static int IsOneOf(VCHAR c, const VCHAR *set, size_t count)
+{
+    for (size_t i = 0; i < count; ++i)
+        if (set[i] == c)
+            return 1;
+    return 0;
+}
+
+/* Index of the first unit equal to u in text[from, end), or end; four units
+ * a step while none of them can match. */
+static size_t FindUnit(const VCHAR *text, size_t from, size_t end, VCHAR u)
+{
+    const uint64_t ones = 0x0001000100010001ull, highs = 0x8000800080008000ull;
+    uint64_t spread = ones * u;
+    while (end - from >= 4) {
+        uint64_t v;
+        memcpy(&v, text + from, sizeof v);
+        v ^= spread;
+        if ((v - ones) & ~v & highs)
+            break;
+        from += 4;
+    }
+    while (from < end && text[from] != u)
+        ++from;
+    return from;
+}
+
 /* Growable buffer of code units on the heap. */
 typedef struct {
     VCHAR *Units;
@@ -105,18 +132,50 @@ VCHAR *ReplaceAll(const VCHAR *text, const VCHAR *pattern, const VCHAR *replacem
     unsigned long steps = 0, maxSteps = ReplaceStepLimit(textLength);
     int ok = Reserve(&out, textLength + 1);
 
+    /* The few code units that fold to the pattern's last one, for a quick scan. */
+    VCHAR last = patternLength ? folded[patternLength - 1] : 0;
+    VCHAR ends[6];
+    size_t endCount = 0;
+    {
+        const VCHAR candidates[6] = {last, (VCHAR)(last - 32), (VCHAR)(last - 80), (VCHAR)(last - 1),
+                                     (VCHAR)(last + 1), 0x178};
+        for (size_t i = 0; i < 6; ++i) {
+            size_t k = 0;
+            while (k < endCount && ends[k] != candidates[i])
+                ++k;
+            if (k == endCount && FoldCase(candidates[i]) == last)
+                ends[endCount++] = candidates[i];
+        }
+    }
     while (ok && patternLength > 0) {
         VCHAR unit;
-        if (pending.Length > 0)
+        if (pending.Length > 0) {
             unit = pending.Units[--pending.Length];
-        else if (next < textLength)
+        } else {
+            /* No match can end on a unit that is not the pattern's last one:
+             * copy the run before the next such unit in one go. */
+            size_t run = next;
+            if (endCount == 1) {
+                run = FindUnit(text, run, textLength, ends[0]);
+            } else {
+                while (run < textLength && !IsOneOf(text[run], ends, endCount))
+                    ++run;
+            }
+            if (run > next) {
+                if (!(ok = Reserve(&out, run - next)))
+                    break;
+                memcpy(out.Units + out.Length, text + next, (run - next) * sizeof(VCHAR));
+                out.Length += run - next;
+                next = run;
+            }
+            if (next >= textLength)
+                break;
             unit = text[next++];
-        else
-            break;
+        }
         if (!(ok = Reserve(&out, 1)))
             break;
         out.Units[out.Length++] = unit;
-        if (out.Length < floor + patternLength)
+        if (out.Length < floor + patternLength || FoldCase(unit) != last)
             continue;
         size_t start = out.Length - patternLength;
         size_t k = 0;
