@@ -156,7 +156,8 @@ agreement_body = { file = "text/eula.txt" }
 confirm_cancel = """Stop installing
 %SoftwareName%?"""
 )");
-    ASSERT_EQ(Build().code, 0);
+    Result built = Build();
+    ASSERT_EQ(built.code, 0) << built.err;
 
     Bytes file = ReadBytes(dir / "out.exe");
     UseMemoryPackage(file.data(), file.size());
@@ -200,6 +201,30 @@ TEST_F(BuildTest, FailedBuildKeepsTheExistingOutput)
     std::string previous = "the previous build";
     EXPECT_EQ(ReadBytes(dir / "out.exe"), Bytes(previous.begin(), previous.end()));
     EXPECT_EQ(Listing(dir), (std::vector<std::string>{"app.toml", "cab1.cab", "cab2.cab", "out.exe", "setup.exe"}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(BuildTest, SampleBuildsVerifiesAndUnpacks)
+{
+    ASSERT_EQ(RunProgram({"bash", VELKOR_SOURCE_DIR "/samples/make-sample-cabs.sh", (dir / "sample").string()}), 0);
+    Result b = Velkor({"build", "sample/manifest.toml", "--stub", "setup.exe", "-o", "sample/pocketnotes-setup.exe"},
+                      dir);
+    ASSERT_EQ(b.code, 0) << b.err;
+    EXPECT_EQ(b.err, "");   // the sample draws no warning
+    EXPECT_EQ(Velkor({"verify", "sample/pocketnotes-setup.exe"}, dir).code, 0);
+
+    Bytes file = ReadBytes(dir / "sample" / "pocketnotes-setup.exe");
+    PackageMap map = Map(file);
+    ASSERT_EQ(map.chunks.size(), 4u);
+    EXPECT_GE(map.chunks[0].size(), 3u);   // the main component spans several chunks
+
+    Result x = Velkor({"extract", "sample/pocketnotes-setup.exe", "-o", "unpacked"}, dir);
+    ASSERT_EQ(x.code, 0) << x.err;
+    EXPECT_EQ(ReadBytes(dir / "unpacked" / "Pocket Notes.cab"), ReadBytes(dir / "sample" / "cabs" / "notes.cab"));
+    EXPECT_EQ(ReadBytes(dir / "unpacked" / "Sample Notebooks.cab"), ReadBytes(dir / "sample" / "cabs" / "samples.cab"));
 }
 
 }  // namespace
