@@ -97,7 +97,7 @@ std::string Unescape(const std::string &v)
     return out;
 }
 
-class WineTest : public ::testing::Test {
+class Wine : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -261,7 +261,7 @@ std::string Copy(const fs::path &from, const std::string &to) { return "copy\t" 
 
 const std::string InstallKey = "hklm\\software\\apps\\microsoft application installer";
 
-TEST_F(WineTest, PlainExtractionIsByteIdentical)
+TEST_F(Wine, PlainExtractionIsByteIdentical)
 {
     std::map<std::string, Bytes> files = {
         {"readme.txt", testcab::Text("Hello.\r\n")},
@@ -305,7 +305,7 @@ TEST_F(WineTest, PlainExtractionIsByteIdentical)
         EXPECT_EQ(t.find("~wceload"), std::string::npos) << t;
 }
 
-TEST_F(WineTest, BenchFixtureSpanningSeveralChunks)
+TEST_F(Wine, BenchFixtureSpanningSeveralChunks)
 {
     fs::path fixtures = fs::path(State) / "fixtures";
     int rc = Run({Copy(fixtures / "big.cab", "\\kCABFILE.cab"), "askdest\tdelete",
@@ -315,7 +315,7 @@ TEST_F(WineTest, BenchFixtureSpanningSeveralChunks)
               ReadBytes(fixtures / "files" / "big" / "data.bin"));
 }
 
-TEST_F(WineTest, DestinationComesFromTheRegistryOnlyWithoutCommandLine)
+TEST_F(Wine, DestinationComesFromTheRegistryOnlyWithoutCommandLine)
 {
     fs::path cab = Gcab("k.cab", {{"a.txt", testcab::Text("first")}, {"sub/b.txt", testcab::Text("second")}});
     int rc = Run({Copy(cab, "\\kCABFILE.cab"), "askdest\t1",
@@ -351,7 +351,7 @@ TEST_F(WineTest, DestinationComesFromTheRegistryOnlyWithoutCommandLine)
     EXPECT_EQ(log[3]["dest"], "\\Storage Card\\My Apps\\Dest");
 }
 
-TEST_F(WineTest, AskDestIsLoggedAsFound)
+TEST_F(Wine, AskDestIsLoggedAsFound)
 {
     fs::path cab = Gcab("k.cab", {{"a.txt", testcab::Text("a")}});
     Run({Copy(cab, "\\kCABFILE.cab"), "uninstall\t\\kCABFILE.cab",
@@ -382,7 +382,7 @@ TEST_F(WineTest, AskDestIsLoggedAsFound)
     }
 }
 
-TEST_F(WineTest, EachFailureHasItsExitCodeAndLeavesNothing)
+TEST_F(Wine, EachFailureHasItsExitCodeAndLeavesNothing)
 {
     fs::path good = Gcab("good.cab", {{"a.txt", Pattern(70000, 3)}, {"b.txt", Pattern(90000, 4)}});
     Bytes whole = ReadBytes(good);
@@ -438,7 +438,7 @@ TEST_F(WineTest, EachFailureHasItsExitCodeAndLeavesNothing)
 }
 
 // Hostile member names: refused before anything is written.
-TEST_F(WineTest, HostileMembersLeaveNothingOutsideTheDestination)
+TEST_F(Wine, HostileMembersLeaveNothingOutsideTheDestination)
 {
     const std::string hostile[] = {
         "..\\evil.txt", "../evil.txt", "sub\\..\\..\\evil.txt", "sub/../../../evil.txt", "\\evil.txt", "/evil.txt",
@@ -485,7 +485,7 @@ TEST_F(WineTest, HostileMembersLeaveNothingOutsideTheDestination)
     EXPECT_FALSE(fs::exists(Root().parent_path() / "evil.txt"));
 }
 
-TEST_F(WineTest, DeleteOptionRemovesTheCab)
+TEST_F(Wine, DeleteOptionRemovesTheCab)
 {
     fs::path cab = Gcab("k.cab", {{"a.txt", testcab::Text("a")}});
     Run({"askdest\tdelete", Copy(cab, "\\one.cab"), Copy(cab, "\\two.cab"), Copy(cab, "\\three.cab"),
@@ -533,7 +533,7 @@ std::vector<testcab::CabMember> DeviceMembers(const testcab::SetupInfoSpec &spec
 const char *DeviceCleanup[] = {"delkey\tHKLM\tSoftware\\WceloadTest", "delkey\tHKCU\tSoftware\\WceloadTest",
                                "delkey\tHKLM\tSOFTWARE\\Apps\\Acme Test Tool"};
 
-TEST_F(WineTest, DeviceCabInstallsWhereItsSetupInformationSays)
+TEST_F(Wine, DeviceCabInstallsWhereItsSetupInformationSays)
 {
     std::vector<testcab::CabMember> members = DeviceMembers(DeviceSpec());
     fs::path cab = Written("device.cab", testcab::WriteCab(members));
@@ -575,7 +575,7 @@ TEST_F(WineTest, DeviceCabInstallsWhereItsSetupInformationSays)
     EXPECT_EQ(log[0]["registry"], "7");
 }
 
-TEST_F(WineTest, DeviceCabUnderAGivenDestinationWithOptions)
+TEST_F(Wine, DeviceCabUnderAGivenDestinationWithOptions)
 {
     std::vector<testcab::CabMember> members = DeviceMembers(DeviceSpec());
     fs::path cab = Written("device.cab", testcab::WriteCab(members));
@@ -612,7 +612,7 @@ TEST_F(WineTest, DeviceCabUnderAGivenDestinationWithOptions)
     EXPECT_EQ(log[1]["registry"], "4");
 }
 
-TEST_F(WineTest, MalformedSetupInformationWritesNothing)
+TEST_F(Wine, MalformedSetupInformationWritesNothing)
 {
     using testcab::SetupInfoSpec;
     struct Row {
@@ -658,6 +658,43 @@ TEST_F(WineTest, MalformedSetupInformationWritesNothing)
     expected.insert(cabs.begin(), cabs.end());
     EXPECT_EQ(Tree(), expected);
     EXPECT_TRUE(Values().empty()) << report_;
+}
+
+// A step that fails after some files are in place takes them back and puts
+// back the files they replaced.
+TEST_F(Wine, FailureWhilePlacingRestoresWhatWasThere)
+{
+    Written("roll.cab", testcab::WriteCab({{"b.txt", testcab::Text("new b")},
+                                           {"c.txt", testcab::Text("new c")},
+                                           {"a.txt", testcab::Text("blocked")}}));
+    std::vector<testcab::CabMember> members = DeviceMembers(DeviceSpec());
+    Written("device.cab", testcab::WriteCab(members));
+    std::vector<std::string> steps(std::begin(DeviceCleanup), std::end(DeviceCleanup));
+    steps.insert(steps.end(),
+                 {"askdest\tdelete", Copy(work_ / "roll.cab", "\\roll.cab"), Copy(work_ / "device.cab", "\\device.cab"),
+                  "mkdir\t\\Program Files\\roll", "write\t\\Program Files\\roll\\b.txt\told b",
+                  "mkdir\t\\Program Files\\roll\\a.txt",
+                  "run\t\\roll.cab",
+                  // The shortcut's place is taken by a folder: every file goes back.
+                  "write\t\\Windows\\wcetest.dll\told dll", "mkdir\t\\Windows\\Start Menu",
+                  "mkdir\t\\Windows\\Start Menu\\Programs", "mkdir\t\\Windows\\Start Menu\\Programs\\Test Tool.lnk",
+                  "run\t\\device.cab",
+                  "dump\tHKLM\tSoftware\\WceloadTest", "dump\tHKLM\tSOFTWARE\\Apps\\Acme Test Tool"});
+    steps.insert(steps.end(), std::begin(DeviceCleanup), std::end(DeviceCleanup));
+    Run(steps);
+    EXPECT_EQ(Exits(), (std::vector<int>{5, 5})) << report_;
+    EXPECT_EQ(Tree(), BareRoot({"roll.cab", "device.cab", "Program Files/roll/", "Program Files/roll/b.txt",
+                                "Program Files/roll/a.txt/", "windows/wcetest.dll", "windows/Start Menu/",
+                                "windows/Start Menu/Programs/", "windows/Start Menu/Programs/Test Tool.lnk/"}));
+    EXPECT_EQ(ReadBytes(Root() / "Program Files" / "roll" / "b.txt"), testcab::Text("old b"));
+    EXPECT_EQ(ReadBytes(Root() / "windows" / "wcetest.dll"), testcab::Text("old dll"));
+    EXPECT_TRUE(Values().empty()) << report_;
+    std::vector<LogLine> log = Log();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_NE(log[0]["error"].find("in the way"), std::string::npos) << log[0]["error"];
+    EXPECT_EQ(log[0]["files"], "");
+    EXPECT_EQ(log[1]["files"], "");
+    EXPECT_EQ(log[1]["registry"], "0");
 }
 
 } // namespace
