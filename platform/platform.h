@@ -26,6 +26,12 @@ typedef struct {
     LPARAM lParam;
 } HtmlViewNotify;
 
+/* Our own view only (the device's control has no such message): the
+ * client rectangle of the first visible piece of link number wParam (in
+ * document order) into the RECT at lParam.  FALSE when there is no such
+ * link or none of it is on screen.  For tests that tap links. */
+#define HVM_GETLINKRECT   (WM_USER + 900)
+
 /* Device working area (a 240 x 320 screen less its top and bottom bars). */
 #define DEVICE_SCREEN_WIDTH   240
 #define DEVICE_SCREEN_HEIGHT  320

@@ -1,0 +1,159 @@
+/* htmltest.h -- helpers shared by the HTML view tests: UTF-8 <-> UTF-16, a
+ * compact text form of a parsed document, and a measurer with fixed widths. */
+#ifndef VELKOR_HTMLTEST_H
+#define VELKOR_HTMLTEST_H
+
+#include "htmlview.h"
+
+#include <stdio.h>
+#include <string>
+
+inline std::u16string U16(const std::string &utf8)
+{
+    std::u16string out;
+    for (size_t i = 0; i < utf8.size();) {
+        unsigned char c = (unsigned char)utf8[i];
+        uint32_t cp;
+        int extra;
+        if (c < 0x80) { cp = c; extra = 0; }
+        else if (c < 0xE0) { cp = c & 0x1F; extra = 1; }
+        else if (c < 0xF0) { cp = c & 0x0F; extra = 2; }
+        else { cp = c & 0x07; extra = 3; }
+        ++i;
+        for (int k = 0; k < extra && i < utf8.size(); ++k)
+            cp = cp << 6 | ((unsigned char)utf8[i++] & 0x3F);
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back((char16_t)(0xD800 + (cp >> 10)));
+            out.push_back((char16_t)(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back((char16_t)cp);
+        }
+    }
+    return out;
+}
+
+inline std::string U8(const std::u16string &s)
+{
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        uint32_t cp = s[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF)
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (s[++i] - 0xDC00);
+        if (cp < 0x80) {
+            out.push_back((char)cp);
+        } else if (cp < 0x800) {
+            out.push_back((char)(0xC0 | cp >> 6));
+            out.push_back((char)(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.push_back((char)(0xE0 | cp >> 12));
+            out.push_back((char)(0x80 | (cp >> 6 & 0x3F)));
+            out.push_back((char)(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back((char)(0xF0 | cp >> 18));
+            out.push_back((char)(0x80 | (cp >> 12 & 0x3F)));
+            out.push_back((char)(0x80 | (cp >> 6 & 0x3F)));
+            out.push_back((char)(0x80 | (cp & 0x3F)));
+        }
+    }
+    return out;
+}
+
+inline HtmlDocument Parse(const std::string &html)
+{
+    std::u16string source = U16(html);
+    HtmlDocument doc;
+    ParseHtml(source.data(), source.size(), &doc);
+    return doc;
+}
+
+/* One line per document: blocks joined by " | ", each starting with its
+ * gap (^n), alignment (=c, =r), indent (>n), "pre" and marker.  Plain runs
+ * are bare text; styled ones "(spec:text)" where spec has b i u s m for the
+ * flags, the size when not 3, #rrggbb, fN for a face and @N for a link.
+ * A line break is "/", a rule "---". */
+inline std::string StyleSpec(const HtmlDocument &doc, uint32_t style, int32_t link)
+{
+    const HtmlStyle &s = doc.styles[style];
+    std::string spec;
+    if (s.size != 3)
+        spec += std::to_string(s.size);
+    const char letters[] = "bisum";
+    const int bits[] = {HtmlBold, HtmlItalic, HtmlStrike, HtmlUnderline, HtmlMonospace};
+    for (int k = 0; k < 5; ++k)
+        if (s.flags & bits[k])
+            spec.push_back(letters[k]);
+    if (s.color != HtmlDefaultColor) {
+        char hex[8];
+        snprintf(hex, sizeof hex, "#%06x", (unsigned)s.color);
+        spec += hex;
+    }
+    if (s.face)
+        spec += "f" + std::to_string(s.face);
+    if (link >= 0)
+        spec += "@" + std::to_string(link);
+    return spec;
+}
+
+inline std::string Dump(const HtmlDocument &doc)
+{
+    std::string out;
+    for (size_t k = 0; k < doc.blocks.size(); ++k) {
+        const HtmlBlock &b = doc.blocks[k];
+        if (k)
+            out += " | ";
+        if (b.gapBefore)
+            out += "^" + std::to_string(b.gapBefore) + " ";
+        if (b.align == HtmlAlignCenter)
+            out += "=c ";
+        if (b.align == HtmlAlignRight)
+            out += "=r ";
+        if (b.indent)
+            out += ">" + std::to_string(b.indent) + " ";
+        if (b.preformatted)
+            out += "pre ";
+        if (b.kind == HtmlRule) {
+            out += "---";
+            continue;
+        }
+        if (b.markerLength)
+            out += U8(doc.text.substr(b.markerStart, b.markerLength)) + " ";
+        for (uint32_t r = b.firstRun; r < b.firstRun + b.runCount; ++r) {
+            const HtmlRun &run = doc.runs[r];
+            if (run.kind == HtmlLineBreak) {
+                out += "/";
+                continue;
+            }
+            std::string text = U8(doc.text.substr(run.start, run.length));
+            std::string spec = StyleSpec(doc, run.style, run.link);
+            out += spec.empty() ? text : "(" + spec + ":" + text + ")";
+        }
+    }
+    return out;
+}
+
+inline std::string DumpHtml(const std::string &html) { return Dump(Parse(html)); }
+
+/* Widths and heights in whole pixels that grow with the HTML size: size 3
+ * gives 6-pixel characters on 9 + 3 pixel lines.  Bold adds a pixel per
+ * character so that style changes show in the positions. */
+class FixedMeasurer : public HtmlMeasurer {
+public:
+    int calls = 0;
+    HtmlFontMetrics Metrics(const HtmlStyle &style) override
+    {
+        return HtmlFontMetrics{3 * style.size, style.size};
+    }
+    int TextWidth(const HtmlStyle &style, const char16_t *text, size_t length) override
+    {
+        ++calls;
+        int per = 2 * style.size + ((style.flags & HtmlBold) ? 1 : 0);
+        int w = 0;
+        for (size_t i = 0; i < length; ++i)
+            if (!(text[i] >= 0xDC00 && text[i] <= 0xDFFF))   /* a pair is one character */
+                w += per;
+        return w;
+    }
+};
+
+#endif
