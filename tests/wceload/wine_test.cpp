@@ -654,6 +654,11 @@ TEST_F(Wine, MalformedSetupInformationWritesNothing)
 
     Run(steps);
     EXPECT_EQ(Exits(), std::vector<int>(std::size(rows) + 1, 8)) << report_;
+    for (LogLine &line : Log()) {
+        EXPECT_EQ(line["exit"], "8");
+        EXPECT_EQ(line["dest"], "") << "no install folder without a readable .000";
+        EXPECT_NE(line["error"], "");
+    }
     std::set<std::string> expected = BareRoot({});
     expected.insert(cabs.begin(), cabs.end());
     EXPECT_EQ(Tree(), expected);

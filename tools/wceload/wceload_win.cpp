@@ -728,7 +728,10 @@ int Install(LogRecord *log)
         Str stageName = u"~wceload" + FromAscii(std::to_string(GetCurrentProcessId()).c_str()) + u".tmp";
         bool device = run.SetupInfoCount > 0;
         Str primary;
-        if (!device) {
+        if (device) {
+            // Where a device CAB goes is known only once its .000 is read.
+            log->Destination = destinationGiven ? destination : Str();
+        } else {
             if (!destinationGiven) {
                 Str clean;
                 if (!NormaliseDevicePath(DefaultDestination(cabPath), rootLength, &clean)) {
