@@ -3,9 +3,10 @@
 // every command; extracted files never land outside the chosen folder.
 #include "tooltest.h"
 
-#include <fcntl.h>
+#include <chrono>
+#include <csignal>
 #include <functional>
-#include <unistd.h>
+#include <thread>
 
 using namespace tooltest;
 using velkor::Bytes;
@@ -165,6 +166,28 @@ TEST_F(ToolTest, WarningsDoNotFailTheBuild)
     EXPECT_EQ(r.code, 0);
     EXPECT_NE(r.err.find("velkor: warning: app.toml: the agreement page is selected but texts.agreement_body"),
               std::string::npos) << r.err;
+}
+
+TEST_F(ToolTest, InterruptedBuildLeavesNothing)
+{
+    WriteBytes(dir / "setup.exe", Stub());
+    MakeCab(dir / "main.cab", Prose(48 << 20));
+    WriteText(dir / "eula.txt", "Terms.\n");
+    WriteText(dir / "app.toml", GoodManifest);
+    int pid = StartVelkor({"build", "app.toml", "--stub", "setup.exe", "-o", "out.exe", "--jobs", "1"}, dir);
+    ASSERT_GT(pid, 0);
+    // Signal once the temporary output exists, so the signal lands mid-write.
+    bool writing = false;
+    for (int i = 0; i < 3000 && !writing; ++i) {
+        for (const auto &name : Listing(dir))
+            writing = writing || name.rfind("out.exe.tmp-", 0) == 0;
+        if (!writing)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(writing);
+    kill(pid, SIGTERM);
+    EXPECT_EQ(WaitExit(pid), 130);
+    EXPECT_EQ(Listing(dir), (std::vector<std::string>{"app.toml", "eula.txt", "main.cab", "setup.exe"}));
 }
 
 TEST_F(ToolTest, ExtractedNamesStayInsideTheFolder)

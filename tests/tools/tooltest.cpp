@@ -11,8 +11,8 @@ extern char **environ;
 
 namespace tooltest {
 
-static int Spawn(const std::vector<std::string> &args, const fs::path &workDir, const fs::path &out,
-                 const fs::path &err)
+static pid_t Start(const std::vector<std::string> &args, const fs::path &workDir, const fs::path &out,
+                   const fs::path &err)
 {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -31,13 +31,31 @@ static int Spawn(const std::vector<std::string> &args, const fs::path &workDir, 
     int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     fs::current_path(here);
     posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
+    return rc == 0 ? pid : -1;
+}
+
+int WaitExit(int pid)
+{
+    if (pid < 0)
         return -1;
     int status = 0;
     waitpid(pid, &status, 0);
     if (WIFEXITED(status))
         return WEXITSTATUS(status);
     return 128 + WTERMSIG(status);
+}
+
+static int Spawn(const std::vector<std::string> &args, const fs::path &workDir, const fs::path &out,
+                 const fs::path &err)
+{
+    return WaitExit(Start(args, workDir, out, err));
+}
+
+int StartVelkor(const std::vector<std::string> &args, const fs::path &workDir)
+{
+    std::vector<std::string> all{VELKOR_EXE};
+    all.insert(all.end(), args.begin(), args.end());
+    return Start(all, workDir, "/dev/null", "/dev/null");
 }
 
 static std::string Slurp(const fs::path &p)

@@ -25,6 +25,9 @@ struct Result {
 
 // Runs velkor with the arguments; stdout and stderr are captured.
 Result Velkor(const std::vector<std::string> &args, const fs::path &workDir = fs::current_path());
+// Starts velkor without waiting (output discarded); WaitExit reaps it.
+int StartVelkor(const std::vector<std::string> &args, const fs::path &workDir);
+int WaitExit(int pid);
 // Runs any program (gcab) and returns its exit code.
 int RunProgram(const std::vector<std::string> &argv);
 

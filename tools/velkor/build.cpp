@@ -19,6 +19,7 @@ namespace {
 const uint64_t PackageLimit = 0xFFFFFFFFull;   // offsets are u32
 const size_t CabHeaderSize = 36;               // fixed part of CFHEADER
 const size_t ChunksPerThread = 8;               // chunks read per thread per batch
+const size_t MaxBatchChunks = 256;              // 16 MiB of CAB in memory at most
 
 // The smallest a chunk can be stored: a Block prefix around the smallest
 // zlib stream (2 header bytes, 2 of deflate data, 4 of Adler-32).
@@ -107,7 +108,7 @@ BuildSummary BuildPackageFile(const Manifest &m, const std::string &stubPath, co
     out.Write(header.data(), header.size());
 
     std::vector<uint32_t> offsets;
-    const size_t batchChunks = size_t(jobs) * ChunksPerThread;
+    const size_t batchChunks = std::min(size_t(jobs) * ChunksPerThread, MaxBatchChunks);
     Bytes buffer;
     for (size_t i = 0; i < m.components.size(); ++i) {
         offsets.push_back(uint32_t(out.size()));
