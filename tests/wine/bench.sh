@@ -1,0 +1,295 @@
+#!/usr/bin/env bash
+# bench.sh -- the Wine test bench: one private Xvfb and one shared Wine prefix
+# per test run, and a fresh emulated device root for every test.
+#
+#   bench.sh start STATE_DIR
+#   bench.sh stop  STATE_DIR
+#   bench.sh run   STATE_DIR TEST_NAME WIN_BIN_DIR -- COMMAND [ARGS...]
+#
+# It never installs anything and never skips: a missing Xvfb, wine or gcab is
+# an error.  Nothing it starts outlives `stop` (the Xvfb and the wineserver).
+set -euo pipefail
+
+die() { echo "bench: $*" >&2; exit 1; }
+
+need() {
+    local tool
+    for tool in "$@"; do
+        command -v "$tool" >/dev/null 2>&1 || die "'$tool' is not installed (scripts/deps.sh installs it)"
+    done
+}
+
+# Windows path of a Unix path, through the Z: drive that maps /.
+winpath() {
+    local p
+    p=$(cd "$1" 2>/dev/null && pwd -P) || p=$1
+    printf 'Z:%s' "${p//\//\\}"
+}
+
+absdir() { mkdir -p "$1" && (cd "$1" && pwd -P); }
+
+wine_env() {
+    export WINEPREFIX="$STATE/prefix"
+    export WINEDEBUG=-all
+    export WINEDLLOVERRIDES="mscoree,mshtml="
+}
+
+# A persistent wineserver started by us with its output in a log, so that no
+# server inherits the caller's pipes (ctest waits for those to close) and so
+# that every wine call of the run shares one warm server.  A second start while
+# one is running is refused by the server itself and costs nothing.
+ensure_wineserver() {
+    setsid wineserver -p </dev/null >>"$STATE/wineserver.log" 2>&1 || true
+}
+
+# ---------------------------------------------------------------- start --
+
+start_xvfb() {
+    if [ -f "$STATE/env" ]; then
+        # shellcheck disable=SC1091
+        . "$STATE/env"
+        if [ -n "${XVFB_PID:-}" ] && kill -0 "$XVFB_PID" 2>/dev/null &&
+           grep -q Xvfb "/proc/$XVFB_PID/cmdline" 2>/dev/null; then
+            return 0            # already running for this state dir
+        fi
+    fi
+    local n pid i
+    for n in $(seq 50 250); do
+        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+        setsid Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp </dev/null >"$STATE/xvfb.log" 2>&1 &
+        pid=$!
+        for i in $(seq 1 100); do
+            [ -S "/tmp/.X11-unix/X$n" ] && break
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        if kill -0 "$pid" 2>/dev/null && [ -S "/tmp/.X11-unix/X$n" ]; then
+            DISPLAY=":$n"
+            XVFB_PID=$pid
+            return 0
+        fi
+        kill "$pid" 2>/dev/null || true   # lost the race for this number
+    done
+    die "no free X display between :50 and :250"
+}
+
+write_env() {
+    cat >"$STATE/env.tmp" <<EOF
+export DISPLAY=$DISPLAY
+export WINEPREFIX=$STATE/prefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+XVFB_PID=$XVFB_PID
+EOF
+    mv "$STATE/env.tmp" "$STATE/env"
+}
+
+create_prefix() {
+    # The server keeps the registry in memory, so system.reg can lag behind;
+    # a marker of our own says that the prefix is complete.
+    [ -f "$STATE/prefix.ready" ] && return 0
+    echo "bench: creating the Wine prefix in $WINEPREFIX (once)" >&2
+    wineboot -i >>"$STATE/wineboot.log" 2>&1 || die "wineboot failed, see $STATE/wineboot.log"
+    local catcher r key
+    catcher="$(winpath "$STATE/bin")\\linkcatcher.exe"
+    r=$(mktemp "$STATE/bench-XXXXXX.reg")
+    {
+        printf 'REGEDIT4\r\n\r\n'
+        for key in http https mailto; do
+            printf '[-HKEY_CLASSES_ROOT\\%s\\shell\\open\\ddeexec]\r\n\r\n' "$key"
+            printf '[HKEY_CLASSES_ROOT\\%s]\r\n@="URL:%s"\r\n"URL Protocol"=""\r\n\r\n' "$key" "$key"
+            printf '[HKEY_CLASSES_ROOT\\%s\\shell\\open\\command]\r\n' "$key"
+            printf '@="\\"%s\\" \\"%%1\\""\r\n\r\n' "${catcher//\\/\\\\}"
+        done
+        # A crashing program prints its backtrace and ends instead of waiting
+        # for someone to close a crash dialog.
+        printf '[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n"ShowCrashDialog"=dword:00000000\r\n\r\n'
+    } >"$r"
+    wine regedit /S "$(winpath "$r")" >>"$STATE/wineboot.log" 2>&1 || die "could not register the link catcher"
+    rm -f "$r"
+    touch "$STATE/prefix.ready"
+}
+
+# Sample CAB archives for the installer tests: files of known content, one
+# archive stored uncompressed so that it spans several 64 KiB chunks.
+make_fixtures() {
+    local f="$STATE/fixtures"
+    [ -f "$f/done" ] && return 0
+    rm -rf "$f" && mkdir -p "$f/files/one" "$f/files/two/sub" "$f/files/big"
+    printf 'Hello from Velkor.\r\n' >"$f/files/one/readme.txt"
+    printf 'first file\r\n' >"$f/files/two/a.txt"
+    printf 'second file, in a folder\r\n' >"$f/files/two/sub/b.txt"
+    # 300000 bytes whose value at offset i is (i * 7 + i / 512) mod 256.
+    python3 - "$f/files/big/data.bin" <<'EOF'
+import sys
+n = 300000
+open(sys.argv[1], "wb").write(bytes((i * 7 + (i >> 9)) & 255 for i in range(n)))
+EOF
+    (cd "$f/files/one" && gcab -c -n "$f/one.cab" readme.txt)
+    (cd "$f/files/two" && gcab -c -z -n "$f/two.cab" a.txt sub/b.txt)
+    (cd "$f/files/big" && gcab -c -n "$f/big.cab" data.bin)
+    [ "$(stat -c %s "$f/big.cab")" -gt $((3 * 65536)) ] || die "big.cab is too small"
+    touch "$f/done"
+}
+
+cmd_start() {
+    need Xvfb wine wineserver wineboot gcab python3 flock setsid
+    mkdir -p "$STATE/bin" "$STATE/roots" "$STATE/links" "$STATE/locks"
+    start_xvfb
+    write_env
+    wine_env
+    export DISPLAY
+    ensure_wineserver
+    create_prefix
+    make_fixtures
+    echo "bench: ready on display $DISPLAY, prefix $WINEPREFIX" >&2
+}
+
+# ----------------------------------------------------------------- stop --
+
+cmd_stop() {
+    [ -d "$STATE" ] || return 0
+    if [ -f "$STATE/env" ]; then
+        # shellcheck disable=SC1091
+        . "$STATE/env"
+        if [ -d "$STATE/prefix" ] && command -v wineserver >/dev/null 2>&1; then
+            WINEPREFIX="$STATE/prefix" wineserver -k 2>/dev/null || true
+        fi
+        if [ -n "${XVFB_PID:-}" ] && grep -q Xvfb "/proc/$XVFB_PID/cmdline" 2>/dev/null; then
+            kill "$XVFB_PID" 2>/dev/null || true
+            for _ in $(seq 1 50); do kill -0 "$XVFB_PID" 2>/dev/null || break; sleep 0.1; done
+        fi
+        rm -f "$STATE/env"
+    fi
+    # Drive letters left behind by killed runs.
+    if [ -d "$STATE/prefix/dosdevices" ]; then
+        find "$STATE/prefix/dosdevices" -maxdepth 1 -type l -lname "$STATE/roots/*" -delete 2>/dev/null || true
+    fi
+    return 0
+}
+
+# ------------------------------------------------------------------ run --
+
+# Copies a Windows program into the state dir when it is missing or changed;
+# the registered link catcher is run from there.
+refresh_bin() {
+    local src=$1 dst="$STATE/bin/$(basename "$1")"
+    [ -f "$src" ] || return 0
+    cmp -s "$src" "$dst" 2>/dev/null && return 0
+    (
+        flock 9
+        cmp -s "$src" "$dst" 2>/dev/null || { cp "$src" "$dst.tmp.$$" && mv "$dst.tmp.$$" "$dst"; }
+    ) 9>"$STATE/locks/bin.lock"
+}
+
+LETTER=""
+LETTER_FD=""
+take_letter() {
+    local l fd
+    for l in m n o p q r s t u v w x y k l j i h g f e; do
+        [ -e "$WINEPREFIX/dosdevices/$l:" ] && [ ! -L "$WINEPREFIX/dosdevices/$l:" ] && continue
+        exec {fd}>"$STATE/locks/drive-$l.lock"
+        if flock -n "$fd"; then
+            if [ -L "$WINEPREFIX/dosdevices/$l:" ] &&
+               [[ "$(readlink "$WINEPREFIX/dosdevices/$l:")" != "$STATE/roots/"* ]]; then
+                exec {fd}>&-        # a letter somebody mapped by hand
+                continue
+            fi
+            LETTER=$l
+            LETTER_FD=$fd
+            return 0
+        fi
+        exec {fd}>&-
+    done
+    die "no free drive letter"
+}
+
+release_letter() {
+    [ -n "$LETTER" ] || return 0
+    rm -f "$WINEPREFIX/dosdevices/$LETTER:"
+    exec {LETTER_FD}>&-
+    LETTER=""
+}
+
+WINE_PID=""
+TAIL_PID=""
+stop_program() {
+    [ -n "$WINE_PID" ] && kill "$WINE_PID" 2>/dev/null
+    [ -n "$TAIL_PID" ] && kill "$TAIL_PID" 2>/dev/null
+    return 0
+}
+
+cmd_run() {
+    [ $# -ge 4 ] || die "usage: bench.sh run STATE_DIR TEST_NAME WIN_BIN_DIR -- COMMAND [ARGS...]"
+    local name=$1 winbin=$2
+    shift 2
+    [ "$1" = "--" ] || die "run: expected -- before the command"
+    shift
+    [ $# -ge 1 ] || die "run: no command"
+    [[ "$name" =~ ^[A-Za-z0-9_.-]+$ ]] || die "run: test name '$name' must be a plain file name"
+    [ -f "$STATE/env" ] || die "the bench is not started: bench.sh start $STATE"
+    # shellcheck disable=SC1091
+    . "$STATE/env"
+    kill -0 "$XVFB_PID" 2>/dev/null || die "the bench's Xvfb ($DISPLAY) is gone; run bench.sh start again"
+    need wine wineserver flock setsid
+    wine_env
+    ensure_wineserver
+
+    winbin=$(absdir "$winbin")
+    refresh_bin "$winbin/linkcatcher.exe"
+
+    local root="$STATE/roots/$name"
+    rm -rf "$root"
+    mkdir -p "$root/windows" "$root/Program Files"
+    root=$(cd "$root" && pwd -P)
+    [ -f "$winbin/wceload.exe" ] && cp "$winbin/wceload.exe" "$root/windows/wceload.exe"
+
+    local log="$STATE/links/$name.log"
+    : >"$log"
+
+    take_letter
+    trap release_letter EXIT
+    trap 'stop_program; exit 143' INT TERM
+    ln -sfn "$root" "$WINEPREFIX/dosdevices/$LETTER:"
+
+    local drive
+    drive=$(printf '%s' "$LETTER" | tr '[:lower:]' '[:upper:]')
+    export VELKOR_ROOT="$drive:\\"
+    export VELKOR_BIN
+    VELKOR_BIN=$(winpath "$winbin")
+    export VELKOR_FIXTURES
+    VELKOR_FIXTURES=$(winpath "$STATE/fixtures")
+    export VELKOR_LINK_LOG
+    VELKOR_LINK_LOG=$(winpath "$STATE/links")\\$name.log
+
+    # Wine starts its services (and the desktop process) on demand, and they
+    # inherit the descriptors of the program that needed them and outlive
+    # it; given the caller's pipes they would keep ctest waiting.  So the
+    # program writes to a file, and tail passes it on while the program runs.
+    local out="$STATE/roots/$name.out" rc=0
+    (cd "$root" && exec wine "$@") >"$out" 2>&1 &
+    WINE_PID=$!
+    tail -n +1 -s 0.2 -f --pid="$WINE_PID" "$out" &
+    TAIL_PID=$!
+    wait "$WINE_PID" || rc=$?
+    WINE_PID=""
+    wait "$TAIL_PID" || true
+    release_letter
+    return $rc
+}
+
+# ----------------------------------------------------------------- main --
+
+[ $# -ge 2 ] || die "usage: bench.sh start|stop STATE_DIR, or bench.sh run STATE_DIR TEST_NAME WIN_BIN_DIR -- COMMAND [ARGS...]"
+action=$1
+if [ "$action" = stop ] && [ ! -d "$2" ]; then
+    exit 0
+fi
+STATE=$(absdir "$2")
+shift 2
+case "$action" in
+    start) cmd_start ;;
+    stop) cmd_stop ;;
+    run) cmd_run "$@" ;;
+    *) die "unknown action '$action'" ;;
+esac

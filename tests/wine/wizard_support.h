@@ -1,0 +1,231 @@
+// wizard_support.h -- what the end-to-end tests of the setup program share:
+// the page order worked out from the package's flags, and small waits.
+#pragma once
+
+#include "packages.h"
+#include "robot.h"
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace wizardtest {
+
+using namespace robot;
+
+// The pages a user walks through with Next, in order: the first page is
+// shown whatever it is; after it come the other pages of the flags in
+// increasing order, less the destination page while the platform chooses
+// the location.  A lone destination page with the default location leaves
+// no page at all.  Flags are the six page bits (1 ... 32).
+inline std::vector<int> ExpectedPages(int flags, bool useDefaultLocation)
+{
+    flags &= 63;
+    if (flags == 16 && useDefaultLocation)
+        return {};
+    std::vector<int> pages;
+    for (int bit = 1; bit <= 32; bit <<= 1) {
+        if (!(flags & bit))
+            continue;
+        bool first = pages.empty();
+        if (first || bit != 16 || !useDefaultLocation)
+            pages.push_back(bit);
+    }
+    return pages;
+}
+
+inline int HighestBit(int flags)
+{
+    int h = 0;
+    for (int bit = 1; bit <= 32; bit <<= 1)
+        if (flags & bit)
+            h = bit;
+    return h;
+}
+
+// Whether OK reads the install text on the page of `flag`: on the last page
+// of the package, and on the location page also when the only page after it
+// is a destination page that the default location skips.
+inline bool OkReadsInstall(int flag, int flags, bool useDefaultLocation)
+{
+    int last = HighestBit(flags & 63);
+    if (flag == 8)
+        return last == 8 || (last == 16 && useDefaultLocation);
+    return flag == last;
+}
+
+// "welcome, agreement" for messages.
+inline std::string PageList(const std::vector<int> &flags)
+{
+    std::string s;
+    for (int f : flags)
+        s += (s.empty() ? "" : ", ") + robot::PageName(robot::PageIdOfFlag(f));
+    return s.empty() ? "no page" : s;
+}
+
+// Waits for the end of the process, failing when a frame or a message box
+// shows meanwhile: the program was to end without a word.
+inline void ExpectSilentEnd(robot::Wizard &w)
+{
+    DWORD start = GetTickCount();
+    while (w.Running()) {
+        HWND frame = w.Frame();
+        if (frame && IsWindowVisible(frame))
+            throw robot::Failure("a frame showed, the program was to end silently: " + w.Describe());
+        if (w.FindMessageBox())
+            throw robot::Failure("a message box showed, the program was to end silently: " + w.Describe());
+        if (GetTickCount() - start > robot::Limit(w.TimeLimit()))
+            throw robot::Timeout("the program did not end: " + w.Describe());
+        Sleep(15);
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(w.Process(), &code);
+    if (code != 0)
+        throw robot::Failure("exit code " + std::to_string(code));
+}
+
+const wchar_t NextText[] = L"&Next >";
+const wchar_t InstallText[] = L"&Install";
+
+inline std::string Combination(int flags, bool udl)
+{
+    std::ostringstream s;
+    s << "flags " << flags << " (" << PageList(ExpectedPages(flags, false)) << "), default location "
+      << (udl ? "set" : "clear");
+    return s.str();
+}
+
+// Checks the page of `flag` on screen and what a user sees on it.
+inline void CheckPage(Wizard &w, int flag, int flags, bool udl, const std::vector<int> &pages)
+{
+    std::string where = PageName(PageIdOfFlag(flag));
+    std::wstring ok = w.Text(ButtonOk);
+    std::wstring wantOk = OkReadsInstall(flag, flags, udl) ? InstallText : NextText;
+    if (ok != wantOk)
+        throw Failure("OK on " + where + " reads \"" + Narrow(ok) + "\", expected \"" + Narrow(wantOk) + "\"");
+    bool backEnabled = w.Enabled(ButtonBack);
+    if (backEnabled != (flag != pages.front()))
+        throw Failure("Back on " + where + " is " + (backEnabled ? "enabled" : "disabled"));
+    if (!w.Enabled(ButtonCancel))
+        throw Failure("Cancel on " + where + " is disabled");
+}
+
+// What a user does on a page before Next: accept the agreement.
+inline void PrepareNext(Wizard &w, int flag)
+{
+    if (flag == 2 && !w.Enabled(ButtonOk)) {
+        w.Click(1005);
+        DWORD start = GetTickCount();
+        while (!w.Enabled(ButtonOk)) {
+            if (GetTickCount() - start > Limit(w.TimeLimit()))
+                throw Timeout("OK of the agreement page stayed disabled after accepting");
+            Sleep(15);
+        }
+    }
+}
+
+// Next from pages[from] up to pages[to], checking every page on the way.
+inline void WalkForward(Wizard &w, int flags, bool udl, const std::vector<int> &pages, size_t from, size_t to)
+{
+    for (size_t i = from; i < to; ++i) {
+        CheckPage(w, pages[i], flags, udl, pages);
+        PrepareNext(w, pages[i]);
+        w.Click(ButtonOk);
+        int id = w.WaitPageChange(PageIdOfFlag(pages[i]));
+        if (id != PageIdOfFlag(pages[i + 1])) {
+            std::string seen = id == 0 ? "a message box" : PageName(id);
+            throw Failure("Next on " + PageName(PageIdOfFlag(pages[i])) + " led to " + seen + ", expected " +
+                          PageName(PageIdOfFlag(pages[i + 1])) + "; " + w.Describe());
+        }
+    }
+    CheckPage(w, pages[to], flags, udl, pages);
+}
+
+inline void WalkBack(Wizard &w, int flags, bool udl, const std::vector<int> &pages)
+{
+    for (size_t i = pages.size() - 1; i > 0; --i) {
+        w.Click(ButtonBack);
+        int id = w.WaitPageChange(PageIdOfFlag(pages[i]));
+        if (id != PageIdOfFlag(pages[i - 1]))
+            throw Failure("Back on " + PageName(PageIdOfFlag(pages[i])) + " led to " +
+                          (id == 0 ? std::string("a message box") : PageName(id)) + ", expected " +
+                          PageName(PageIdOfFlag(pages[i - 1])) + "; " + w.Describe());
+        CheckPage(w, pages[i - 1], flags, udl, pages);
+    }
+}
+
+// Past the last page the installation runs (nothing to hand off, or one
+// small CAB) and the program ends without a word.
+inline void ExpectInstallationEnd(Wizard &w, int fromId)
+{
+    int id = w.WaitPageChange(fromId);
+    if (id == PageProgress)
+        id = w.WaitPageChange(PageProgress);
+    if (id == 0)
+        throw Failure("a message box showed after the last page: " + w.Describe());
+    if (id != -1)
+        throw Failure("Next on the last page led to " + PageName(id));
+    DWORD code = w.WaitExit();
+    if (code != 0)
+        throw Failure("exit code " + std::to_string(code));
+}
+
+enum class Ending { PastLastPage, CancelOnAPage, Alternate };
+
+// One setup program with the sample package of these flags: Next through
+// every page, Back through them again, then the ending.  Returns "" or
+// what went wrong.
+inline std::string RunCombination(int flags, bool udl, Ending ending = Ending::Alternate)
+{
+    std::vector<int> pages = ExpectedPages(flags, udl);
+    bool hasComponents = (flags & 4) != 0;
+    velkor::PackageSpec spec = SamplePackage(uint8_t(flags), udl ? 1 : 0, hasComponents);
+    for (auto &c : spec.components)
+        c.acceptsDestination = false;   // keeps the prefix's registry out of it
+    std::wstring exe = WritePackageExe(spec, L"sweep" + std::to_wstring(flags) + (udl ? L"d" : L"") + L".exe");
+
+    Wizard w;
+    w.Launch(exe);
+    if (pages.empty()) {
+        // No page: the installation runs at once and the program ends.
+        DWORD start = GetTickCount();
+        while (w.Running()) {
+            int id = w.PageId();
+            if (id != 0 && id != PageProgress)
+                throw Failure("a package without pages showed " + PageName(id));
+            if (w.FindMessageBox())
+                throw Failure("a message box showed: " + w.Describe());
+            if (GetTickCount() - start > Limit(w.TimeLimit()))
+                throw Timeout("the program without pages did not end: " + w.Describe());
+            Sleep(15);
+        }
+        return w.WaitExit() == 0 ? "" : "exit code not 0";
+    }
+
+    w.WaitPage(PageIdOfFlag(pages.front()));
+    WalkForward(w, flags, udl, pages, 0, pages.size() - 1);
+    WalkBack(w, flags, udl, pages);
+
+    // Half of the combinations end past the last page, the other half with
+    // Cancel on one of their pages, so that every flag value sees both.
+    int bits = 0;
+    for (int b = 1; b <= 32; b <<= 1)
+        bits += (flags & b) ? 1 : 0;
+    bool pastLast = ending == Ending::PastLastPage || (ending == Ending::Alternate && udl == (bits % 2 == 1));
+    if (pastLast) {
+        WalkForward(w, flags, udl, pages, 0, pages.size() - 1);
+        PrepareNext(w, pages.back());
+        w.Click(ButtonOk);
+        ExpectInstallationEnd(w, PageIdOfFlag(pages.back()));
+    } else {
+        size_t stop = size_t(flags * 5 + (udl ? 3 : 0)) % pages.size();
+        WalkForward(w, flags, udl, pages, 0, stop);
+        w.Click(ButtonCancel);
+        DWORD code = w.WaitExit();   // fails when a question shows
+        if (code != 0)
+            throw Failure("exit code " + std::to_string(code) + " after Cancel");
+    }
+    return "";
+}
+
+}  // namespace wizardtest

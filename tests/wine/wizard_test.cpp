@@ -1,0 +1,397 @@
+// wizard_test.cpp -- the setup program end to end, as a user meets it: a
+// package that cannot be loaded, the "install" argument, what the pages show
+// (panels, captions), tapped links, and the page order in special cases.
+#include "wizard_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cwctype>
+
+using namespace robot;
+using namespace wizardtest;
+using velkor::Bytes;
+
+namespace {
+
+const wchar_t NotAPackage[] = L"Invalid Velkor setup package. Please download this setup package again.";
+const wchar_t OutOfMemory[] = L"Out of memory. Velkor cannot continue, please try to install it later.";
+
+Bytes Trailer(uint32_t headerOffset, const char magic[4] = "VKR1")
+{
+    Bytes t;
+    velkor::PutU32(t, headerOffset);
+    t.insert(t.end(), magic, magic + 4);
+    return t;
+}
+
+// The start of a header: names, destination and the three flag bytes.
+Bytes HeaderStart(uint8_t requireInstallArgument = 0)
+{
+    Bytes h;
+    velkor::PutPackageString(h, u"Tool");
+    velkor::PutPackageString(h, u"Acme");
+    velkor::PutTextBlock(h, u"\\Program Files\\Tool");
+    velkor::PutU8(h, 1);
+    velkor::PutU8(h, requireInstallArgument);
+    velkor::PutU8(h, 1);
+    return h;
+}
+
+Bytes Append(Bytes a, const Bytes &b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// setup.exe, then `header`, then a trailer that points at it.
+Bytes WithHeader(const Bytes &header)
+{
+    Bytes file = SetupImage();
+    uint32_t offset = uint32_t(file.size());
+    file = Append(file, header);
+    return Append(file, Trailer(offset));
+}
+
+std::string ReadLinkLog()
+{
+    FILE *f = _wfopen(LinkLog().c_str(), L"rb");
+    if (!f)
+        return {};
+    std::string s;
+    char b[512];
+    size_t n;
+    while ((n = fread(b, 1, sizeof b, f)) > 0)
+        s.append(b, n);
+    fclose(f);
+    return s;
+}
+
+// ------------------------------------------------------------ start-up --
+
+TEST(StartUp, FailedLoadShowsItsBuiltInMessageAndEnds)
+{
+    const Bytes &image = SetupImage();
+    struct Row {
+        const char *name;
+        Bytes file;
+        const wchar_t *message;
+        const wchar_t *commandLine;
+    };
+    Bytes oneComponentOfThree = HeaderStart();
+    velkor::PutU32(oneComponentOfThree, 0);   // variables
+    velkor::PutU32(oneComponentOfThree, 3);   // components, of which one follows
+    velkor::PutU8(oneComponentOfThree, 1);
+    velkor::PutU8(oneComponentOfThree, 1);
+    velkor::PutU32(oneComponentOfThree, 0);
+    velkor::PutU32(oneComponentOfThree, 10);
+    velkor::PutTextBlock(oneComponentOfThree, u"Main program");
+
+    Bytes badText = HeaderStart();
+    velkor::PutU32(badText, 0);
+    velkor::PutU32(badText, 0);
+    velkor::PutU32(badText, 30);
+    velkor::PutU8(badText, 1);               // compressed ...
+    velkor::PutU32(badText, 8);
+    velkor::PutU32(badText, 100);
+    badText = Append(badText, Bytes{1, 2, 3, 4, 5, 6, 7, 8});   // ... but not zlib
+
+    Bytes manyVariables = HeaderStart();
+    velkor::PutU32(manyVariables, 0xFFFFFFFFu);
+
+    Bytes cutTexts = HeaderStart();
+    velkor::PutU32(cutTexts, 0);
+    velkor::PutU32(cutTexts, 0);
+    velkor::PutU32(cutTexts, 30);
+    for (int i = 0; i < 12; ++i)
+        velkor::PutTextBlock(cutTexts, u"a text");
+
+    Bytes flagsCut = HeaderStart(1);
+    flagsCut.pop_back();                    // ends inside the flag bytes
+
+    std::vector<Row> rows = {
+        {"setup.exe without a package", image, NotAPackage, L""},
+        {"wrong magic", Append(Append(image, HeaderStart()), Trailer(uint32_t(image.size()), "VKR2")), NotAPackage,
+         L""},
+        {"magic in lower case", Append(Append(image, HeaderStart()), Trailer(uint32_t(image.size()), "vkr1")),
+         NotAPackage, L""},
+        {"header offset past the end", Append(image, Trailer(0xFFFFFF00u)), OutOfMemory, L""},
+        {"header offset at the trailer", Append(image, Trailer(uint32_t(image.size()))), OutOfMemory, L""},
+        {"three components announced, one present", WithHeader(oneComponentOfThree), OutOfMemory, L""},
+        {"text block that does not decode", WithHeader(badText), OutOfMemory, L""},
+        {"variable count beyond the file", WithHeader(manyVariables), OutOfMemory, L""},
+        {"twelve of thirty texts", WithHeader(cutTexts), OutOfMemory, L""},
+        {"header ends inside the flags", WithHeader(flagsCut), OutOfMemory, L""},
+        // The load comes before the "install" rule, so a package that asks
+        // for it is reported even without the argument.
+        {"damage after an install flag", WithHeader(Append(HeaderStart(1), Bytes{0, 0})), OutOfMemory, L""},
+    };
+    int n = 0;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        std::wstring exe = WriteDeviceFile(L"broken" + std::to_wstring(n++) + L".exe", row.file);
+        Wizard w;
+        w.Launch(exe, row.commandLine);
+        MessageBoxInfo box = w.WaitMessageBox();
+        EXPECT_EQ(box.text, row.message);
+        EXPECT_EQ(box.caption, L"Velkor");
+        EXPECT_EQ(box.icon, Icon::Error) << IconName(box.icon);
+        EXPECT_EQ(box.owner, nullptr);
+        EXPECT_EQ(box.buttons, std::vector<int>{IDOK});
+        EXPECT_EQ(w.Frame(), nullptr) << "a frame exists beside the message";
+        w.Answer(box, IDOK);
+        EXPECT_EQ(w.WaitExit(), 0u);
+    }
+}
+
+TEST(StartUp, CloseOnTheFrameEndsTheWizard)
+{
+    std::wstring exe = WritePackageExe(SamplePackage(0x21, 1, false), L"close.exe");
+    Wizard w;
+    w.Launch(exe);
+    HWND frame = w.WaitFrame();
+    w.WaitPage(PageWelcome);
+    EXPECT_EQ(w.WindowText(frame), L"Tool Setup");
+    PostMessageW(frame, WM_CLOSE, 0, 0);
+    EXPECT_EQ(w.WaitExit(), 0u);   // fails on any question
+}
+
+// -------------------------------------------------------- install rule --
+
+TEST(InstallArgument, OnlyTheWordInstallStartsTheWizard)
+{
+    struct Row {
+        uint8_t require;
+        const wchar_t *commandLine;
+        bool starts;
+    } rows[] = {
+        {1, L"install", true},   {1, L"INSTALL", true},   {1, L"Install", true},
+        {1, L"install ", false}, {1, L"/install", false}, {1, L"", false},
+        {1, L"install now", false},
+        {0, L"", true},          {0, L"anything at all", true},
+    };
+    velkor::PackageSpec spec = SamplePackage(1, 1, false);
+    spec.requireInstallArgument = 1;
+    std::wstring required = WritePackageExe(spec, L"required.exe");
+    spec.requireInstallArgument = 0;
+    std::wstring free = WritePackageExe(spec, L"free.exe");
+    for (const Row &row : rows) {
+        SCOPED_TRACE("rule " + std::to_string(row.require) + ", command line \"" + Narrow(row.commandLine) + "\"");
+        Wizard w;
+        w.Launch(row.require ? required : free, row.commandLine);
+        if (row.starts) {
+            w.WaitPage(PageWelcome);
+            w.Click(ButtonCancel);
+            EXPECT_EQ(w.WaitExit(), 0u);
+        } else {
+            ExpectSilentEnd(w);
+        }
+    }
+}
+
+// ----------------------------------------------------------- furniture --
+
+velkor::PackageSpec FurniturePackage(uint8_t flags)
+{
+    velkor::PackageSpec spec = SamplePackage(flags, 1, false);
+    spec.variables = {{u"%Version%", u"2.1"}};
+    spec.texts[0] = u"%SoftwareName% %Version% Setup";
+    spec.texts[1] = u"Onward";
+    spec.texts[2] = u"Do it %Version%";
+    spec.texts[3] = u"Go back";
+    spec.texts[4] = u"Stop";
+    spec.texts[6] = u"<p>Welcome to <b>%SoftwareName%</b> %Version% by %COMPANYNAME%.</p>";
+    spec.texts[20] = u"<p>Ready for %softwarename%; tap %Version%.</p>";
+    return spec;
+}
+
+// "<body topmargin="0" leftmargin="0" bgcolor="#rrggbb">" + body
+void ExpectPanel(const std::wstring &panel, const std::wstring &body)
+{
+    const std::wstring start = L"<body topmargin=\"0\" leftmargin=\"0\" bgcolor=\"#";
+    ASSERT_GE(panel.size(), start.size() + 8) << Narrow(panel);
+    EXPECT_EQ(panel.substr(0, start.size()), start) << Narrow(panel);
+    std::wstring color = panel.substr(start.size(), 6);
+    for (wchar_t c : color)
+        EXPECT_TRUE(iswdigit(c) || (c >= L'a' && c <= L'f')) << "colour " << Narrow(color);
+    EXPECT_EQ(panel.substr(start.size() + 6), L"\">" + body) << Narrow(panel);
+}
+
+TEST(Furniture, PanelsCaptionsAndButtonsComeFromThePackage)
+{
+    std::wstring exe = WritePackageExe(FurniturePackage(1 | 32), L"furniture.exe");
+    Wizard w;
+    w.Launch(exe);
+    HWND frame = w.WaitFrame();
+    w.WaitPage(PageWelcome);
+    EXPECT_EQ(w.WindowText(frame), L"Tool 2.1 Setup");
+    ExpectPanel(w.Text(HtmlPanel), L"<p>Welcome to <b>Tool</b> 2.1 by Acme.</p>");
+    EXPECT_EQ(w.Text(ButtonOk), L"Onward");
+    EXPECT_EQ(w.Text(ButtonBack), L"Go back");
+    EXPECT_EQ(w.Text(ButtonCancel), L"Stop");
+    EXPECT_FALSE(w.Enabled(ButtonBack));
+    EXPECT_TRUE(w.Enabled(ButtonOk));
+
+    w.Click(ButtonOk);
+    w.WaitPage(PageReady);
+    ExpectPanel(w.Text(HtmlPanel), L"<p>Ready for Tool; tap 2.1.</p>");
+    EXPECT_EQ(w.Text(ButtonOk), L"Do it 2.1");
+    EXPECT_EQ(w.Text(ButtonBack), L"Go back");
+    EXPECT_TRUE(w.Enabled(ButtonBack));
+
+    // A page shown again is the same window, as the user left it.
+    HWND ready = w.PageWindow();
+    w.Click(ButtonBack);
+    w.WaitPage(PageWelcome);
+    w.Click(ButtonOk);
+    EXPECT_EQ(w.WaitPage(PageReady), ready);
+    w.Click(ButtonCancel);
+    EXPECT_EQ(w.WaitExit(), 0u);
+}
+
+TEST(Furniture, AnOnlyPageIsFirstAndLast)
+{
+    struct Row {
+        uint8_t flags;
+        int page;
+    } rows[] = {{1, PageWelcome}, {32, PageReady}};
+    for (const Row &row : rows) {
+        SCOPED_TRACE(PageName(row.page));
+        std::wstring exe = WritePackageExe(FurniturePackage(row.flags), L"only" + std::to_wstring(row.flags) + L".exe");
+        Wizard w;
+        w.Launch(exe);
+        w.WaitPage(row.page);
+        EXPECT_EQ(w.Text(ButtonOk), L"Do it 2.1");
+        EXPECT_FALSE(w.Enabled(ButtonBack));
+        w.Click(ButtonOk);   // no component: the installation just ends
+        ExpectInstallationEnd(w, row.page);
+    }
+}
+
+TEST(Furniture, EmptyTextsGiveBlankButtonsAndABarePanel)
+{
+    velkor::PackageSpec spec = SamplePackage(1 | 32, 1, false);
+    for (int i : {1, 2, 3, 4, 6})
+        spec.texts[size_t(i)].clear();
+    std::wstring exe = WritePackageExe(spec, L"empty.exe");
+    Wizard w;
+    w.Launch(exe);
+    w.WaitPage(PageWelcome);
+    ExpectPanel(w.Text(HtmlPanel), L"");
+    EXPECT_EQ(w.Text(ButtonOk), L"");
+    EXPECT_EQ(w.Text(ButtonBack), L"");
+    EXPECT_EQ(w.Text(ButtonCancel), L"");
+    w.Click(ButtonCancel);
+    EXPECT_EQ(w.WaitExit(), 0u);
+}
+
+// --------------------------------------------------------------- links --
+
+TEST(Links, ATappedLinkReachesTheShellAndThePageStays)
+{
+    velkor::PackageSpec spec = SamplePackage(1 | 32, 1, false);
+    spec.texts[6] = u"<a href=\"http://velkor.test/welcome?from=%SoftwareName%\">Velkor on the web, "
+                    u"a link that fills the first line</a><p>Plain text below the link.</p>";
+    spec.texts[20] = u"<a href=\"mailto:help@velkor.test\">Write to us, a link that fills the first line</a>";
+    std::wstring exe = WritePackageExe(spec, L"links.exe");
+    Wizard w;
+    w.Launch(exe);
+    w.WaitPage(PageWelcome);
+
+    // A tap away from the link opens nothing.
+    RECT panel;
+    GetClientRect(w.Control(HtmlPanel), &panel);
+    w.ClickAt(HtmlPanel, 8, panel.bottom - 4);
+    Sleep(Limit(1500));
+    EXPECT_EQ(ReadLinkLog(), "");
+
+    auto waitLog = [&](const std::string &want) {
+        DWORD start = GetTickCount();
+        std::string log;
+        while ((log = ReadLinkLog()) != want && GetTickCount() - start < Limit(15000))
+            Sleep(50);
+        EXPECT_EQ(log, want);
+    };
+    w.ClickAt(HtmlPanel, 8, 6);
+    waitLog("http://velkor.test/welcome?from=Tool\n");
+    EXPECT_EQ(w.PageId(), PageWelcome);
+
+    w.Click(ButtonOk);
+    w.WaitPage(PageReady);
+    w.ClickAt(HtmlPanel, 8, 6);
+    waitLog("http://velkor.test/welcome?from=Tool\nmailto:help@velkor.test\n");
+    EXPECT_EQ(w.PageId(), PageReady);
+    w.Click(ButtonCancel);
+    EXPECT_EQ(w.WaitExit(), 0u);
+}
+
+// ---------------------------------------------------------- sequencing --
+
+TEST(Sequencing, TypicalPackagesEndPastTheirLastPage)
+{
+    // The typical packages: flags and the default location, each walked to
+    // its end past the last page (the sweep ends half of them on Cancel).
+    struct Row {
+        int flags;
+        bool udl;
+    } rows[] = {{63, false}, {63, true}, {1 + 8 + 16, false}, {1 + 8 + 16, true}, {1 + 16, true},
+                {16, false}, {16, true},  {0, false},          {0, true},          {2 + 4, true}};
+    for (const Row &row : rows) {
+        std::string failure;
+        try {
+            failure = RunCombination(row.flags, row.udl, Ending::PastLastPage);
+        } catch (const std::exception &e) {
+            failure = e.what();
+        }
+        EXPECT_EQ(failure, "") << Combination(row.flags, row.udl) << ", expected "
+                               << PageList(ExpectedPages(row.flags, row.udl));
+    }
+}
+
+TEST(Sequencing, BackFromReadyToASkippedFirstDestinationKeepsAPage)
+{
+    std::wstring exe = WritePackageExe(SamplePackage(16 | 32, 1, false), L"destready.exe");
+    Wizard w;
+    w.Launch(exe);
+    w.WaitPage(PageDestination);        // the first page is shown although skipped
+    EXPECT_FALSE(w.Enabled(ButtonBack));
+    EXPECT_EQ(w.Text(ButtonOk), NextText);
+    w.Click(ButtonOk);
+    w.WaitPage(PageReady);
+    w.Click(ButtonBack);
+    int id = w.WaitPageChange(PageReady);
+    EXPECT_NE(id, -1) << "the program ended";
+    EXPECT_EQ(id, PageDestination) << "after Back from ready: " << w.Describe();
+    if (id == PageDestination) {
+        w.Click(ButtonOk);
+        w.WaitPage(PageReady);
+    }
+    w.Click(ButtonCancel);
+    EXPECT_EQ(w.WaitExit(), 0u);
+}
+
+TEST(Sequencing, TheLocationChoiceDecidesTheVeryNextStep)
+{
+    // Location, destination and ready, the platform choosing the location
+    // at first: the choice on the location page is read at every step.
+    std::wstring exe = WritePackageExe(SamplePackage(8 | 16 | 32, 1, false), L"location.exe");
+    Wizard w;
+    w.Launch(exe);
+    w.WaitPage(PageLocation);
+    EXPECT_TRUE(w.Checked(1008));
+    w.Click(1009);                      // choose a folder
+    w.Click(ButtonOk);
+    EXPECT_EQ(w.WaitPageChange(PageLocation), PageDestination);
+    w.Click(ButtonBack);
+    EXPECT_EQ(w.WaitPageChange(PageDestination), PageLocation);
+    EXPECT_TRUE(w.Checked(1009));       // the page kept the choice
+    w.Click(1008);                      // let the device choose again
+    w.Click(ButtonOk);
+    EXPECT_EQ(w.WaitPageChange(PageLocation), PageReady);
+    w.Click(ButtonBack);
+    EXPECT_EQ(w.WaitPageChange(PageReady), PageLocation);
+    w.Click(ButtonCancel);
+    EXPECT_EQ(w.WaitExit(), 0u);
+}
+
+}  // namespace
