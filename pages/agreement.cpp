@@ -1,5 +1,29 @@
-/* agreement.cpp -- placeholder until the page is written: navigation only. */
-#include "setup.h"
+/*
+ * agreement.cpp -- the agreement text and the choice to accept it.  OK is
+ * enabled only while the agreement is accepted; the choice lives in
+ * AgreementAccepted for the rest of the run, so Back and Next keep it.
+ */
+#include "pages.h"
+
+/* OK follows the flag.  Focus leaves OK before it is disabled, so the
+ * keyboard is never left on a dead button. */
+static void EnableOk(HWND page)
+{
+    HWND ok = GetDlgItem(page, IDOK);
+    if (!AgreementAccepted && GetFocus() == ok)
+        SendMessageW(page, WM_NEXTDLGCTL, (WPARAM)GetDlgItem(page, IDC_DECLINE), TRUE);
+    EnableWindow(ok, AgreementAccepted ? TRUE : FALSE);
+}
+
+static void OnInitDialog(HWND page)
+{
+    LabelNavigationButtons(page, PageAgreement);
+    SetDlgItemTextW(page, IDC_AGREEMENT_TEXT, PackageText(TextAgreementBody));
+    SetDlgItemTextW(page, IDC_ACCEPT, PackageText(TextAcceptChoice));
+    SetDlgItemTextW(page, IDC_DECLINE, PackageText(TextDeclineChoice));
+    EnableOk(page);
+    CheckRadioButton(page, IDC_ACCEPT, IDC_DECLINE, AgreementAccepted ? IDC_ACCEPT : IDC_DECLINE);
+}
 
 INT_PTR CALLBACK AgreementPageProcedure(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -8,17 +32,31 @@ INT_PTR CALLBACK AgreementPageProcedure(HWND page, UINT message, WPARAM wParam, 
         PaintPageHeader(page, TextAgreementTitle);
         return TRUE;
     case WM_INITDIALOG:
-        LabelNavigationButtons(page, PageAgreement);
+        OnInitDialog(page);
         return TRUE;
     case WM_COMMAND:
         if (HIWORD(wParam) != 0)
             return FALSE;
-        if (LOWORD(wParam) == IDOK)
+        switch (LOWORD(wParam)) {
+        case IDOK:
+            /* OK is disabled until the agreement is accepted. */
             RequestNextPage();
-        else if (LOWORD(wParam) == IDCANCEL)
+            break;
+        case IDCANCEL:
             RequestCancel();
-        else if (LOWORD(wParam) == IDC_BACK)
+            break;
+        case IDC_BACK:
             RequestPreviousPage();
+            break;
+        case IDC_ACCEPT:
+            AgreementAccepted = 1;
+            EnableOk(page);
+            break;
+        case IDC_DECLINE:
+            AgreementAccepted = 0;
+            EnableOk(page);
+            break;
+        }
         return FALSE;
     }
     return FALSE;

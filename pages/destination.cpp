@@ -1,28 +1,230 @@
-/* destination.cpp -- placeholder until the page is written: navigation only. */
-#include "setup.h"
+/*
+ * destination.cpp -- the destination folder: a path field, the folder tree
+ * beside it and the space the chosen components need.  The page refuses to
+ * go on while the destination's volume has too little room or the field is
+ * blank; it never creates the folder itself.
+ */
+#include "pages.h"
 
-INT_PTR CALLBACK DestinationPageProcedure(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+#define FIELD_UNITS 260
+
+BOOL IsBlankText(const WCHAR *text)
 {
-    switch (message) {
-    case WM_PAINT:
-        PaintPageHeader(page, TextDestinationTitle);
+    if (!text)
         return TRUE;
-    case WM_INITDIALOG:
-        LabelNavigationButtons(page, PageDestination);
-        return TRUE;
-    case WM_COMMAND:
-        if (HIWORD(wParam) != 0)
+    for (; *text; ++text) {
+        switch (*text) {
+        case L' ':
+        case L'\t':
+        case L'\r':
+        case L'\n':
+        case 0x00A0:   /* no-break space */
+        case 0x3000:   /* ideographic space */
+            break;
+        default:
             return FALSE;
-        if (LOWORD(wParam) == IDOK)
-            RequestNextPage();
-        else if (LOWORD(wParam) == IDCANCEL)
-            RequestCancel();
-        else if (LOWORD(wParam) == IDC_BACK)
-            RequestPreviousPage();
+        }
+    }
+    return TRUE;
+}
+
+/* Decimal digits of value into digits (at least 11 units). */
+static void FormatDecimal(DWORD value, WCHAR *digits)
+{
+    WCHAR reversed[11];
+    int n = 0;
+    do {
+        reversed[n++] = (WCHAR)(L'0' + value % 10);
+        value /= 10;
+    } while (value);
+    for (int i = 0; i < n; ++i)
+        digits[i] = reversed[n - 1 - i];
+    digits[n] = 0;
+}
+
+BOOL RefreshSpaceLine(HWND page)
+{
+    DWORD required = RequiredSpace();
+    DWORD number;
+    const WCHAR *unit;
+
+    if (required < 1024) {
+        number = required;
+        unit = L" bytes";
+    } else {
+        /* In double precision: a 32-bit count never wraps here and never
+         * comes to more than 3 Gb. */
+        double v = required / 1024.0;
+        if (v < 1024) {
+            unit = L" Kb";
+        } else {
+            v /= 1024;
+            if (v < 1024) {
+                unit = L" Mb";
+            } else {
+                v /= 1024;
+                unit = L" Gb";
+            }
+        }
+        number = (DWORD)v;
+    }
+
+    WCHAR digits[12];
+    WCHAR *amount = NULL;
+    FormatDecimal(number, digits);
+    if (!AssignString(&amount, digits) || !AppendString(&amount, unit))
         return FALSE;
+    WCHAR *line = ReplaceAll(PackageText(TextSpaceRequired), L"<space>", amount);
+    VFree(amount);
+    if (!line)
+        return FALSE;
+    SetDlgItemTextW(page, IDC_SPACE_LINE, line);
+    VFree(line);
+    return TRUE;
+}
+
+BOOL ReadDestinationField(HWND page)
+{
+    VFree(Package.DestinationPath);
+    WCHAR *block = (WCHAR *)VAlloc((FIELD_UNITS + 1) * sizeof(WCHAR));
+    Package.DestinationPath = block;
+    if (!block)
+        return FALSE;
+    block[0] = 0;
+    UINT copied = GetDlgItemTextW(page, IDC_DESTINATION, block, FIELD_UNITS);
+    if (copied > FIELD_UNITS - 1)
+        copied = FIELD_UNITS - 1;
+    block[copied] = 0;
+    WCHAR *fitted = (WCHAR *)VResize(block, (copied + 1) * sizeof(WCHAR));
+    if (!fitted)
+        return FALSE;
+    Package.DestinationPath = fitted;
+    return TRUE;
+}
+
+/* TRUE when field 1010 holds nothing a folder could be named by. */
+static BOOL FieldIsBlank(HWND page)
+{
+    WCHAR text[FIELD_UNITS];
+    text[0] = 0;
+    GetDlgItemTextW(page, IDC_DESTINATION, text, FIELD_UNITS);
+    return IsBlankText(text);
+}
+
+static void OnInitDialog(HWND page)
+{
+    FolderTree = GetDlgItem(page, IDC_FOLDER_TREE);
+    LabelNavigationButtons(page, PageDestination);
+    SetDlgItemTextW(page, IDC_DESTINATION, Package.DestinationPath ? Package.DestinationPath : L"");
+    if (!InitFolderTree(page))
+        RequestAbort();
+}
+
+/* The user picked a folder in the tree: it becomes the destination. */
+static BOOL OnFolderPicked(HWND page, HTREEITEM item)
+{
+    VFree(Package.DestinationPath);
+    Package.DestinationPath = ItemPath(item);
+    if (!Package.DestinationPath) {
+        RequestAbort();
+        return TRUE;
+    }
+    /* The root stays "\"; every other folder loses its trailing backslash. */
+    size_t length = TextLength(Package.DestinationPath);
+    if (length > 1)
+        Package.DestinationPath[length - 1] = 0;
+    SetDlgItemTextW(page, IDC_DESTINATION, Package.DestinationPath);
+    return FALSE;
+}
+
+static void OnOk(HWND page)
+{
+    /* An empty destination would leave the installation without a folder:
+     * keep the page and ask for one, and keep the destination as it was. */
+    if (FieldIsBlank(page)) {
+        MessageBoxW(page, PackageText(TextDestinationTitle), PackageText(TextWindowTitle), MB_OK | MB_ICONINFORMATION);
+        SendMessageW(page, WM_NEXTDLGCTL, (WPARAM)GetDlgItem(page, IDC_DESTINATION), TRUE);
+        return;
+    }
+    if (!ReadDestinationField(page)) {
+        RequestAbort();
+        return;
+    }
+    DWORD available = DestinationFreeSpace();
+    DWORD required = RequiredSpace();
+    if (required > available) {
+        MessageBoxW(page, PackageText(TextNotEnoughSpace), PackageText(TextWindowTitle), MB_ICONHAND);
+        return;
+    }
+    RequestNextPage();
+}
+
+static void OnBack(HWND page)
+{
+    /* Going back with a blank field keeps the destination as it was, and
+     * the field shows it again, so the two agree at the next visit. */
+    if (FieldIsBlank(page)) {
+        SetDlgItemTextW(page, IDC_DESTINATION, Package.DestinationPath ? Package.DestinationPath : L"");
+    } else if (!ReadDestinationField(page)) {
+        RequestAbort();
+        return;
+    }
+    RequestPreviousPage();
+}
+
+static INT_PTR OnNotify(HWND page, NMHDR *header)
+{
+    if (header->idFrom != IDC_FOLDER_TREE)
+        return FALSE;
+    NMTREEVIEWW *tree = (NMTREEVIEWW *)header;
+    switch (header->code) {
+    case TVN_ITEMEXPANDINGW:
+        return HandleFolderExpanding(page, tree);
+    case TVN_SELCHANGINGW:
+        /* While a refused collapse of the root is undone, the tree's own
+         * move of the selection to the root is refused as well. */
+        if (FolderSelectionRefused()) {
+            SetWindowLongPtrW(page, DWLP_MSGRESULT, TRUE);
+            return TRUE;
+        }
+        return FALSE;
+    case TVN_SELCHANGEDW:
+        if (!tree->itemNew.hItem || FolderSelectionIgnored())
+            return FALSE;
+        return OnFolderPicked(page, tree->itemNew.hItem);
     }
     return FALSE;
 }
 
-BOOL RefreshSpaceLine(HWND page) { return TRUE; }
-BOOL ReadDestinationField(HWND page) { return TRUE; }
+INT_PTR CALLBACK DestinationPageProcedure(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        OnInitDialog(page);
+        return TRUE;
+    case WM_PAINT:
+        PaintPageHeader(page, TextDestinationTitle);
+        return TRUE;
+    case WM_NOTIFY:
+        return OnNotify(page, (NMHDR *)lParam);
+    case WM_KEEPROOTEXPANDED:
+        KeepFolderRootExpanded();
+        return TRUE;
+    case WM_COMMAND:
+        if (HIWORD(wParam) != 0)
+            return FALSE;
+        switch (LOWORD(wParam)) {
+        case IDOK:
+            OnOk(page);
+            break;
+        case IDC_BACK:
+            OnBack(page);
+            break;
+        case IDCANCEL:
+            RequestCancel();
+            break;
+        }
+        return FALSE;
+    }
+    return FALSE;
+}

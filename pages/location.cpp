@@ -1,5 +1,30 @@
-/* location.cpp -- placeholder until the page is written: navigation only. */
-#include "setup.h"
+/*
+ * location.cpp -- where the components go: where the device's installer
+ * puts them, or a folder the user picks on the destination page.  A tap
+ * changes UseDefaultLocation at once, so the very next step already skips
+ * or shows the destination page.
+ */
+#include "pages.h"
+
+/* OK starts the installation when nothing follows: this page is the last,
+ * or only the destination page follows and it is being skipped. */
+static void UpdateLocationOkCaption(HWND page)
+{
+    BOOL installs = Package.LastPage == PageLocation ||
+                    (Package.LastPage == PageDestination && Package.UseDefaultLocation);
+    SetDlgItemTextW(page, IDOK, PackageText(installs ? TextInstallButton : TextNextButton));
+}
+
+static void OnInitDialog(HWND page)
+{
+    LabelNavigationButtons(page, PageLocation);
+    SetDlgItemTextW(page, IDC_DEFAULT_LOCATION, PackageText(TextDefaultLocationChoice));
+    SetDlgItemTextW(page, IDC_CHOOSE_FOLDER, PackageText(TextChooseFolderChoice));
+    UpdateLocationOkCaption(page);
+    CheckRadioButton(page, IDC_DEFAULT_LOCATION, IDC_CHOOSE_FOLDER,
+                     Package.UseDefaultLocation ? IDC_DEFAULT_LOCATION : IDC_CHOOSE_FOLDER);
+    FillHtmlPanel(GetDlgItem(page, IDC_HTML), TextLocationBody);
+}
 
 INT_PTR CALLBACK LocationPageProcedure(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -7,18 +32,33 @@ INT_PTR CALLBACK LocationPageProcedure(HWND page, UINT message, WPARAM wParam, L
     case WM_PAINT:
         PaintPageHeader(page, TextLocationTitle);
         return TRUE;
+    case WM_NOTIFY:
+        return HandleLinkNotify(page, (NMHDR *)lParam);
     case WM_INITDIALOG:
-        LabelNavigationButtons(page, PageLocation);
+        OnInitDialog(page);
         return TRUE;
     case WM_COMMAND:
         if (HIWORD(wParam) != 0)
             return FALSE;
-        if (LOWORD(wParam) == IDOK)
+        switch (LOWORD(wParam)) {
+        case IDOK:
             RequestNextPage();
-        else if (LOWORD(wParam) == IDCANCEL)
+            break;
+        case IDCANCEL:
             RequestCancel();
-        else if (LOWORD(wParam) == IDC_BACK)
+            break;
+        case IDC_BACK:
             RequestPreviousPage();
+            break;
+        case IDC_DEFAULT_LOCATION:
+            Package.UseDefaultLocation = 1;
+            UpdateLocationOkCaption(page);
+            break;
+        case IDC_CHOOSE_FOLDER:
+            Package.UseDefaultLocation = 0;
+            UpdateLocationOkCaption(page);
+            break;
+        }
         return FALSE;
     }
     return FALSE;

@@ -1,0 +1,31 @@
+/*
+ * pages.h -- what the choice pages share among themselves beyond setup.h:
+ * the destination page's guard around a refused collapse of the folder
+ * tree's root, and a test for a field that holds nothing but blanks.
+ */
+#ifndef VELKOR_PAGES_H
+#define VELKOR_PAGES_H
+
+#include "setup.h"
+
+/* Posted to the destination page when the folder tree was asked to collapse
+ * its root.  The device's tree honours the refusal given through
+ * DWL_MSGRESULT; desktop tree views (Wine's among them) collapse anyway and
+ * move the selection to the root, so the page undoes that here. */
+#define WM_KEEPROOTEXPANDED (WM_APP + 1)
+
+/* Expands the root again and gives the selection back to the item that had
+ * it before the collapse, without the page taking that for a pick. */
+void KeepFolderRootExpanded(void);
+
+/* While a refused root collapse is being undone: selection changes the
+ * tree makes on its own are refused, and the selection given back to the
+ * item that had it is not taken for the user's pick. */
+BOOL FolderSelectionRefused(void);
+BOOL FolderSelectionIgnored(void);
+
+/* TRUE for an empty text or one made only of blanks (spaces, tabs, line
+ * breaks, no-break and ideographic spaces). */
+BOOL IsBlankText(const WCHAR *text);
+
+#endif

@@ -1,0 +1,339 @@
+// harness.cpp -- see harness.h.
+#include "harness.h"
+#include "platform.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace pages {
+
+static std::vector<uint8_t> PackageImage;
+static std::vector<HWND> Pages;
+
+velkor::PackageSpec Sample(uint8_t pageFlags, std::vector<std::u16string> names, std::vector<bool> selected)
+{
+    velkor::PackageSpec spec;
+    spec.softwareName = u"Tool";
+    spec.companyName = u"Acme";
+    spec.destination = u"\\Program Files\\%SoftwareName%";
+    spec.useDefaultLocation = 0;
+    spec.pageFlags = pageFlags;
+    spec.texts = velkor::DefaultTexts();
+    for (size_t i = 0; i < names.size(); ++i) {
+        velkor::ComponentSpec c;
+        c.name = names[i];
+        c.selected = i < selected.size() ? selected[i] : true;
+        spec.components.push_back(c);
+    }
+    return spec;
+}
+
+void LoadTestPackage(const velkor::PackageSpec &spec, const std::vector<uint32_t> &sizes)
+{
+    ReleasePackage();
+    std::vector<uint32_t> unpacked(spec.components.size(), 0);
+    for (size_t i = 0; i < sizes.size() && i < unpacked.size(); ++i)
+        unpacked[i] = sizes[i];
+    // The header at offset 0 and the trailer after it; no payloads, since
+    // nothing is installed here.
+    PackageImage = velkor::BuildHeader(spec, std::vector<uint32_t>(unpacked.size(), 0), unpacked);
+    velkor::PutU32(PackageImage, 0);
+    PackageImage.insert(PackageImage.end(), TRAILER_MAGIC, TRAILER_MAGIC + TRAILER_MAGIC_SIZE);
+    UseMemoryPackage(PackageImage.data(), PackageImage.size());
+    LoadResult result = LoadPackage();
+    UseFilePackages();
+    ASSERT_EQ(result, LoadSucceeded);
+    Requests.clear();
+}
+
+static INT_PTR CALLBACK FrameProcedure(HWND, UINT message, WPARAM, LPARAM)
+{
+    return message == WM_INITDIALOG;
+}
+
+HWND Frame()
+{
+    static HWND frame;
+    if (!frame) {
+        InstanceHandle = GetModuleHandleW(nullptr);
+        PlatformInitHtmlControl(InstanceHandle);
+        INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_TREEVIEW_CLASSES | ICC_PROGRESS_CLASS};
+        InitCommonControlsEx(&controls);
+        HRSRC resource = FindResourceW(InstanceHandle, MAKEINTRESOURCEW(IDD_FRAME), (LPCWSTR)RT_DIALOG);
+        frame = CreateDialogIndirectParamW(InstanceHandle,
+                                           (LPCDLGTEMPLATEW)LockResource(LoadResource(InstanceHandle, resource)),
+                                           nullptr, FrameProcedure, 0);
+        PlatformSizeDialogToWorkArea(frame);
+        ShowWindow(frame, SW_SHOW);
+        FrameWindow = frame;
+    }
+    return frame;
+}
+
+HWND MakePage(int templateId, DLGPROC procedure)
+{
+    HWND frame = Frame();
+    for (HWND p : Pages)
+        ShowWindow(p, SW_HIDE);
+    HRSRC resource = FindResourceW(InstanceHandle, MAKEINTRESOURCEW(templateId), (LPCWSTR)RT_DIALOG);
+    HWND page = CreateDialogIndirectParamW(InstanceHandle,
+                                           (LPCDLGTEMPLATEW)LockResource(LoadResource(InstanceHandle, resource)),
+                                           frame, procedure, 0);
+    EXPECT_NE(page, nullptr) << "template " << templateId;
+    if (page) {
+        RECT client;
+        GetClientRect(frame, &client);
+        SetWindowPos(page, HWND_TOP, 0, 0, client.right, client.bottom, SWP_SHOWWINDOW);
+        Pages.push_back(page);
+    }
+    Pump(10);
+    return page;
+}
+
+void DestroyPages()
+{
+    for (HWND p : Pages)
+        DestroyWindow(p);
+    Pages.clear();
+    if (StateImageList) {
+        ImageList_Destroy(StateImageList);
+        StateImageList = nullptr;
+    }
+    Pump(10);
+}
+
+void Pump(DWORD ms)
+{
+    DWORD start = GetTickCount();
+    do {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        if (ms)
+            Sleep(5);
+    } while (GetTickCount() - start < ms);
+}
+
+static UINT IconKind(HWND box)
+{
+    HWND icon = nullptr;
+    for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        wchar_t cls[32] = {};
+        GetClassNameW(c, cls, 32);
+        if (_wcsicmp(cls, L"Static") == 0 && (GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+            icon = c;
+    }
+    if (!icon || !IsWindowVisible(icon))
+        return 0;
+    HICON shown = (HICON)SendMessageW(icon, STM_GETICON, 0, 0);
+    const struct {
+        LPCWSTR id;
+        UINT kind;
+    } kinds[] = {{IDI_HAND, MB_ICONHAND},
+                 {IDI_ASTERISK, MB_ICONINFORMATION},
+                 {IDI_QUESTION, MB_ICONQUESTION},
+                 {IDI_EXCLAMATION, MB_ICONEXCLAMATION}};
+    for (const auto &k : kinds)
+        if (shown && shown == LoadIconW(nullptr, k.id))
+            return k.kind;
+    return 0xFFFFFFFFu;
+}
+
+std::optional<BoxSeen> WithMessageBoxes(const std::function<void()> &action)
+{
+    DWORD thread = GetCurrentThreadId();
+    std::atomic<bool> done{false};
+    std::mutex lock;
+    std::optional<BoxSeen> first;
+    std::thread watcher([&] {
+        while (!done) {
+            struct Found {
+                HWND box = nullptr;
+            } found;
+            EnumThreadWindows(
+                thread,
+                [](HWND w, LPARAM p) -> BOOL {
+                    wchar_t cls[32] = {};
+                    GetClassNameW(w, cls, 32);
+                    if (wcscmp(cls, L"#32770") == 0 && IsWindowVisible(w) && GetDlgItem(w, 0xFFFF)) {
+                        reinterpret_cast<Found *>(p)->box = w;
+                        return FALSE;
+                    }
+                    return TRUE;
+                },
+                LPARAM(&found));
+            if (found.box) {
+                BoxSeen seen;
+                wchar_t buffer[1024] = {};
+                GetWindowTextW(found.box, buffer, 1024);
+                seen.caption = buffer;
+                buffer[0] = 0;
+                GetDlgItemTextW(found.box, 0xFFFF, buffer, 1024);
+                seen.text = buffer;
+                seen.icon = IconKind(found.box);
+                seen.owner = GetWindow(found.box, GW_OWNER);
+                {
+                    std::lock_guard<std::mutex> hold(lock);
+                    if (!first)
+                        first = seen;
+                }
+                PostMessageW(found.box, WM_COMMAND, IDOK, 0);
+                Sleep(50);
+            }
+            Sleep(10);
+        }
+    });
+    action();
+    Pump(20);
+    done = true;
+    watcher.join();
+    return first;
+}
+
+void Tap(HWND page, int id)
+{
+    HWND control = GetDlgItem(page, id);
+    ASSERT_NE(control, nullptr) << "control " << id;
+    ASSERT_TRUE(IsWindowEnabled(control)) << "control " << id << " is disabled";
+    SendMessageW(control, BM_CLICK, 0, 0);
+}
+
+std::wstring Root()
+{
+    wchar_t buffer[MAX_PATH] = {};
+    DWORD n = GetEnvironmentVariableW(L"VELKOR_ROOT", buffer, MAX_PATH);
+    std::wstring root = n && n < MAX_PATH ? buffer : L"\\";
+    if (root.back() != L'\\')
+        root += L'\\';
+    return root;
+}
+
+void MakeFolders(const std::vector<std::wstring> &relativePaths)
+{
+    for (const std::wstring &relative : relativePaths) {
+        std::wstring path = Root();
+        size_t start = 0;
+        while (start <= relative.size()) {
+            size_t end = relative.find(L'\\', start);
+            if (end == std::wstring::npos)
+                end = relative.size();
+            path += relative.substr(start, end - start);
+            CreateDirectoryW(path.c_str(), nullptr);
+            path += L'\\';
+            start = end + 1;
+        }
+        DWORD attributes = GetFileAttributesW((Root() + relative).c_str());
+        ASSERT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            << "cannot make the folder " << relative.size();
+    }
+}
+
+void MakeFile(const std::wstring &relativePath)
+{
+    HANDLE f = CreateFileW((Root() + relativePath).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE);
+    CloseHandle(f);
+}
+
+static void RemoveAbsolute(const std::wstring &path)
+{
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::wstring child = path + L"\\" + name;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveAbsolute(child);
+            else
+                DeleteFileW(child.c_str());
+        } while (FindNextFileW(search, &entry));
+        FindClose(search);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+void RemoveTree(const std::wstring &relativePath)
+{
+    RemoveAbsolute(Root() + relativePath);
+}
+
+std::wstring ItemText(HWND tree, HTREEITEM item)
+{
+    wchar_t buffer[300] = {};
+    TVITEMW record = {};
+    record.mask = TVIF_HANDLE | TVIF_TEXT;
+    record.hItem = item;
+    record.pszText = buffer;
+    record.cchTextMax = 300;
+    SendMessageW(tree, TVM_GETITEMW, 0, LPARAM(&record));
+    return buffer;
+}
+
+std::vector<std::wstring> ChildTexts(HWND tree, HTREEITEM parent)
+{
+    std::vector<std::wstring> out;
+    HTREEITEM item = parent ? TreeView_GetChild(tree, parent) : TreeView_GetRoot(tree);
+    for (; item; item = TreeView_GetNextSibling(tree, item))
+        out.push_back(ItemText(tree, item));
+    return out;
+}
+
+HTREEITEM FindItem(HWND tree, const std::wstring &path)
+{
+    HTREEITEM item = TreeView_GetRoot(tree);
+    if (!item || ItemText(tree, item) != L"\\")
+        return nullptr;
+    size_t start = 1;
+    while (start < path.size()) {
+        size_t end = path.find(L'\\', start);
+        if (end == std::wstring::npos)
+            end = path.size();
+        std::wstring part = path.substr(start, end - start);
+        HTREEITEM child = TreeView_GetChild(tree, item);
+        while (child && ItemText(tree, child) != part)
+            child = TreeView_GetNextSibling(tree, child);
+        if (!child)
+            return nullptr;
+        item = child;
+        start = end + 1;
+    }
+    return item;
+}
+
+LPARAM ItemParam(HWND tree, HTREEITEM item)
+{
+    TVITEMW record = {};
+    record.mask = TVIF_HANDLE | TVIF_PARAM;
+    record.hItem = item;
+    SendMessageW(tree, TVM_GETITEMW, 0, LPARAM(&record));
+    return record.lParam;
+}
+
+bool Expanded(HWND tree, HTREEITEM item)
+{
+    return (TreeView_GetItemState(tree, item, TVIS_EXPANDED) & TVIS_EXPANDED) != 0;
+}
+
+std::wstring Str(const WCHAR *s) { return s ? std::wstring(s) : std::wstring(L"(none)"); }
+
+}  // namespace pages
+
+namespace pages {
+std::string Narrow(const std::wstring &s)
+{
+    int n = WideCharToMultiByte(CP_UTF8, 0, s.c_str(), int(s.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(size_t(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, s.c_str(), int(s.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+}  // namespace pages

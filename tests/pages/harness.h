@@ -1,0 +1,69 @@
+// harness.h -- drives the choice pages inside the test process: a package
+// loaded from memory, a stand-in frame that records the navigation requests,
+// stand-ins for the installation's space figures, message pumping, and a
+// watcher that reads and answers the pages' message boxes.
+#pragma once
+
+#include "setup.h"
+#include "pkgwrite.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pages {
+
+// What the pages asked the frame for, in order (CmdNext, CmdBack, ...).
+extern std::vector<int> Requests;
+
+// The space figures the stand-in installation reports.
+extern DWORD StandInRequired;      // returned by RequiredSpace when set
+extern bool UseStandInRequired;    // false: the sum over the selected components
+extern DWORD StandInFree;
+
+// Loads a package built from `spec`, with component i reporting sizes[i]
+// bytes (the CAB bytes of the spec are not used).  Fails the test on error.
+void LoadTestPackage(const velkor::PackageSpec &spec, const std::vector<uint32_t> &sizes = {});
+// A package with every text, the page flags given and the components named.
+velkor::PackageSpec Sample(uint8_t pageFlags, std::vector<std::u16string> names = {},
+                           std::vector<bool> selected = {});
+
+// The stand-in frame (created once) and a page made from its template.
+HWND Frame();
+HWND MakePage(int templateId, DLGPROC procedure);
+// Destroys every page made so far.
+void DestroyPages();
+
+// Handles the thread's messages for `ms` milliseconds.
+void Pump(DWORD ms = 50);
+
+struct BoxSeen {
+    std::wstring text;
+    std::wstring caption;
+    UINT icon = 0;          // MB_ICONHAND, MB_ICONINFORMATION ... or 0
+    HWND owner = nullptr;
+};
+// Runs `action` on this thread and answers every message box it shows with
+// OK; returns the first box seen, or nothing when none showed.
+std::optional<BoxSeen> WithMessageBoxes(const std::function<void()> &action);
+
+// Presses a button of a page as a tap would (BM_CLICK).
+void Tap(HWND page, int id);
+
+// The device root of the bench run ("X:\") and folder helpers in it.
+std::wstring Root();
+void MakeFolders(const std::vector<std::wstring> &relativePaths);   // each created with its parents
+void MakeFile(const std::wstring &relativePath);
+void RemoveTree(const std::wstring &relativePath);                    // folder and everything in it
+
+// Tree helpers.
+std::wstring ItemText(HWND tree, HTREEITEM item);
+std::vector<std::wstring> ChildTexts(HWND tree, HTREEITEM parent);
+HTREEITEM FindItem(HWND tree, const std::wstring &path);   // "\" , "\A\B"; nullptr when absent
+LPARAM ItemParam(HWND tree, HTREEITEM item);
+bool Expanded(HWND tree, HTREEITEM item);
+std::wstring Str(const WCHAR *s);
+std::string Narrow(const std::wstring &s);   // UTF-8, for failure messages
+
+}  // namespace pages
