@@ -3,68 +3,25 @@
  * fuzzing, tools).  Paths are UTF-16 and converted to UTF-8 for fopen.
  */
 #include "base.h"
+#include "base_platform.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-static unsigned long FailAt;
-static unsigned long Attempts;
-static long LiveBlocks;
-
-static int ShouldFail(void)
+void *PlatformHeapAlloc(size_t size)
 {
-    ++Attempts;
-    if (FailAt != 0 && --FailAt == 0)
-        return 1;
-    return 0;
+    return malloc(size ? size : 1);
 }
 
-void VHeapFailAt(unsigned long n) { FailAt = n; Attempts = 0; }
-unsigned long VHeapAllocations(void) { return Attempts; }
-long VHeapLiveBlocks(void) { return LiveBlocks; }
-
-void *VAlloc(size_t size)
+void *PlatformHeapResize(void *block, size_t size)
 {
-    if (ShouldFail())
-        return NULL;
-    void *p = malloc(size ? size : 1);
-    if (p)
-        ++LiveBlocks;
-    return p;
-}
-
-void *VResize(void *block, size_t size)
-{
-    if (!block)
-        return VAlloc(size);
-    if (ShouldFail())
-        return NULL;
     return realloc(block, size ? size : 1);
 }
 
-void VFree(void *block)
+void PlatformHeapFree(void *block)
 {
-    if (block) {
-        --LiveBlocks;
-        free(block);
-    }
-}
-
-static const uint8_t *MemoryData;
-static size_t MemorySize;
-static int MemoryActive;
-
-void UseMemoryPackage(const uint8_t *data, size_t size)
-{
-    MemoryData = data;
-    MemorySize = size;
-    MemoryActive = 1;
-}
-
-void UseFilePackages(void)
-{
-    MemoryActive = 0;
+    free(block);
 }
 
 static void Utf16ToUtf8(const VCHAR *s, char *out, size_t cap)
@@ -96,12 +53,8 @@ static void Utf16ToUtf8(const VCHAR *s, char *out, size_t cap)
 int OpenPackageReader(PackageReader *reader, const VCHAR *path)
 {
     memset(reader, 0, sizeof *reader);
-    if (MemoryActive) {
-        reader->Handle = (void *)MemoryData;
-        reader->Size = MemorySize > 0xFFFFFFFFu ? 0xFFFFFFFFu : (uint32_t)MemorySize;
-        reader->InMemory = 1;
+    if (OpenMemoryPackage(reader))
         return 1;
-    }
     char name[1100];
     Utf16ToUtf8(path, name, sizeof name);
     FILE *f = fopen(name, "rb");
@@ -139,15 +92,8 @@ int SeekPackageReader(PackageReader *reader, uint32_t offset)
 int ReadPackageBytes(PackageReader *reader, void *buffer, uint32_t size, uint32_t *delivered)
 {
     *delivered = 0;
-    if (reader->InMemory) {
-        uint32_t left = ReaderRemaining(reader);
-        uint32_t n = size < left ? size : left;
-        if (n)
-            memcpy(buffer, MemoryData + reader->Position, n);
-        reader->Position += n;
-        *delivered = n;
-        return 1;
-    }
+    if (reader->InMemory)
+        return ReadMemoryPackage(reader, buffer, size, delivered);
     size_t n = fread(buffer, 1, size, (FILE *)reader->Handle);
     if (n < size && ferror((FILE *)reader->Handle))
         return 0;

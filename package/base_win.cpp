@@ -3,75 +3,29 @@
  * heap and CreateFileW/ReadFile, as the device offers them.
  */
 #include "base.h"
+#include "base_platform.h"
 
-static unsigned long FailAt;
-static unsigned long Attempts;
-static long LiveBlocks;
 
-static int ShouldFail(void)
+void *PlatformHeapAlloc(size_t size)
 {
-    ++Attempts;
-    if (FailAt != 0 && --FailAt == 0)
-        return 1;
-    return 0;
+    return HeapAlloc(GetProcessHeap(), 0, size ? size : 1);
 }
 
-void VHeapFailAt(unsigned long n) { FailAt = n; Attempts = 0; }
-unsigned long VHeapAllocations(void) { return Attempts; }
-long VHeapLiveBlocks(void) { return LiveBlocks; }
-
-void *VAlloc(size_t size)
+void *PlatformHeapResize(void *block, size_t size)
 {
-    if (ShouldFail())
-        return NULL;
-    void *p = HeapAlloc(GetProcessHeap(), 0, size ? size : 1);
-    if (p)
-        ++LiveBlocks;
-    return p;
-}
-
-void *VResize(void *block, size_t size)
-{
-    if (!block)
-        return VAlloc(size);
-    if (ShouldFail())
-        return NULL;
     return HeapReAlloc(GetProcessHeap(), 0, block, size ? size : 1);
 }
 
-void VFree(void *block)
+void PlatformHeapFree(void *block)
 {
-    if (block) {
-        --LiveBlocks;
-        HeapFree(GetProcessHeap(), 0, block);
-    }
-}
-
-static const uint8_t *MemoryData;
-static size_t MemorySize;
-static int MemoryActive;
-
-void UseMemoryPackage(const uint8_t *data, size_t size)
-{
-    MemoryData = data;
-    MemorySize = size;
-    MemoryActive = 1;
-}
-
-void UseFilePackages(void)
-{
-    MemoryActive = 0;
+    HeapFree(GetProcessHeap(), 0, block);
 }
 
 int OpenPackageReader(PackageReader *reader, const VCHAR *path)
 {
     ZeroMemory(reader, sizeof *reader);
-    if (MemoryActive) {
-        reader->Handle = (void *)MemoryData;
-        reader->Size = MemorySize > 0xFFFFFFFFu ? 0xFFFFFFFFu : (uint32_t)MemorySize;
-        reader->InMemory = 1;
+    if (OpenMemoryPackage(reader))
         return 1;
-    }
     HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
@@ -109,15 +63,8 @@ int SeekPackageReader(PackageReader *reader, uint32_t offset)
 int ReadPackageBytes(PackageReader *reader, void *buffer, uint32_t size, uint32_t *delivered)
 {
     *delivered = 0;
-    if (reader->InMemory) {
-        uint32_t left = ReaderRemaining(reader);
-        uint32_t n = size < left ? size : left;
-        if (n)
-            CopyMemory(buffer, MemoryData + reader->Position, n);
-        reader->Position += n;
-        *delivered = n;
-        return 1;
-    }
+    if (reader->InMemory)
+        return ReadMemoryPackage(reader, buffer, size, delivered);
     DWORD got = 0;
     if (!ReadFile((HANDLE)reader->Handle, buffer, size, &got, NULL))
         return 0;

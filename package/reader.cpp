@@ -1,7 +1,92 @@
 /*
- * reader.cpp -- the platform-neutral half of the package reader.
+ * reader.cpp -- the platform-neutral half of the heap and the package
+ * reader: allocation counting with its fault hook, and packages served from
+ * memory.  base_win.cpp and base_posix.cpp supply the platform calls.
  */
 #include "base.h"
+#include "base_platform.h"
+
+#include <string.h>
+
+static unsigned long FailAt;
+static unsigned long Attempts;
+static long LiveBlocks;
+
+static int ShouldFail(void)
+{
+    ++Attempts;
+    if (FailAt != 0 && --FailAt == 0)
+        return 1;
+    return 0;
+}
+
+void VHeapFailAt(unsigned long n) { FailAt = n; Attempts = 0; }
+unsigned long VHeapAllocations(void) { return Attempts; }
+long VHeapLiveBlocks(void) { return LiveBlocks; }
+
+void *VAlloc(size_t size)
+{
+    if (ShouldFail())
+        return NULL;
+    void *p = PlatformHeapAlloc(size);
+    if (p)
+        ++LiveBlocks;
+    return p;
+}
+
+void *VResize(void *block, size_t size)
+{
+    if (!block)
+        return VAlloc(size);
+    if (ShouldFail())
+        return NULL;
+    return PlatformHeapResize(block, size);
+}
+
+void VFree(void *block)
+{
+    if (block) {
+        --LiveBlocks;
+        PlatformHeapFree(block);
+    }
+}
+
+static const uint8_t *MemoryData;
+static size_t MemorySize;
+static int MemoryActive;
+
+void UseMemoryPackage(const uint8_t *data, size_t size)
+{
+    MemoryData = data;
+    MemorySize = size;
+    MemoryActive = 1;
+}
+
+void UseFilePackages(void)
+{
+    MemoryActive = 0;
+}
+
+int OpenMemoryPackage(PackageReader *reader)
+{
+    if (!MemoryActive)
+        return 0;
+    reader->Handle = (void *)MemoryData;
+    reader->Size = MemorySize > 0xFFFFFFFFu ? 0xFFFFFFFFu : (uint32_t)MemorySize;
+    reader->InMemory = 1;
+    return 1;
+}
+
+int ReadMemoryPackage(PackageReader *reader, void *buffer, uint32_t size, uint32_t *delivered)
+{
+    uint32_t left = ReaderRemaining(reader);
+    uint32_t n = size < left ? size : left;
+    if (n)
+        memcpy(buffer, MemoryData + reader->Position, n);
+    reader->Position += n;
+    *delivered = n;
+    return 1;
+}
 
 uint32_t ReaderRemaining(const PackageReader *reader)
 {
