@@ -1,0 +1,252 @@
+/*
+ * handoff.cpp -- installs one component: unpacks its chunks from the
+ * package into "\kCABFILE.cab", hands that file to "\windows\wceload.exe",
+ * waits for it and deletes the file.  A chosen destination folder reaches
+ * the installer through its registry values, and its own "fAskDest" setting
+ * is put back on every path once it has been changed.
+ *
+ * Nothing is retried.  Every read must deliver the whole field and every
+ * write the whole buffer: a truncated CAB is never handed over as if it
+ * were complete.
+ */
+#include "install.h"
+#include "handoff_io.h"
+#include "codec.h"
+#include "format.h"
+
+const WCHAR TemporaryCabPath[] = L"\\kCABFILE.cab";
+const WCHAR InstallerPath[] = L"\\windows\\wceload.exe";
+const WCHAR InstallerKey[] = L"SOFTWARE\\Apps\\Microsoft Application Installer";
+const WCHAR InstallerInstallKey[] = L"SOFTWARE\\Apps\\Microsoft Application Installer\\Install";
+const WCHAR AskDestValue[] = L"fAskDest";
+
+void DrainMessageQueue(void)
+{
+    MSG message;
+    while (PeekMessageW(&message, NULL, 0, 0, PM_REMOVE)) {
+        /* A quit message found here is dropped: the installation goes on and
+         * the program ends through the run's own result. */
+        if (message.message == WM_QUIT)
+            return;
+        DispatchMessageW(&message);
+    }
+}
+
+static uint32_t U32(const BYTE *p)
+{
+    return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
+}
+
+/* The package as the hand-off reads it: where the payload cursor is and how
+ * much file lies behind it, so that no size from the file is trusted
+ * beyond what the file can hold. */
+typedef struct {
+    HANDLE File;
+    ULONGLONG Size;
+    ULONGLONG Position;
+    BOOL Broken;          /* a seek or read failed: nothing more is read */
+} PayloadReader;
+
+static ULONGLONG Remaining(const PayloadReader *reader)
+{
+    return reader->Position < reader->Size ? reader->Size - reader->Position : 0;
+}
+
+/* TRUE only when all size bytes arrived. */
+static BOOL ReadWhole(PayloadReader *reader, void *buffer, DWORD size)
+{
+    DWORD delivered = 0;
+    if (reader->Broken)
+        return FALSE;
+    if (size == 0)
+        return TRUE;
+    if (!InstallOs.Read(reader->File, buffer, size, &delivered) || delivered != size) {
+        reader->Broken = TRUE;
+        return FALSE;
+    }
+    reader->Position += delivered;
+    return TRUE;
+}
+
+/* TRUE only when all size bytes were written; a full disk reports a
+ * failure or a short count. */
+static BOOL WriteWhole(HANDLE file, const void *data, DWORD size)
+{
+    DWORD written = 0;
+    if (size == 0)
+        return TRUE;
+    return InstallOs.Write(file, data, size, &written) && written == size;
+}
+
+static int Discard(HANDLE temporary, int result)
+{
+    InstallOs.Close(temporary);
+    InstallOs.Delete(TemporaryCabPath);
+    return result;
+}
+
+/* One chunk from the package into the temporary file. */
+static int CopyChunk(PayloadReader *reader, HANDLE temporary)
+{
+    BYTE prefix[BLOCK_PREFIX_COMPRESSED];
+    if (!ReadWhole(reader, prefix, BLOCK_PREFIX_STORED))
+        return InstallCorrupt;
+    BOOL compressed = prefix[0] != BLOCK_STORED;
+    if (compressed && !ReadWhole(reader, prefix + BLOCK_PREFIX_STORED, 4))
+        return InstallCorrupt;
+    uint32_t storedSize = U32(prefix + 1);
+    uint32_t decodedSize = compressed ? U32(prefix + BLOCK_PREFIX_STORED) : 0;
+    /* A size the rest of the file cannot hold is damage, not a reason to
+     * ask the heap for up to 4 GiB. */
+    if (storedSize > Remaining(reader))
+        return InstallCorrupt;
+
+    BYTE *data = (BYTE *)VAlloc(storedSize);
+    if (!data)
+        return InstallNoMemory;
+    BOOL complete = ReadWhole(reader, data, storedSize);
+    DrainMessageQueue();
+    if (!complete) {
+        VFree(data);
+        return InstallCorrupt;
+    }
+
+    BOOL written;
+    if (compressed) {
+        uint8_t *decoded;
+        uint32_t length;
+        if (!InflateBlock(data, storedSize, decodedSize, &decoded, &length)) {
+            VFree(data);
+            return InstallCorrupt;
+        }
+        written = WriteWhole(temporary, decoded, length);
+        VFree(decoded);
+    } else {
+        written = WriteWhole(temporary, data, storedSize);
+    }
+    VFree(data);
+    return written ? InstallDone : InstallCannotCreate;
+}
+
+/* Unpacks the payload into the open temporary file, which stays open. */
+static int UnpackPayload(PayloadReader *reader, HANDLE temporary)
+{
+    BYTE raw[4];
+    if (!ReadWhole(reader, raw, 4))
+        return InstallCorrupt;
+    uint32_t count = U32(raw);
+    /* Every chunk takes at least its prefix; a larger count is damage. */
+    if (count > Remaining(reader) / BLOCK_PREFIX_STORED)
+        return InstallCorrupt;
+
+    PostMessageW(ProgressBar, PBM_SETRANGE32, 0, (LPARAM)count);
+    PostMessageW(ProgressBar, PBM_SETPOS, 0, 0);
+    DrainMessageQueue();
+    ShowWindow(FrameWindow, SW_SHOW);
+    UpdateWindow(FrameWindow);
+    DrainMessageQueue();
+
+    for (uint32_t i = 0; i < count; ++i) {
+        if (CancelRequested)
+            return InstallCancelled;
+        int result = CopyChunk(reader, temporary);
+        if (result != InstallDone)
+            return result;
+        PostMessageW(ProgressBar, PBM_SETPOS, (WPARAM)(i + 1), 0);
+        DrainMessageQueue();
+    }
+    return InstallDone;
+}
+
+static void RestoreAskDest(DWORD saved)
+{
+    HKEY key;
+    if (InstallOs.OpenKey(InstallerKey, &key) != ERROR_SUCCESS)
+        return;
+    InstallOs.SetValue(key, AskDestValue, REG_DWORD, &saved, sizeof saved);
+    InstallOs.CloseKey(key);
+}
+
+static void RemoveDestinationValue(void)
+{
+    HKEY key;
+    if (InstallOs.OpenKey(InstallerInstallKey, &key) != ERROR_SUCCESS)
+        return;
+    InstallOs.DeleteValue(key, TemporaryCabPath);
+    InstallOs.CloseKey(key);
+}
+
+/* Tells the installer the destination folder instead of letting it ask.
+ * *saved gets "fAskDest" as it was (0 when it cannot be read).  FALSE when a
+ * step failed; "fAskDest" is then as it was before. */
+static BOOL PassDestination(DWORD *saved)
+{
+    HKEY key;
+    *saved = 0;
+    if (InstallOs.OpenKey(InstallerKey, &key) != ERROR_SUCCESS)
+        return FALSE;
+    DWORD value = 0, size = sizeof value;
+    if (InstallOs.QueryValue(key, AskDestValue, &value, &size) == ERROR_SUCCESS)
+        *saved = value;
+    DWORD zero = 0;
+    LONG set = InstallOs.SetValue(key, AskDestValue, REG_DWORD, &zero, sizeof zero);
+    InstallOs.CloseKey(key);
+    if (set != ERROR_SUCCESS)
+        return FALSE;
+
+    if (InstallOs.OpenKey(InstallerInstallKey, &key) != ERROR_SUCCESS) {
+        RestoreAskDest(*saved);
+        return FALSE;
+    }
+    const WCHAR *destination = Package.DestinationPath ? Package.DestinationPath : L"";
+    DWORD bytes = (DWORD)((wcslen(destination) + 1) * sizeof(WCHAR));
+    set = InstallOs.SetValue(key, TemporaryCabPath, REG_SZ, destination, bytes);
+    InstallOs.CloseKey(key);
+    if (set != ERROR_SUCCESS) {
+        RestoreAskDest(*saved);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+int HandOffComponent(HANDLE source, const Component *component)
+{
+    PayloadReader reader = {source, 0, component->PayloadOffset, FALSE};
+    if (!InstallOs.SourceSize(source, &reader.Size) || !InstallOs.Seek(source, component->PayloadOffset))
+        reader.Broken = TRUE;
+
+    HANDLE temporary = InstallOs.CreateTemporary(TemporaryCabPath);
+    if (temporary == INVALID_HANDLE_VALUE)
+        return InstallCannotCreate;
+    int result = UnpackPayload(&reader, temporary);
+    if (result != InstallDone)
+        return Discard(temporary, result);
+    InstallOs.Close(temporary);
+    ShowWindow(FrameWindow, SW_HIDE);
+
+    BOOL toDestination = !Package.UseDefaultLocation && component->AcceptsDestination;
+    DWORD savedAskDest = 0;
+    WCHAR commandLine[sizeof TemporaryCabPath / sizeof TemporaryCabPath[0]];
+    lstrcpyW(commandLine, TemporaryCabPath);
+    if (toDestination && !PassDestination(&savedAskDest)) {
+        InstallOs.Delete(TemporaryCabPath);
+        return InstallLaunchFailed;
+    }
+
+    /* With a destination the installer gets no command line: it takes the
+     * CAB and its folder from the Install value. */
+    HANDLE process;
+    if (!InstallOs.StartProcess(InstallerPath, toDestination ? NULL : commandLine, &process)) {
+        if (toDestination) {
+            RemoveDestinationValue();
+            RestoreAskDest(savedAskDest);
+        }
+        InstallOs.Delete(TemporaryCabPath);
+        return InstallLaunchFailed;
+    }
+    InstallOs.WaitProcess(process);
+    if (toDestination)
+        RestoreAskDest(savedAskDest);
+    InstallOs.Delete(TemporaryCabPath);
+    return InstallDone;
+}

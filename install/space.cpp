@@ -1,0 +1,53 @@
+/*
+ * space.cpp -- the two figures of the space check: the free bytes of the
+ * destination's volume and the bytes the selected components unpack to.
+ * Both are 32-bit and clamp rather than wrap, so a sum or a volume too big
+ * for them can only make the check stricter, never let it pass by accident.
+ */
+#include "install.h"
+#include "handoff_io.h"
+
+DWORD RequiredSpace(void)
+{
+    DWORD sum = 0;
+    for (uint32_t i = 0; i < Package.ComponentCount; ++i) {
+        const Component *component = &Package.Components[i];
+        if (!component->Selected)
+            continue;
+        if (component->UnpackedSize > 0xFFFFFFFFu - sum)
+            return 0xFFFFFFFFu;
+        sum += component->UnpackedSize;
+    }
+    return sum;
+}
+
+/* The nearest existing folder of the destination, walking up one level at
+ * a time.  The root folder ("\") when the walk runs out of levels: the
+ * destination is the root itself, or a relative name that has no parent. */
+static void NearestExistingFolder(WCHAR *path)
+{
+    DropTrailingBackslash(path);
+    while (path[0] != 0 && InstallOs.FileAttributes(path) == INVALID_FILE_ATTRIBUTES) {
+        if (!wcschr(path, L'\\')) {
+            path[0] = 0;
+            break;
+        }
+        CutAfterLastBackslash(path);
+        DropTrailingBackslash(path);
+    }
+}
+
+DWORD DestinationFreeSpace(void)
+{
+    WCHAR *folder = NULL;
+    if (!AssignString(&folder, Package.DestinationPath ? Package.DestinationPath : L""))
+        return 0;
+    NearestExistingFolder(folder);
+
+    ULONGLONG free = 0;
+    BOOL known = InstallOs.FreeBytes(folder[0] ? folder : L"\\", &free);
+    VFree(folder);
+    if (!known)
+        return 0;
+    return free > 0xFFFFFFFFull ? 0xFFFFFFFFu : (DWORD)free;
+}

@@ -1,0 +1,444 @@
+// setup_test.cpp -- the installation end to end: setup.exe with a package
+// is started in a device root, the robot watches its windows and answers its
+// message boxes, and the installer stand-in "\windows\wceload.exe" installs
+// what it is handed and logs what that was.
+#include "robot.h"
+#include "packages.h"
+#include "testpackages.h"
+#include "cabwrite.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <sstream>
+
+using namespace robot;
+using installtest::Bytes;
+
+namespace {
+
+const wchar_t InstallerKey[] = L"SOFTWARE\\Apps\\Microsoft Application Installer";
+const wchar_t InstallKey[] = L"SOFTWARE\\Apps\\Microsoft Application Installer\\Install";
+
+Bytes ReadAll(const std::wstring &path)
+{
+    Bytes out;
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return out;
+    out.resize(GetFileSize(f, nullptr));
+    DWORD got = 0;
+    if (!out.empty() && !ReadFile(f, out.data(), DWORD(out.size()), &got, nullptr))
+        got = 0;
+    out.resize(got);
+    CloseHandle(f);
+    return out;
+}
+
+bool Exists(const std::wstring &path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+Bytes Fixture(const wchar_t *relative) { return ReadAll(FixturesDir() + relative); }
+
+// One line of the stand-in's log as field -> value.
+using LogLine = std::map<std::string, std::string>;
+
+std::vector<LogLine> InstallerLog()
+{
+    Bytes raw = ReadAll(DeviceRoot() + L"windows\\wceload.log");
+    std::vector<LogLine> lines;
+    std::istringstream in(std::string(raw.begin(), raw.end()));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty())
+            continue;
+        LogLine fields;
+        std::istringstream parts(line);
+        std::string field;
+        while (std::getline(parts, field, '\t')) {
+            size_t eq = field.find('=');
+            fields[eq == std::string::npos ? field : field.substr(0, eq)] =
+                eq == std::string::npos ? "" : field.substr(eq + 1);
+        }
+        lines.push_back(fields);
+    }
+    return lines;
+}
+
+velkor::PackageSpec Package(uint8_t pageFlags, uint8_t useDefault, const std::u16string &destination = u"\\Program Files\\%SoftwareName%")
+{
+    velkor::PackageSpec spec = SamplePackage(pageFlags, useDefault, false);
+    spec.destination = destination;
+    return spec;
+}
+
+std::wstring WriteSetup(const velkor::PackageSpec &spec)
+{
+    return WritePackageExe(spec, L"toolsetup.exe");
+}
+
+std::wstring WriteSetup(const velkor::PackageSpec &spec, const std::vector<Bytes> &payloads,
+                        const std::vector<uint32_t> &sizes)
+{
+    return WriteDeviceFile(L"toolsetup.exe", installtest::Assemble(spec, payloads, sizes, SetupImage()).bytes);
+}
+
+void ExpectBox(const MessageBoxInfo &box, const std::wstring &text, const std::wstring &caption, Icon icon)
+{
+    EXPECT_EQ(Narrow(box.text), Narrow(text));
+    EXPECT_EQ(Narrow(box.caption), Narrow(caption));
+    EXPECT_EQ(IconName(box.icon), std::string(IconName(icon)));
+}
+
+const std::wstring Title = L"Tool Setup";
+
+void RemoveTree(const std::wstring &folder)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::wstring path = folder + L"\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(path);
+            else
+                DeleteFileW(path.c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
+// Every case starts from a device root as the bench makes it: no log, no
+// installed files, no temporary CAB, the installer in place.
+struct DeviceRootCase : ::testing::Test {
+    void SetUp() override
+    {
+        std::wstring root = DeviceRoot();
+        DeleteFileW((root + L"windows\\wceload.log").c_str());
+        DeleteFileW((root + L"kCABFILE.cab").c_str());
+        RemoveDirectoryW((root + L"kCABFILE.cab").c_str());
+        DeleteFileW((root + L"readme.txt").c_str());
+        RemoveTree(root + L"Program Files");
+        CreateDirectoryW((root + L"Program Files").c_str(), nullptr);
+        CopyFileW((BinDir() + L"wceload.exe").c_str(), (root + L"windows\\wceload.exe").c_str(), FALSE);
+    }
+};
+struct SetupInstall : DeviceRootCase {};
+struct SetupMessages : DeviceRootCase {};
+struct SetupCancel : DeviceRootCase {};
+struct SetupDestination : DeviceRootCase {};
+
+// UTF-16LE with the terminating zero, as a REG_SZ value holds it.
+Bytes Utf16Z(const std::wstring &s)
+{
+    Bytes out;
+    for (wchar_t c : s) {
+        out.push_back(uint8_t(c));
+        out.push_back(uint8_t(c >> 8));
+    }
+    out.insert(out.end(), {0, 0});
+    return out;
+}
+
+// ------------------------------------------------------------- install --
+
+TEST_F(SetupInstall, PackageWithoutPagesInstallsTwoComponents)
+{
+    velkor::PackageSpec spec = Package(0, 1);
+    spec.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
+    spec.components.push_back({u"Files", Fixture(L"two.cab"), true, true});
+    spec.components.push_back({u"Not chosen", Fixture(L"big.cab"), true, false});
+    Wizard w;
+    w.Launch(WriteSetup(spec));
+    EXPECT_EQ(w.WaitExit(), 0u);
+
+    std::wstring folder = DeviceRoot() + L"Program Files\\kCABFILE\\";
+    struct {
+        const wchar_t *installed, *original;
+    } files[] = {
+        {L"readme.txt", L"files\\one\\readme.txt"},
+        {L"a.txt", L"files\\two\\a.txt"},
+        {L"b.txt", L"files\\two\\sub\\b.txt"},   // two.cab keeps no folders
+    };
+    for (auto f : files) {
+        SCOPED_TRACE(Narrow(f.installed));
+        Bytes original = Fixture(f.original);
+        ASSERT_FALSE(original.empty());
+        EXPECT_TRUE(ReadAll(folder + f.installed) == original) << "installed file differs from the CAB member";
+    }
+    EXPECT_FALSE(Exists(folder + L"data.bin")) << "an unselected component was installed";
+    EXPECT_FALSE(Exists(DeviceRoot() + L"kCABFILE.cab"));
+    std::vector<LogLine> log = InstallerLog();
+    ASSERT_EQ(log.size(), 2u);
+    for (const LogLine &line : log) {
+        EXPECT_EQ(line.at("cmdline"), "\\kCABFILE.cab");
+        EXPECT_EQ(line.at("error"), "");
+        EXPECT_EQ(line.at("exit"), "0");
+    }
+}
+
+TEST_F(SetupInstall, LargeComponentFromTheReadyPage)
+{
+    Bytes big = Fixture(L"big.cab");
+    velkor::PackageSpec spec = Package(32, 1);
+    spec.components.push_back({u"Data", big, true, true});
+    Wizard w;
+    w.Launch(WriteSetup(spec));
+    w.WaitPage(PageReady);
+    w.Click(ButtonOk);
+    EXPECT_EQ(w.WaitExit(), 0u);
+    EXPECT_TRUE(ReadAll(DeviceRoot() + L"Program Files\\kCABFILE\\data.bin") == Fixture(L"files\\big\\data.bin"));
+    EXPECT_FALSE(Exists(DeviceRoot() + L"kCABFILE.cab"));
+}
+
+TEST_F(SetupInstall, InstallerRefusesAMemberThatClimbsOut)
+{
+    Bytes cab = installtest::MakeCab({{"ok.txt", {'o', 'k'}}, {"..\\..\\evil.txt", {'x'}}});
+    velkor::PackageSpec spec = Package(0, 1);
+    spec.components.push_back({u"Hostile", cab, true, true});
+    Wizard w;
+    w.Launch(WriteSetup(spec));
+    EXPECT_EQ(w.WaitExit(), 0u) << "the installer's outcome is not examined";
+    std::vector<LogLine> log = InstallerLog();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_NE(log[0].at("error").find("member name refused"), std::string::npos) << log[0].at("error");
+    EXPECT_NE(log[0].at("exit"), "0");
+    for (const wchar_t *p : {L"evil.txt", L"Program Files\\evil.txt", L"Program Files\\kCABFILE\\ok.txt"})
+        EXPECT_FALSE(Exists(DeviceRoot() + p)) << Narrow(p);
+    EXPECT_FALSE(Exists(DeviceRoot() + L"kCABFILE.cab"));
+}
+
+// ------------------------------------------------------------ messages --
+
+struct Ending {
+    const char *name;
+    std::wstring text;
+    std::wstring caption;
+    Icon icon;
+};
+
+// Starts the package and expects exactly one message box before the end.
+void ExpectEnding(const std::wstring &exe, const Ending &ending)
+{
+    Wizard w;
+    w.Launch(exe);
+    MessageBoxInfo box = w.WaitMessageBox();
+    ExpectBox(box, ending.text, ending.caption, ending.icon);
+    w.Answer(box, IDOK);
+    EXPECT_EQ(w.WaitExit(), 0u);
+    EXPECT_TRUE(InstallerLog().empty()) << "the installer ran";
+}
+
+TEST_F(SetupMessages, TemporaryFileInTheWay)
+{
+    velkor::PackageSpec spec = Package(0, 1);
+    spec.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
+    std::wstring exe = WriteSetup(spec);
+    ASSERT_TRUE(CreateDirectoryW((DeviceRoot() + L"kCABFILE.cab").c_str(), nullptr));
+    ExpectEnding(exe, {"cannot create",
+                       L"Setup cannot create a temporary file. Please free some storage memory and try again.", Title,
+                       Icon::Error});
+    RemoveDirectoryW((DeviceRoot() + L"kCABFILE.cab").c_str());
+}
+
+TEST_F(SetupMessages, DamagedChunk)
+{
+    velkor::PackageSpec spec = Package(0, 1);
+    Bytes cab = Fixture(L"big.cab");
+    spec.components.push_back({u"Data", cab, true, true});
+    Bytes payload = velkor::BuildPayload(cab, 1);
+    payload[4 + 9 + 100] ^= 0xFF;   // inside the first chunk's deflate data
+    payload[4 + 9 + 101] ^= 0xFF;
+    ExpectEnding(WriteSetup(spec, {payload}, {uint32_t(cab.size())}),
+                 {"corrupt", L"The setup package is damaged. Please download this setup package again.", Title,
+                  Icon::Error});
+    EXPECT_FALSE(Exists(DeviceRoot() + L"kCABFILE.cab"));
+}
+
+TEST_F(SetupMessages, TruncatedPayload)
+{
+    velkor::PackageSpec spec = Package(0, 1);
+    Bytes cab = Fixture(L"big.cab");
+    spec.components.push_back({u"Data", cab, true, true});
+    Bytes payload = velkor::BuildPayload(cab, 1);
+    payload.resize(payload.size() - 1000);   // the last chunk ends early; the trailer follows
+    ExpectEnding(WriteSetup(spec, {payload}, {uint32_t(cab.size())}),
+                 {"truncated", L"The setup package is damaged. Please download this setup package again.", Title,
+                  Icon::Error});
+    EXPECT_FALSE(Exists(DeviceRoot() + L"kCABFILE.cab"));
+}
+
+TEST_F(SetupMessages, InstallerMissing)
+{
+    velkor::PackageSpec spec = Package(0, 1);
+    spec.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
+    std::wstring exe = WriteSetup(spec);
+    ASSERT_TRUE(DeleteFileW((DeviceRoot() + L"windows\\wceload.exe").c_str()));
+    ExpectEnding(exe, {"launch failed", L"The device's installer could not be started.", Title, Icon::Error});
+    EXPECT_FALSE(Exists(DeviceRoot() + L"kCABFILE.cab"));
+}
+
+// -------------------------------------------------------------- cancel --
+
+TEST_F(SetupCancel, ConfirmedCancelStopsALargeComponent)
+{
+    // 256 MiB of zeros: a small package that takes a while to unpack.  Its
+    // content is no CAB, which does not matter: the installer must not run.
+    const uint32_t chunks = 4096;
+    Bytes chunk = installtest::CompressedBlock(Bytes(65536, 0), 65536);
+    Bytes payload;
+    velkor::PutU32(payload, chunks);
+    for (uint32_t i = 0; i < chunks; ++i)
+        payload.insert(payload.end(), chunk.begin(), chunk.end());
+    velkor::PackageSpec spec = Package(32, 1);
+    spec.components.push_back({u"Large", {}, true, true});
+    spec.components.push_back({u"Readme", {}, true, true});
+    Bytes second = Fixture(L"one.cab");
+    std::wstring exe = WriteSetup(spec, {payload, velkor::BuildPayload(second, 1)},
+                                  {chunks * 65536u, uint32_t(second.size())});
+
+    Wizard w;
+    w.Launch(exe);
+    w.WaitPage(PageReady);
+    w.Click(ButtonOk);
+    HWND progress = w.WaitPage(PageProgress);
+    EXPECT_EQ(Narrow(w.Text(1014)), "Large");
+    EXPECT_EQ(Narrow(w.Text(ButtonCancel)), "&Cancel");
+    EXPECT_EQ(Narrow(w.Text(1013)), "Unpacking components...");
+    w.Click(ButtonCancel);
+
+    MessageBoxInfo question = w.WaitMessageBox();
+    ExpectBox(question, L"Do you want to cancel the installation?", Title, Icon::Question);
+    EXPECT_EQ(question.owner, GetAncestor(progress, GA_ROOT)) << "a box's owner is the progress window's frame";
+    std::vector<int> buttons = question.buttons;
+    std::sort(buttons.begin(), buttons.end());
+    EXPECT_EQ(buttons, (std::vector<int>{IDYES, IDNO}));
+    // While the question is open unpacking waits, part-way through.
+    DWORD_PTR position = 0;
+    SendMessageTimeoutW(GetDlgItem(progress, 1015), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 5000, &position);
+    EXPECT_LT(position, chunks) << "the click came after the last chunk";
+    w.Answer(question, IDYES);
+
+    MessageBoxInfo notice = w.WaitMessageBox();
+    ExpectBox(notice, L"The installation was cancelled and is incomplete.", Title, Icon::Information);
+    EXPECT_EQ(notice.owner, GetAncestor(progress, GA_ROOT));
+    w.Answer(notice, IDOK);
+    EXPECT_EQ(w.WaitExit(), 0u);
+    EXPECT_TRUE(InstallerLog().empty()) << "an installer ran after the cancel";
+    EXPECT_FALSE(Exists(DeviceRoot() + L"kCABFILE.cab"));
+}
+
+// --------------------------------------------------------- destination --
+
+DWORD ReadDword(const wchar_t *key, const wchar_t *name, bool *present, DWORD *type = nullptr)
+{
+    DWORD value = 0, size = sizeof value, t = 0;
+    *present = RegGetValueW(HKEY_LOCAL_MACHINE, key, name, RRF_RT_ANY, &t, &value, &size) == ERROR_SUCCESS;
+    if (type)
+        *type = t;
+    return value;
+}
+
+Bytes ReadValue(const wchar_t *key, const wchar_t *name, DWORD *type)
+{
+    Bytes data(1024);
+    DWORD size = DWORD(data.size());
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key, name, RRF_RT_ANY | RRF_NOEXPAND, type, data.data(), &size) !=
+        ERROR_SUCCESS)
+        return {};
+    data.resize(size);
+    return data;
+}
+
+void SetAskDest(bool present, DWORD value)
+{
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, InstallerKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    if (present)
+        RegSetValueExW(key, L"fAskDest", 0, REG_DWORD, (const BYTE *)&value, sizeof value);
+    else
+        RegDeleteValueW(key, L"fAskDest");
+    RegCloseKey(key);
+    HKEY install;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, InstallKey, 0, KEY_ALL_ACCESS, &install) == ERROR_SUCCESS) {
+        RegDeleteValueW(install, L"\\kCABFILE.cab");
+        RegCloseKey(install);
+    }
+}
+
+TEST_F(SetupDestination, HandsOverTheFolderAndPutsFAskDestBack)
+{
+    struct Row {
+        const char *name;
+        bool present;
+        DWORD value;
+    } rows[] = {{"fAskDest was 1", true, 1}, {"fAskDest was missing", false, 0}};
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        velkor::PackageSpec spec = Package(0, 0);
+        spec.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
+        spec.components.push_back({u"Files", Fixture(L"two.cab"), false, true});   // not into the folder
+        std::wstring exe = WriteSetup(spec);
+        SetUp();
+        SetAskDest(row.present, row.value);
+
+        Wizard w;
+        w.Launch(exe);
+        EXPECT_EQ(w.WaitExit(), 0u);
+
+        std::vector<LogLine> log = InstallerLog();
+        ASSERT_EQ(log.size(), 2u);
+        EXPECT_EQ(log[0].at("cmdline"), "") << "the destination case has no command line";
+        EXPECT_EQ(log[0].at("cab"), "\\kCABFILE.cab");
+        EXPECT_EQ(log[0].at("dest"), "\\Program Files\\Tool");
+        EXPECT_EQ(log[0].at("fAskDest"), "0");
+        EXPECT_EQ(log[0].at("exit"), "0");
+        EXPECT_EQ(log[1].at("cmdline"), "\\kCABFILE.cab");
+        EXPECT_EQ(log[1].at("fAskDest"), row.present ? std::to_string(row.value) : "0");
+        EXPECT_TRUE(ReadAll(DeviceRoot() + L"Program Files\\Tool\\readme.txt") == Fixture(L"files\\one\\readme.txt"));
+        EXPECT_TRUE(ReadAll(DeviceRoot() + L"Program Files\\kCABFILE\\a.txt") == Fixture(L"files\\two\\a.txt"));
+
+        bool present = false;
+        DWORD type = 0;
+        DWORD after = ReadDword(InstallerKey, L"fAskDest", &present, &type);
+        EXPECT_TRUE(present) << "fAskDest exists afterwards";
+        EXPECT_EQ(type, DWORD(REG_DWORD));
+        EXPECT_EQ(after, row.present ? row.value : 0u);
+        DWORD installType = 0;
+        EXPECT_TRUE(ReadValue(InstallKey, L"\\kCABFILE.cab", &installType) ==
+                    Utf16Z(L"\\Program Files\\Tool"));
+        EXPECT_EQ(installType, DWORD(REG_SZ));
+        EXPECT_FALSE(Exists(DeviceRoot() + L"kCABFILE.cab"));
+    }
+    SetAskDest(true, 1);
+}
+
+TEST_F(SetupDestination, RootFolderIsAFourByteValue)
+{
+    velkor::PackageSpec spec = Package(0, 0, u"\\");
+    spec.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
+    std::wstring exe = WriteSetup(spec);
+    SetAskDest(true, 1);
+    Wizard w;
+    w.Launch(exe);
+    EXPECT_EQ(w.WaitExit(), 0u);
+    std::vector<LogLine> log = InstallerLog();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].at("dest"), "\\");
+    EXPECT_TRUE(ReadAll(DeviceRoot() + L"readme.txt") == Fixture(L"files\\one\\readme.txt"));
+    DWORD type = 0;
+    Bytes value = ReadValue(InstallKey, L"\\kCABFILE.cab", &type);
+    EXPECT_EQ(value.size(), 4u);
+    bool present = false;
+    EXPECT_EQ(ReadDword(InstallerKey, L"fAskDest", &present), 1u);
+}
+
+}  // namespace

@@ -1,0 +1,107 @@
+// testpackages.cpp -- payloads and packages for the installation tests.
+#include "testpackages.h"
+
+#include <algorithm>
+
+namespace installtest {
+
+Bytes Pattern(size_t size, uint32_t seed)
+{
+    Bytes out(size);
+    uint32_t x = seed * 2654435761u + 1;
+    for (size_t i = 0; i < size; ++i) {
+        if (i % 7 == 0)
+            x = x * 1103515245u + 12345u;
+        out[i] = uint8_t((x >> 16) + (i & 31));
+    }
+    return out;
+}
+
+// --------------------------------------------------------------- packages --
+
+Bytes Payload(const std::vector<Bytes> &blocks)
+{
+    Bytes out;
+    velkor::PutU32(out, uint32_t(blocks.size()));
+    for (const Bytes &b : blocks)
+        out.insert(out.end(), b.begin(), b.end());
+    return out;
+}
+
+Bytes StoredBlock(const Bytes &data)
+{
+    Bytes out;
+    velkor::PutBlock(out, data, false);
+    return out;
+}
+
+Bytes CompressedBlock(const Bytes &data, uint32_t statedSize)
+{
+    Bytes out;
+    velkor::PutCompressedBlock(out, velkor::ZlibCompress(data), statedSize);
+    return out;
+}
+
+Bytes StoredPayload(const Bytes &cab, uint32_t chunkSize)
+{
+    std::vector<Bytes> blocks;
+    for (size_t at = 0; at < cab.size(); at += chunkSize)
+        blocks.push_back(StoredBlock(Bytes(cab.begin() + at, cab.begin() + std::min(cab.size(), at + chunkSize))));
+    return Payload(blocks);
+}
+
+const Bytes &StandInImage()
+{
+    static const Bytes image = [] {
+        Bytes b(4096, 0);
+        b[0] = 'M';
+        b[1] = 'Z';
+        return b;
+    }();
+    return image;
+}
+
+PackageFile Assemble(const velkor::PackageSpec &spec, const std::vector<Bytes> &payloads,
+                     const std::vector<uint32_t> &unpackedSizes, const Bytes &image)
+{
+    size_t headerSize = velkor::BuildHeader(spec, std::vector<uint32_t>(payloads.size()), unpackedSizes).size();
+    PackageFile out;
+    uint32_t at = uint32_t(image.size() + headerSize);
+    for (const Bytes &p : payloads) {
+        out.payloadOffsets.push_back(at);
+        at += uint32_t(p.size());
+    }
+    out.bytes = image;
+    Bytes header = velkor::BuildHeader(spec, out.payloadOffsets, unpackedSizes);
+    out.bytes.insert(out.bytes.end(), header.begin(), header.end());
+    for (const Bytes &p : payloads)
+        out.bytes.insert(out.bytes.end(), p.begin(), p.end());
+    velkor::PutU32(out.bytes, uint32_t(image.size()));
+    out.bytes.insert(out.bytes.end(), {'V', 'K', 'R', '1'});
+    return out;
+}
+
+PackageFile Assemble(const velkor::PackageSpec &spec)
+{
+    std::vector<Bytes> payloads;
+    std::vector<uint32_t> sizes;
+    for (const auto &c : spec.components) {
+        payloads.push_back(velkor::BuildPayload(c.cab, 1));
+        sizes.push_back(uint32_t(c.cab.size()));
+    }
+    return Assemble(spec, payloads, sizes);
+}
+
+velkor::PackageSpec ToolPackage(uint8_t useDefaultLocation, const std::u16string &destination)
+{
+    velkor::PackageSpec spec;
+    spec.softwareName = u"Tool";
+    spec.companyName = u"Acme";
+    spec.destination = destination;
+    spec.useDefaultLocation = useDefaultLocation;
+    spec.pageFlags = 0;
+    spec.texts = velkor::DefaultTexts();
+    return spec;
+}
+
+}  // namespace installtest
