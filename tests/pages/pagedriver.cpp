@@ -1,0 +1,208 @@
+// pagedriver.cpp -- see pagedriver.h.
+#include "pagedriver.h"
+
+#include <functional>
+
+namespace pagedriver {
+
+using robot::Failure;
+
+velkor::PackageSpec Spec(uint8_t pageFlags, uint8_t useDefaultLocation, std::vector<std::u16string> names,
+                         std::vector<bool> selected)
+{
+    velkor::PackageSpec spec = robot::SamplePackage(pageFlags, useDefaultLocation, false);
+    for (size_t i = 0; i < names.size(); ++i) {
+        velkor::ComponentSpec c;
+        c.name = names[i];
+        c.selected = i < selected.size() ? selected[i] : true;
+        c.acceptsDestination = false;
+        spec.components.push_back(c);
+    }
+    return spec;
+}
+
+std::wstring WriteSizedPackageExe(const velkor::PackageSpec &spec, const std::vector<uint32_t> &sizes,
+                                  const std::wstring &fileName)
+{
+    velkor::Bytes file = robot::SetupImage();
+    uint32_t offset = uint32_t(file.size());
+    std::vector<uint32_t> unpacked(spec.components.size(), 0);
+    for (size_t i = 0; i < sizes.size() && i < unpacked.size(); ++i)
+        unpacked[i] = sizes[i];
+    velkor::Bytes header = velkor::BuildHeader(spec, std::vector<uint32_t>(unpacked.size(), offset), unpacked);
+    file.insert(file.end(), header.begin(), header.end());
+    velkor::PutU32(file, offset);
+    file.insert(file.end(), {'V', 'K', 'R', '1'});
+    return robot::WriteDeviceFile(fileName, file);
+}
+
+void PressKey(robot::Wizard &w, int controlId, UINT virtualKey, wchar_t character)
+{
+    HWND c = w.Control(controlId);
+    UINT scan = MapVirtualKeyW(virtualKey, 0);
+    PostMessageW(c, WM_KEYDOWN, virtualKey, LPARAM(1 | (scan << 16)));
+    if (character)
+        PostMessageW(c, WM_CHAR, character, LPARAM(1 | (scan << 16)));
+    PostMessageW(c, WM_KEYUP, virtualKey, LPARAM(1 | (scan << 16) | 0xC0000000u));
+}
+
+void WaitFor(robot::Wizard &w, const std::string &what, const std::function<bool()> &condition)
+{
+    DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > robot::Limit(w.TimeLimit()))
+            throw robot::Timeout("waited in vain for " + what + "; " + w.Describe());
+        Sleep(15);
+    }
+}
+
+LRESULT Ask(robot::Wizard &w, int controlId, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(w.Control(controlId), message, wParam, lParam, SMTO_ABORTIFHUNG,
+                             robot::Limit(5000), &result))
+        throw Failure("control " + std::to_string(controlId) + " did not answer message " + std::to_string(message));
+    return LRESULT(result);
+}
+
+std::wstring SpaceFigure(robot::Wizard &w)
+{
+    std::wstring line = w.Text(1016);
+    const std::wstring lead = L"Space required: ";
+    if (line.compare(0, lead.size(), lead) != 0)
+        throw Failure("the space line reads \"" + robot::Narrow(line) + "\"");
+    return line.substr(lead.size());
+}
+
+static std::wstring RootPath() { return robot::DeviceRoot(); }
+
+void MakeFolders(const std::vector<std::wstring> &relativePaths)
+{
+    for (const std::wstring &relative : relativePaths) {
+        std::wstring path = RootPath();
+        size_t start = 0;
+        while (start <= relative.size()) {
+            size_t end = relative.find(L'\\', start);
+            if (end == std::wstring::npos)
+                end = relative.size();
+            path += relative.substr(start, end - start);
+            CreateDirectoryW(path.c_str(), nullptr);
+            path += L'\\';
+            start = end + 1;
+        }
+        DWORD a = GetFileAttributesW((RootPath() + relative).c_str());
+        if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY))
+            throw Failure("cannot make the folder " + robot::Narrow(relative));
+    }
+}
+
+static void RemoveAbsolute(const std::wstring &path)
+{
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::wstring child = path + L"\\" + name;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveAbsolute(child);
+            else
+                DeleteFileW(child.c_str());
+        } while (FindNextFileW(search, &entry));
+        FindClose(search);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+void RemoveTree(const std::wstring &relativePath) { RemoveAbsolute(RootPath() + relativePath); }
+
+std::vector<std::wstring> TreePaths(robot::Wizard &w, int treeId)
+{
+    std::vector<std::wstring> out, stack;
+    for (const robot::TreeItem &item : w.TreeItems(treeId)) {
+        stack.resize(size_t(item.depth));
+        stack.push_back(item.text);
+        std::wstring path;
+        for (const std::wstring &part : stack)
+            path += (path.empty() || path == L"\\" ? L"" : L"\\") + part;
+        out.push_back(path);
+    }
+    return out;
+}
+
+Capture CaptureControl(robot::Wizard &w, int controlId)
+{
+    HWND c = w.Control(controlId);
+    RECT r;
+    GetClientRect(c, &r);
+    POINT origin = {0, 0};
+    ClientToScreen(c, &origin);
+    Capture capture;
+    capture.width = r.right;
+    capture.height = r.bottom;
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = capture.width;
+    info.bmiHeader.biHeight = -capture.height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void *bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    BitBlt(dc, 0, 0, capture.width, capture.height, screen, origin.x, origin.y, SRCCOPY);
+    GdiFlush();
+    const BYTE *p = static_cast<const BYTE *>(bits);
+    for (int i = 0; i < capture.width * capture.height; ++i)
+        capture.pixels.push_back(RGB(p[4 * i + 2], p[4 * i + 1], p[4 * i]));
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    return capture;
+}
+
+// The lines of the state images (resources/make_images.py draws them).
+static bool StateImageBlack(int cell, int x, int y)
+{
+    bool outline = ((x == 1 || x == 14) && y >= 1 && y <= 14) || ((y == 1 || y == 14) && x >= 1 && x <= 14);
+    if (outline)
+        return true;
+    if (cell != 2)
+        return false;
+    static const std::vector<std::vector<int>> tick = {{}, {}, {}, {}, {11}, {10, 11}, {9, 10, 11},
+                                                       {4, 8, 9, 10}, {4, 5, 7, 8, 9}, {4, 5, 6, 7, 8},
+                                                       {5, 6, 7}, {6}};
+    if (y >= int(tick.size()))
+        return false;
+    for (int t : tick[size_t(y)])
+        if (t == x)
+            return true;
+    return false;
+}
+
+int CountStateImages(const Capture &c, int cell)
+{
+    int found = 0;
+    auto dark = [](COLORREF p) { return GetRValue(p) < 40 && GetGValue(p) < 40 && GetBValue(p) < 40; };
+    // A row lower than the cell is tall shows the cell cut at its edges:
+    // its top line may sit on the control's first pixel row.
+    for (int oy = -1; oy + 15 <= c.height; ++oy)
+        for (int ox = 0; ox + 16 <= c.width; ++ox) {
+            bool match = true;
+            for (int y = 1; y <= 14 && match; ++y) {
+                if (oy + y < 0 || oy + y >= c.height)
+                    continue;
+                for (int x = 1; x <= 14 && match; ++x)
+                    match = dark(c.At(ox + x, oy + y)) == StateImageBlack(cell, x, y);
+            }
+            if (match)
+                ++found;
+        }
+    return found;
+}
+
+}  // namespace pagedriver
