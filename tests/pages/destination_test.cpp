@@ -227,7 +227,10 @@ TEST_F(DestinationFieldTest, BlankFieldIsRefusedOnOkWithAReason)
         EXPECT_EQ(box->owner, Frame());   // a child's box belongs to its top-level window
         EXPECT_TRUE(Requests.empty());
         EXPECT_EQ(Str(Package.DestinationPath), L"\\Program Files\\Tool") << "a refused OK changed the destination";
-        EXPECT_EQ(GetFocus(), GetDlgItem(page, IDC_DESTINATION));
+        // The field gets the keyboard back (seen only while the frame is
+        // active: other programs share the bench's screen).
+        if (GetForegroundWindow() == Frame())
+            EXPECT_EQ(GetFocus(), GetDlgItem(page, IDC_DESTINATION));
     }
 }
 
