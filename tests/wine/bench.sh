@@ -84,12 +84,18 @@ EOF
     mv "$STATE/env.tmp" "$STATE/env"
 }
 
+# Bump when the settings below change: existing prefixes get them again.
+PREFIX_SETTINGS=2
+
 create_prefix() {
     # The server keeps the registry in memory, so system.reg can lag behind;
     # a marker of our own says that the prefix is complete.
-    [ -f "$STATE/prefix.ready" ] && return 0
-    echo "bench: creating the Wine prefix in $WINEPREFIX (once)" >&2
-    wineboot -i >>"$STATE/wineboot.log" 2>&1 || die "wineboot failed, see $STATE/wineboot.log"
+    if [ ! -f "$STATE/prefix.ready" ]; then
+        echo "bench: creating the Wine prefix in $WINEPREFIX (once)" >&2
+        wineboot -i >>"$STATE/wineboot.log" 2>&1 || die "wineboot failed, see $STATE/wineboot.log"
+    elif [ "$(cat "$STATE/prefix.ready")" = "$PREFIX_SETTINGS" ]; then
+        return 0
+    fi
     local catcher r key
     catcher="$(winpath "$STATE/bin")\\linkcatcher.exe"
     r=$(mktemp "$STATE/bench-XXXXXX.reg")
@@ -104,10 +110,13 @@ create_prefix() {
         # A crashing program prints its backtrace and ends instead of waiting
         # for someone to close a crash dialog.
         printf '[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n"ShowCrashDialog"=dword:00000000\r\n\r\n'
+        # There is no window manager on the Xvfb: Wine draws the captions and
+        # borders itself, so screenshots of a window show all of it.
+        printf '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n\r\n'
     } >"$r"
     wine regedit /S "$(winpath "$r")" >>"$STATE/wineboot.log" 2>&1 || die "could not register the link catcher"
     rm -f "$r"
-    touch "$STATE/prefix.ready"
+    echo "$PREFIX_SETTINGS" >"$STATE/prefix.ready"
 }
 
 # Sample CAB archives for the installer tests: files of known content, one

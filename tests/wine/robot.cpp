@@ -237,6 +237,15 @@ static bool IsMessageBoxWindow(HWND w)
     return text && ClassOf(text) == L"Static";
 }
 
+// A visible message box of the process, found without reading it.
+static HWND MessageBoxOf(DWORD pid)
+{
+    for (HWND w : TopWindows(pid))
+        if (IsWindowVisible(w) && IsMessageBoxWindow(w))
+            return w;
+    return nullptr;
+}
+
 // ------------------------------------------------------------- screen --
 
 // The pixels of a screen rectangle, 24-bit BGR rows top-down.
@@ -310,36 +319,11 @@ static std::vector<BYTE> RenderIcon(HICON icon, int width, int height, COLORREF 
     return out;
 }
 
-Icon ClassifyMessageBoxIcon(HWND box)
+// The system icon that `seen` (the icon control's pixels) shows, or Unknown
+// when none matches well (a half-painted control, another picture).
+static Icon MatchIcon(const std::vector<BYTE> &seen, int width, int height)
 {
-    HWND icon = nullptr;
-    for (HWND c : DirectChildren(box)) {
-        if (ClassOf(c) == L"Static" && (GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
-            icon = c;
-            break;
-        }
-    }
-    if (!icon || !IsWindowVisible(icon))
-        return Icon::None;
-    LRESULT handle = 0;
-    if (!SendWithLimit(icon, STM_GETICON, 0, 0, &handle))
-        return Icon::Unknown;
-    if (handle == 0)
-        return Icon::None;
-
-    // The icon handle belongs to the other process, so compare pictures: the
-    // control on screen against each system icon drawn the same way here.
-    RECT client, screenRect;
-    GetClientRect(icon, &client);
-    POINT origin = {0, 0};
-    ClientToScreen(icon, &origin);
-    screenRect = {origin.x, origin.y, origin.x + client.right, origin.y + client.bottom};
-    int width = client.right, height = client.bottom;
-    std::vector<BYTE> seen = CaptureScreen(screenRect);
-    if (seen.empty())
-        return Icon::Unknown;
     COLORREF background = RGB(seen[2], seen[1], seen[0]);
-
     struct Candidate {
         Icon kind;
         LPCWSTR id;
@@ -365,10 +349,57 @@ Icon ClassifyMessageBoxIcon(HWND box)
             second = distance;
         }
     }
-    // A covered or half-painted control matches nothing well.
     if (best > 8.0 || best * 3 > second)
         return Icon::Unknown;
     return bestKind;
+}
+
+Icon ClassifyMessageBoxIcon(HWND box)
+{
+    HWND icon = nullptr;
+    for (HWND c : DirectChildren(box)) {
+        if (ClassOf(c) == L"Static" && (GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+            icon = c;
+            break;
+        }
+    }
+    if (!icon || !IsWindowVisible(icon))
+        return Icon::None;
+    LRESULT handle = 0;
+    if (!SendWithLimit(icon, STM_GETICON, 0, 0, &handle))
+        return Icon::Unknown;
+    if (handle == 0)
+        return Icon::None;
+
+    // The icon handle belongs to the other process, so compare pictures: the
+    // control on screen against each system icon drawn the same way here.
+    // Other programs' windows can cover the box (tests run side by side on
+    // one screen), so the box is raised and a picture counts only when the
+    // box was on top at the icon before and after it was taken.
+    RECT client;
+    GetClientRect(icon, &client);
+    POINT origin = {0, 0};
+    ClientToScreen(icon, &origin);
+    RECT screenRect = {origin.x, origin.y, origin.x + client.right, origin.y + client.bottom};
+    POINT centre = {origin.x + client.right / 2, origin.y + client.bottom / 2};
+    auto onTop = [&] {
+        HWND hit = WindowFromPoint(centre);
+        return hit && GetAncestor(hit, GA_ROOT) == box;
+    };
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        if (attempt > 0)
+            Sleep(50);
+        SetWindowPos(box, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        if (!onTop())
+            continue;
+        std::vector<BYTE> seen = CaptureScreen(screenRect);
+        if (seen.empty() || !onTop())
+            continue;
+        Icon kind = MatchIcon(seen, client.right, client.bottom);
+        if (kind != Icon::Unknown)
+            return kind;
+    }
+    return Icon::Unknown;
 }
 
 bool WritePng(const std::wstring &path, int width, int height, const std::vector<BYTE> &bgr);
@@ -456,9 +487,22 @@ void Wizard::Launch(const std::wstring &exe, const std::wstring &arguments)
     PROCESS_INFORMATION info = {};
     std::vector<wchar_t> line(command.begin(), command.end());
     line.push_back(0);
-    if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
-                        &startup, &info))
-        throw Failure("cannot start " + Narrow(exe) + " (error " + std::to_string(GetLastError()) + ")");
+    // Under load Wine now and then fails to start a process with
+    // ERROR_INTERNAL_ERROR; a second attempt succeeds.
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                           &startup, &info)) {
+            error = 0;
+            break;
+        }
+        error = GetLastError();
+        if (error != ERROR_INTERNAL_ERROR)
+            break;
+        Sleep(200);
+    }
+    if (error)
+        throw Failure("cannot start " + Narrow(exe) + " (error " + std::to_string(error) + ")");
     // When this program is killed (a test run out of time), the job takes
     // the programs it started with it.
     AssignProcessToJobObject(LaunchedJob(), info.hProcess);
@@ -516,7 +560,7 @@ HWND Wizard::WaitFrame()
             return f;
         if (!Running())
             Fail("the process ended while waiting for the frame");
-        if (auto box = FindMessageBox())
+        if (MessageBoxOf(pid_))
             Fail("a message box showed while waiting for the frame");
         if (GetTickCount() - start > Limit(timeout_))
             TimeoutFail("the frame");
@@ -550,7 +594,7 @@ HWND Wizard::WaitPage(int id)
             return page;
         if (!Running())
             Fail("the process ended while waiting for page " + PageName(id));
-        if (FindMessageBox())
+        if (MessageBoxOf(pid_))
             Fail("a message box showed while waiting for page " + PageName(id));
         if (GetTickCount() - start > Limit(timeout_))
             TimeoutFail("page " + PageName(id));
@@ -567,7 +611,7 @@ int Wizard::WaitPageChange(int from)
             return id;
         if (!Running())
             return -1;
-        if (FindMessageBox())
+        if (MessageBoxOf(pid_))
             return 0;
         if (GetTickCount() - start > Limit(timeout_))
             TimeoutFail("a page other than " + PageName(from) + " or the end of the process");
@@ -868,11 +912,11 @@ void Wizard::SelectTreeItem(int id, const std::wstring &path)
 
 // -------------------------------------------------------- message boxes --
 
+bool Wizard::HasMessageBox() const { return MessageBoxOf(pid_) != nullptr; }
+
 std::optional<MessageBoxInfo> Wizard::FindMessageBox() const
 {
-    for (HWND w : TopWindows(pid_)) {
-        if (!IsWindowVisible(w) || !IsMessageBoxWindow(w))
-            continue;
+    if (HWND w = MessageBoxOf(pid_)) {
         MessageBoxInfo box;
         box.window = w;
         box.owner = GetWindow(w, GW_OWNER);
@@ -892,16 +936,8 @@ MessageBoxInfo Wizard::WaitMessageBox()
 {
     DWORD start = GetTickCount();
     for (;;) {
-        if (auto box = FindMessageBox()) {
-            // The icon is read from the screen: give the box time to paint, and
-            // bring it up again if another window covers it.
-            while (box->icon == Icon::Unknown && GetTickCount() - start <= Limit(timeout_)) {
-                SetWindowPos(box->window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-                Sleep(50);
-                box->icon = ClassifyMessageBoxIcon(box->window);
-            }
+        if (auto box = FindMessageBox())
             return *box;
-        }
         if (!Running())
             Fail("the process ended while waiting for a message box");
         if (GetTickCount() - start > Limit(timeout_))
@@ -932,7 +968,7 @@ DWORD Wizard::WaitExit()
     for (;;) {
         if (WaitForSingleObject(process_, PollMs) == WAIT_OBJECT_0)
             break;
-        if (auto box = FindMessageBox())
+        if (MessageBoxOf(pid_))
             Fail("a message box showed while waiting for the end of the process");
         if (GetTickCount() - start > Limit(timeout_))
             TimeoutFail("the end of the process");

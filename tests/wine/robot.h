@@ -153,6 +153,7 @@ public:
     // Message boxes of the process (owned by the frame, a page, the progress
     // window or by nobody).
     std::optional<MessageBoxInfo> FindMessageBox() const;
+    bool HasMessageBox() const;          // cheap: nothing is read
     MessageBoxInfo WaitMessageBox();
     // Presses a button of the box (IDOK, IDYES, IDNO, IDCANCEL); posted.
     void Answer(const MessageBoxInfo &box, int button);

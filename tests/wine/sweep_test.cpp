@@ -6,11 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
-#include <mutex>
-#include <sstream>
-#include <thread>
+#include <iostream>
 
 using namespace robot;
 using namespace wizardtest;
@@ -19,50 +16,23 @@ namespace {
 
 TEST(Sweep, EveryPageCombinationWalksForwardAndBackAndEnds)
 {
-    struct Case {
-        int flags;
-        bool udl;
-        std::string failure;
-    };
-    std::vector<Case> cases;
-    for (int flags = 0; flags < 64; ++flags)
-        for (bool udl : {false, true})
-            cases.push_back({flags, udl, ""});
-
-    unsigned threads = 4;
-    std::wstring t = Env(L"VELKOR_SWEEP_THREADS");
-    if (!t.empty())
-        threads = unsigned(std::max(1, _wtoi(t.c_str())));
-
     auto started = std::chrono::steady_clock::now();
-    std::atomic<size_t> next{0};
-    std::vector<std::thread> workers;
-    for (unsigned i = 0; i < threads; ++i) {
-        workers.emplace_back([&] {
-            for (size_t k; (k = next++) < cases.size();) {
-                Case &c = cases[k];
-                try {
-                    c.failure = RunCombination(c.flags, c.udl);
-                } catch (const std::exception &e) {
-                    c.failure = e.what();
-                }
-            }
-        });
-    }
-    for (std::thread &w : workers)
-        w.join();
+    // Combination k: page bits k / 2, default location k % 2.
+    std::vector<std::string> failures =
+        RunSideBySide(128, [](size_t k) { return RunCombination(int(k / 2), k % 2 == 1); });
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
     int failed = 0;
-    for (const Case &c : cases) {
-        if (!c.failure.empty()) {
-            ++failed;
-            ADD_FAILURE() << Combination(c.flags, c.udl) << ": expected " << PageList(ExpectedPages(c.flags, c.udl))
-                          << "\n  " << c.failure;
-        }
+    for (size_t k = 0; k < failures.size(); ++k) {
+        if (failures[k].empty())
+            continue;
+        ++failed;
+        int flags = int(k / 2);
+        bool udl = k % 2 == 1;
+        ADD_FAILURE() << Combination(flags, udl) << ": expected " << PageList(ExpectedPages(flags, udl)) << "\n  "
+                      << failures[k];
     }
-    std::cout << cases.size() << " combinations, " << failed << " failed, " << seconds << " s on " << threads
-              << " threads\n";
+    std::cout << failures.size() << " combinations, " << failed << " failed, " << seconds << " s\n";
 }
 
 }  // namespace

@@ -5,8 +5,10 @@
 #include "packages.h"
 #include "robot.h"
 
+#include <atomic>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace wizardtest {
@@ -72,7 +74,7 @@ inline void ExpectSilentEnd(robot::Wizard &w)
         HWND frame = w.Frame();
         if (frame && IsWindowVisible(frame))
             throw robot::Failure("a frame showed, the program was to end silently: " + w.Describe());
-        if (w.FindMessageBox())
+        if (w.HasMessageBox())
             throw robot::Failure("a message box showed, the program was to end silently: " + w.Describe());
         if (GetTickCount() - start > robot::Limit(w.TimeLimit()))
             throw robot::Timeout("the program did not end: " + w.Describe());
@@ -82,6 +84,36 @@ inline void ExpectSilentEnd(robot::Wizard &w)
     GetExitCodeProcess(w.Process(), &code);
     if (code != 0)
         throw robot::Failure("exit code " + std::to_string(code));
+}
+
+// Runs check(i) for every i below n, a few setup programs at a time
+// (VELKOR_ROBOT_THREADS, default 6): each program spends most of its time
+// waiting, so side by side is much faster.  Returns what each check
+// reported, "" for a pass; an exception counts as its message.
+template <class Check>
+std::vector<std::string> RunSideBySide(size_t n, Check check)
+{
+    unsigned threads = 6;
+    std::wstring t = Env(L"VELKOR_ROBOT_THREADS");
+    if (!t.empty())
+        threads = unsigned(std::max(1, _wtoi(t.c_str())));
+    std::vector<std::string> results(n);
+    std::atomic<size_t> next{0};
+    std::vector<std::thread> workers;
+    for (unsigned i = 0; i < threads && i < n; ++i) {
+        workers.emplace_back([&] {
+            for (size_t k; (k = next++) < n;) {
+                try {
+                    results[k] = check(k);
+                } catch (const std::exception &e) {
+                    results[k] = e.what();
+                }
+            }
+        });
+    }
+    for (std::thread &w : workers)
+        w.join();
+    return results;
 }
 
 const wchar_t NextText[] = L"&Next >";
@@ -193,7 +225,7 @@ inline std::string RunCombination(int flags, bool udl, Ending ending = Ending::A
             int id = w.PageId();
             if (id != 0 && id != PageProgress)
                 throw Failure("a package without pages showed " + PageName(id));
-            if (w.FindMessageBox())
+            if (w.HasMessageBox())
                 throw Failure("a message box showed: " + w.Describe());
             if (GetTickCount() - start > Limit(w.TimeLimit()))
                 throw Timeout("the program without pages did not end: " + w.Describe());

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cwctype>
+#include <iterator>
 
 using namespace robot;
 using namespace wizardtest;
@@ -126,22 +127,33 @@ TEST(StartUp, FailedLoadShowsItsBuiltInMessageAndEnds)
         // for it is reported even without the argument.
         {"damage after an install flag", WithHeader(Append(HeaderStart(1), Bytes{0, 0})), OutOfMemory, L""},
     };
-    int n = 0;
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        std::wstring exe = WriteDeviceFile(L"broken" + std::to_wstring(n++) + L".exe", row.file);
+    std::vector<std::string> failures = RunSideBySide(rows.size(), [&](size_t k) {
+        const Row &row = rows[k];
+        std::wstring exe = WriteDeviceFile(L"broken" + std::to_wstring(k) + L".exe", row.file);
         Wizard w;
         w.Launch(exe, row.commandLine);
         MessageBoxInfo box = w.WaitMessageBox();
-        EXPECT_EQ(box.text, row.message);
-        EXPECT_EQ(box.caption, L"Velkor");
-        EXPECT_EQ(box.icon, Icon::Error) << IconName(box.icon);
-        EXPECT_EQ(box.owner, nullptr);
-        EXPECT_EQ(box.buttons, std::vector<int>{IDOK});
-        EXPECT_EQ(w.Frame(), nullptr) << "a frame exists beside the message";
+        std::string problems;
+        if (box.text != row.message)
+            problems += "text \"" + Narrow(box.text) + "\"; ";
+        if (box.caption != L"Velkor")
+            problems += "caption \"" + Narrow(box.caption) + "\"; ";
+        if (box.icon != Icon::Error)
+            problems += std::string("icon ") + IconName(box.icon) + "; ";
+        if (box.owner)
+            problems += "the box has an owner; ";
+        if (box.buttons != std::vector<int>{IDOK})
+            problems += "buttons other than OK; ";
+        if (w.Frame())
+            problems += "a frame exists beside the message; ";
         w.Answer(box, IDOK);
-        EXPECT_EQ(w.WaitExit(), 0u);
-    }
+        DWORD code = w.WaitExit();
+        if (code != 0)
+            problems += "exit code " + std::to_string(code);
+        return problems;
+    });
+    for (size_t k = 0; k < rows.size(); ++k)
+        EXPECT_EQ(failures[k], "") << rows[k].name;
 }
 
 TEST(StartUp, CloseOnTheFrameEndsTheWizard)
@@ -175,18 +187,22 @@ TEST(InstallArgument, OnlyTheWordInstallStartsTheWizard)
     std::wstring required = WritePackageExe(spec, L"required.exe");
     spec.requireInstallArgument = 0;
     std::wstring free = WritePackageExe(spec, L"free.exe");
-    for (const Row &row : rows) {
-        SCOPED_TRACE("rule " + std::to_string(row.require) + ", command line \"" + Narrow(row.commandLine) + "\"");
+    std::vector<std::string> failures = RunSideBySide(std::size(rows), [&](size_t k) {
+        const Row &row = rows[k];
         Wizard w;
         w.Launch(row.require ? required : free, row.commandLine);
-        if (row.starts) {
-            w.WaitPage(PageWelcome);
-            w.Click(ButtonCancel);
-            EXPECT_EQ(w.WaitExit(), 0u);
-        } else {
+        if (!row.starts) {
             ExpectSilentEnd(w);
+            return std::string();
         }
-    }
+        w.WaitPage(PageWelcome);
+        w.Click(ButtonCancel);
+        DWORD code = w.WaitExit();
+        return code == 0 ? std::string() : "exit code " + std::to_string(code);
+    });
+    for (size_t k = 0; k < std::size(rows); ++k)
+        EXPECT_EQ(failures[k], "") << "rule " << int(rows[k].require) << ", command line \""
+                                   << Narrow(rows[k].commandLine) << "\"";
 }
 
 // ----------------------------------------------------------- furniture --
@@ -336,16 +352,11 @@ TEST(Sequencing, TypicalPackagesEndPastTheirLastPage)
         bool udl;
     } rows[] = {{63, false}, {63, true}, {1 + 8 + 16, false}, {1 + 8 + 16, true}, {1 + 16, true},
                 {16, false}, {16, true},  {0, false},          {0, true},          {2 + 4, true}};
-    for (const Row &row : rows) {
-        std::string failure;
-        try {
-            failure = RunCombination(row.flags, row.udl, Ending::PastLastPage);
-        } catch (const std::exception &e) {
-            failure = e.what();
-        }
-        EXPECT_EQ(failure, "") << Combination(row.flags, row.udl) << ", expected "
-                               << PageList(ExpectedPages(row.flags, row.udl));
-    }
+    std::vector<std::string> failures = RunSideBySide(
+        std::size(rows), [&](size_t k) { return RunCombination(rows[k].flags, rows[k].udl, Ending::PastLastPage); });
+    for (size_t k = 0; k < std::size(rows); ++k)
+        EXPECT_EQ(failures[k], "") << Combination(rows[k].flags, rows[k].udl) << ", expected "
+                                   << PageList(ExpectedPages(rows[k].flags, rows[k].udl));
 }
 
 TEST(Sequencing, BackFromReadyToASkippedFirstDestinationKeepsAPage)
