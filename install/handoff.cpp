@@ -7,7 +7,9 @@
  *
  * Nothing is retried.  Every read must deliver the whole field and every
  * write the whole buffer: a truncated CAB is never handed over as if it
- * were complete.
+ * were complete.  The queue is drained between chunks at most every
+ * DrainInterval milliseconds, so the window stays alive without costing
+ * more than the unpacking itself.
  */
 #include "install.h"
 #include "handoff_io.h"
@@ -19,6 +21,8 @@ const WCHAR InstallerPath[] = L"\\windows\\wceload.exe";
 const WCHAR InstallerKey[] = L"SOFTWARE\\Apps\\Microsoft Application Installer";
 const WCHAR InstallerInstallKey[] = L"SOFTWARE\\Apps\\Microsoft Application Installer\\Install";
 const WCHAR AskDestValue[] = L"fAskDest";
+
+DWORD DrainInterval = 50;
 
 void DrainMessageQueue(void)
 {
@@ -45,7 +49,19 @@ typedef struct {
     ULONGLONG Size;
     ULONGLONG Position;
     BOOL Broken;          /* a seek or read failed: nothing more is read */
+    DWORD LastDrain;      /* tick count of the last drain */
 } PayloadReader;
+
+static BOOL DrainDue(PayloadReader *reader)
+{
+    if (DrainInterval == 0)
+        return TRUE;
+    DWORD now = GetTickCount();
+    if (now - reader->LastDrain < DrainInterval)
+        return FALSE;
+    reader->LastDrain = now;
+    return TRUE;
+}
 
 static ULONGLONG Remaining(const PayloadReader *reader)
 {
@@ -105,7 +121,8 @@ static int CopyChunk(PayloadReader *reader, HANDLE temporary)
     if (!data)
         return InstallNoMemory;
     BOOL complete = ReadWhole(reader, data, storedSize);
-    DrainMessageQueue();
+    if (DrainDue(reader))
+        DrainMessageQueue();
     if (!complete) {
         VFree(data);
         return InstallCorrupt;
@@ -145,6 +162,7 @@ static int UnpackPayload(PayloadReader *reader, HANDLE temporary)
     ShowWindow(FrameWindow, SW_SHOW);
     UpdateWindow(FrameWindow);
     DrainMessageQueue();
+    reader->LastDrain = GetTickCount();
 
     for (uint32_t i = 0; i < count; ++i) {
         if (CancelRequested)
@@ -152,8 +170,12 @@ static int UnpackPayload(PayloadReader *reader, HANDLE temporary)
         int result = CopyChunk(reader, temporary);
         if (result != InstallDone)
             return result;
-        PostMessageW(ProgressBar, PBM_SETPOS, (WPARAM)(i + 1), 0);
-        DrainMessageQueue();
+        /* The last chunk always shows: the bar ends full, and a cancel
+         * confirmed now reaches the next component. */
+        if (i + 1 == count || DrainDue(reader)) {
+            PostMessageW(ProgressBar, PBM_SETPOS, (WPARAM)(i + 1), 0);
+            DrainMessageQueue();
+        }
     }
     return InstallDone;
 }
@@ -211,7 +233,7 @@ static BOOL PassDestination(DWORD *saved)
 
 int HandOffComponent(HANDLE source, const Component *component)
 {
-    PayloadReader reader = {source, 0, component->PayloadOffset, FALSE};
+    PayloadReader reader = {source, 0, component->PayloadOffset, FALSE, 0};
     if (!InstallOs.SourceSize(source, &reader.Size) || !InstallOs.Seek(source, component->PayloadOffset))
         reader.Broken = TRUE;
 

@@ -238,27 +238,39 @@ int Benchmark()
     }
     HANDLE source = Win32InstallOs.OpenSource(ModulePath);
 
-    const int rounds = 5;
+    const int rounds = 9;
+    const DWORD shippedInterval = DrainInterval;
     for (int c = 0; c < 2; ++c) {
         const Component *component = &Package.Components[c];
-        double bestHandOff = 1e9, bestBare = 1e9;
-        // Interleaved, so a busy moment on the machine hits both alike.
+        double bestHandOff = 1e9, bestEveryChunk = 1e9, bestBare = 1e9;
+        std::vector<double> ratios;
+        // Interleaved, so a busy moment on the machine hits all alike.
         for (int round = 0; round < rounds; ++round) {
             double h = TimeHandOff(source, component);
+            DrainInterval = 0;
+            double e = TimeHandOff(source, component);
+            DrainInterval = shippedInterval;
             double b = TimeBareLoop(source, component->PayloadOffset);
-            if (h < 0 || b < 0) {
+            if (h < 0 || e < 0 || b < 0) {
                 fprintf(stderr, "handoff_bench: unpacking failed\n");
                 return 1;
             }
             bestHandOff = std::min(bestHandOff, h);
+            bestEveryChunk = std::min(bestEveryChunk, e);
             bestBare = std::min(bestBare, b);
+            ratios.push_back(b / h);
         }
+        std::sort(ratios.begin(), ratios.end());
         uint32_t size = component->UnpackedSize;
         printf("\nunpacking the %u MiB component (%u chunks), best of %d:\n", size >> 20, (size + 65535) / 65536,
                rounds);
-        printf("  HandOffComponent  %8.1f MiB/s  (%.3f s)\n", MiBps(size, bestHandOff), bestHandOff);
+        printf("  HandOffComponent  %8.1f MiB/s  (%.3f s)  draining every %lu ms\n", MiBps(size, bestHandOff),
+               bestHandOff, (unsigned long)shippedInterval);
+        printf("    ... per chunk   %8.1f MiB/s  (%.3f s)  draining after every chunk\n", MiBps(size, bestEveryChunk),
+               bestEveryChunk);
         printf("  bare zlib loop    %8.1f MiB/s  (%.3f s)\n", MiBps(size, bestBare), bestBare);
-        printf("  ratio             %8.3f        (goal >= 0.9)\n", bestBare / bestHandOff);
+        printf("  ratio             %8.3f        of the best times; %.3f median of the rounds (goal >= 0.9)\n",
+               bestBare / bestHandOff, ratios[ratios.size() / 2]);
     }
     CloseHandle(source);
 

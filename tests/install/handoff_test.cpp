@@ -160,6 +160,41 @@ TEST_F(HandOff, CancelConfirmedDuringAChunkStopsBeforeTheNext)
     }
 }
 
+TEST_F(HandOff, PacedDrainsStillFillTheBarAndHonourACancel)
+{
+    // Never due: the queue is drained only before the first chunk and after
+    // the last, so a click during the first chunk is seen after the last.
+    DrainInterval = 0xFFFFFFFFu;
+    Bytes cab = Pattern(5 * 65536, 21);
+    LoadCab(cab);
+    fake.onRead = [](int n, DWORD) {
+        if (n == DataReadOf(0))
+            ClickCancel();
+    };
+    EXPECT_EQ(RunHandOff(0), InstallDone);
+    EXPECT_EQ(BarHigh(), 5);
+    EXPECT_EQ(BarPosition(), 5);
+    EXPECT_EQ(CancelRequested, 1) << "the click was handled in the drain after the last chunk";
+    ASSERT_EQ(fake.runs.size(), 1u);
+    EXPECT_TRUE(fake.runs[0].cab == cab);
+    EXPECT_EQ(RunHandOff(0), InstallCancelled) << "the next component stops before its first chunk";
+
+    // As shipped, the click is handled within the interval: here before the
+    // component ends, since each chunk waits longer than that.
+    DrainInterval = ShippedDrainInterval;
+    CancelRequested = 0;
+    fake.runs.clear();
+    fake.reads = 0;
+    fake.onRead = [](int n, DWORD) {
+        if (n == DataReadOf(0))
+            ClickCancel();
+        if (n > DataReadOf(0))
+            Sleep(ShippedDrainInterval + 5);
+    };
+    EXPECT_EQ(RunHandOff(0), InstallCancelled);
+    EXPECT_TRUE(fake.runs.empty());
+}
+
 TEST_F(HandOff, AQuitMessageInTheDrainIsDropped)
 {
     Bytes cab = Pattern(3 * 65536, 8);
@@ -268,25 +303,34 @@ TEST_F(HandOff, APackageCutAnywhereInThePayloadIsCorrupt)
 
 TEST_F(HandOff, EveryShortOrFailedReadIsCorrupt)
 {
+    // Stored chunks too: nothing downstream would notice their data cut short.
     Bytes cab = Pattern(3 * 65536 + 17, 15);
-    LoadCab(cab);
-    EXPECT_EQ(RunHandOff(0), InstallDone);
-    int reads = fake.reads;
-    ASSERT_EQ(reads, 1 + 3 * 4);
-    for (int failing : {0, 1}) {
-        for (int k = 1; k <= reads; ++k) {
-            SCOPED_TRACE(k);
-            SCOPED_TRACE(failing ? "failed" : "short");
-            fake.runs.clear();
-            fake.reads = 0;
-            fake.failReadAt = failing ? k : 0;
-            fake.shortReadAt = failing ? 0 : k;
-            EXPECT_EQ(RunHandOff(0), InstallCorrupt);
-            EXPECT_TRUE(fake.runs.empty());
-            EXPECT_FALSE(Exists(TemporaryCabPath));
+    for (bool stored : {false, true}) {
+        SCOPED_TRACE(stored ? "stored chunks" : "compressed chunks");
+        TearDown();
+        SetUp();
+        if (stored)
+            LoadPayload(StoredPayload(cab), uint32_t(cab.size()));
+        else
+            LoadCab(cab);
+        EXPECT_EQ(RunHandOff(0), InstallDone);
+        int reads = fake.reads;
+        ASSERT_EQ(reads, 1 + (stored ? 2 : 3) * 4);
+        for (int failing : {0, 1}) {
+            for (int k = 1; k <= reads; ++k) {
+                SCOPED_TRACE(k);
+                SCOPED_TRACE(failing ? "failed" : "short");
+                fake.runs.clear();
+                fake.reads = 0;
+                fake.failReadAt = failing ? k : 0;
+                fake.shortReadAt = failing ? 0 : k;
+                EXPECT_EQ(RunHandOff(0), InstallCorrupt);
+                EXPECT_TRUE(fake.runs.empty());
+                EXPECT_FALSE(Exists(TemporaryCabPath));
+            }
         }
+        ExpectNoLeak();
     }
-    ExpectNoLeak();
 }
 
 TEST_F(HandOff, EveryFailedOrShortWriteIsCannotCreate)

@@ -11,6 +11,7 @@
 namespace installtest {
 
 Fakes fake;
+const DWORD ShippedDrainInterval = DrainInterval;
 
 // ------------------------------------------------------------------ files --
 
@@ -312,6 +313,8 @@ void InstallFixture::SetUp()
     shell = ShellLog();
     UseFakePlatform();
     VHeapFailAt(0);
+    // Drain after every chunk, so a click lands in the chunk it was made in.
+    DrainInterval = 0;
     CurrentPage = 0;
     CancelRequested = 0;
     ProgressPage = nullptr;
@@ -324,6 +327,7 @@ void InstallFixture::SetUp()
 void InstallFixture::TearDown()
 {
     VHeapFailAt(0);
+    DrainInterval = ShippedDrainInterval;
     for (HANDLE h : sources)
         CloseHandle(h);
     sources.clear();

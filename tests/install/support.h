@@ -89,6 +89,8 @@ struct Fakes {
 };
 
 extern Fakes fake;
+// DrainInterval as the setup program has it; the fixture sets 0.
+extern const DWORD ShippedDrainInterval;
 
 // Installs the fake table; the real calls stay reachable underneath.
 void UseFakePlatform();
