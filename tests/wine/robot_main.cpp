@@ -9,10 +9,13 @@
 //   sample-package FILE FLAGS UDL    write <device root>\FILE: setup.exe with
 //                                    a sample package (page bits, use-default)
 //   launch PATH [ARGUMENTS...]       start the program; the arguments, joined
-//                                    by blanks, are its command line
+//                                    by blanks, are its command line (a
+//                                    program still running is ended first)
 //   wait-frame | wait-page ID | expect-page ID (0: none on screen)
 //   expect-text ID "TEXT" | expect-text-contains ID "TEXT"
 //   expect-enabled ID 0|1 | expect-checked ID 0|1
+//                                    (each expect-... passes once it holds
+//                                    within the time limit)
 //   click ID | click-at ID X Y | type ID "TEXT"
 //   tick TREE_ID "ITEM" 0|1 | select TREE_ID "A\B\C"
 //   expect-msgbox "TEXT" "CAPTION" error|information|question|warning|none
@@ -25,6 +28,7 @@
 #include "robot.h"
 
 #include <cstdio>
+#include <memory>
 #include <iostream>
 #include <sstream>
 
@@ -101,14 +105,33 @@ int ButtonId(const std::wstring &s)
 }
 
 struct Runner {
-    Wizard wizard;
+    std::unique_ptr<Wizard> current = std::make_unique<Wizard>();
+    DWORD timeout = 15000;
     std::optional<MessageBoxInfo> box;
     bool detach = false;
+
+    Wizard &W() { return *current; }
 
     void Need(const std::vector<std::wstring> &w, size_t from, size_t to)
     {
         if (w.size() - 1 < from || w.size() - 1 > to)
             throw Failure("wrong number of arguments");
+    }
+
+    // Clicks are posted, so what they change shows a moment later: an
+    // expectation holds once it holds within the time limit.
+    template <class Check>
+    void Eventually(Check check)
+    {
+        DWORD start = GetTickCount();
+        for (;;) {
+            std::string problem = check();
+            if (problem.empty())
+                return;
+            if (GetTickCount() - start > Limit(timeout))
+                throw Failure(problem);
+            Sleep(20);
+        }
     }
 
     static void Same(const std::string &what, const std::wstring &want, const std::wstring &got)
@@ -120,9 +143,11 @@ struct Runner {
     void Step(const std::vector<std::wstring> &w)
     {
         const std::wstring &op = w[0];
+        Wizard &wizard = W();
         if (op == L"timeout") {
             Need(w, 1, 1);
-            wizard.SetTimeout(DWORD(Number(w[1])) * 1000);
+            timeout = DWORD(Number(w[1])) * 1000;
+            wizard.SetTimeout(timeout);
         } else if (op == L"sample-package") {
             Need(w, 3, 3);
             WritePackageExe(SamplePackage(uint8_t(Number(w[2])), uint8_t(Number(w[3])), true), w[1]);
@@ -132,7 +157,10 @@ struct Runner {
             std::wstring arguments;
             for (size_t i = 2; i < w.size(); ++i)
                 arguments += (i > 2 ? L" " : L"") + w[i];
-            wizard.Launch(w[1], arguments);
+            // A new program replaces the one before (ended if still running).
+            current = std::make_unique<Wizard>(timeout);
+            box.reset();
+            current->Launch(w[1], arguments);
         } else if (op == L"wait-frame") {
             Need(w, 0, 0);
             wizard.WaitFrame();
@@ -141,25 +169,36 @@ struct Runner {
             wizard.WaitPage(Number(w[1]));
         } else if (op == L"expect-page") {
             Need(w, 1, 1);
-            int id = wizard.PageId();
-            if (id != Number(w[1]))
-                throw Failure("page on screen: " + PageName(id));
+            Eventually([&]() -> std::string {
+                int id = wizard.PageId();
+                return id == Number(w[1]) ? "" : "page on screen: " + PageName(id);
+            });
         } else if (op == L"expect-text") {
             Need(w, 2, 2);
-            Same("text of " + Narrow(w[1]), w[2], wizard.Text(Number(w[1])));
+            Eventually([&]() -> std::string {
+                std::wstring t = wizard.Text(Number(w[1]));
+                return t == w[2] ? "" : "text of " + Narrow(w[1]) + " is \"" + Narrow(t) + "\"";
+            });
         } else if (op == L"expect-text-contains") {
             Need(w, 2, 2);
-            std::wstring t = wizard.Text(Number(w[1]));
-            if (t.find(w[2]) == std::wstring::npos)
-                throw Failure("text of " + Narrow(w[1]) + " is \"" + Narrow(t) + "\"");
+            Eventually([&]() -> std::string {
+                std::wstring t = wizard.Text(Number(w[1]));
+                return t.find(w[2]) != std::wstring::npos ? "" : "text of " + Narrow(w[1]) + " is \"" + Narrow(t) + "\"";
+            });
         } else if (op == L"expect-enabled") {
             Need(w, 2, 2);
-            if (wizard.Enabled(Number(w[1])) != (Number(w[2]) != 0))
-                throw Failure("control " + Narrow(w[1]) + " is " + (Number(w[2]) ? "disabled" : "enabled"));
+            Eventually([&]() -> std::string {
+                bool want = Number(w[2]) != 0;
+                return wizard.Enabled(Number(w[1])) == want ? ""
+                       : "control " + Narrow(w[1]) + " is " + (want ? "disabled" : "enabled");
+            });
         } else if (op == L"expect-checked") {
             Need(w, 2, 2);
-            if (wizard.Checked(Number(w[1])) != (Number(w[2]) != 0))
-                throw Failure("control " + Narrow(w[1]) + " is " + (Number(w[2]) ? "not checked" : "checked"));
+            Eventually([&]() -> std::string {
+                bool want = Number(w[2]) != 0;
+                return wizard.Checked(Number(w[1])) == want ? ""
+                       : "control " + Narrow(w[1]) + " is " + (want ? "not checked" : "checked");
+            });
         } else if (op == L"click") {
             Need(w, 1, 1);
             wizard.Click(Number(w[1]));
@@ -260,6 +299,6 @@ int wmain(int argc, wchar_t **argv)
         }
     }
     if (runner.detach)
-        runner.wizard.Detach();
+        runner.W().Detach();
     return 0;
 }
