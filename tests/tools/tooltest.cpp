@@ -122,16 +122,82 @@ Bytes Prose(size_t n)
     return b;
 }
 
-Bytes MakeCab(const fs::path &cab, const Bytes &content)
+Bytes MakeCabOf(const fs::path &cab, const std::vector<std::pair<std::string, Bytes>> &members, bool mszip)
 {
     fs::path folder = cab.parent_path() / (cab.filename().string() + ".in");
     fs::create_directories(folder);
-    fs::path file = folder / "data.001";
-    WriteBytes(file, content);
+    std::vector<std::string> args{"gcab", "-c", "-n"};
+    if (mszip)
+        args.push_back("-z");
+    args.push_back(cab.string());
+    for (const auto &m : members) {
+        WriteBytes(folder / m.first, m.second);
+        args.push_back((folder / m.first).string());
+    }
     fs::remove(cab);
-    EXPECT_EQ(RunProgram({"gcab", "-c", "-n", cab.string(), file.string()}), 0) << "gcab failed for " << cab;
+    EXPECT_EQ(RunProgram(args), 0) << "gcab failed for " << cab;
     fs::remove_all(folder);
     return ReadBytes(cab);
+}
+
+Bytes MakeCab(const fs::path &cab, const Bytes &content)
+{
+    return MakeCabOf(cab, {{"SETUP.000", SetupInfo("Tool", {"data.bin"})}, {"data.001", content}});
+}
+
+Bytes SetupInfo(const std::string &app, const std::vector<std::string> &targets)
+{
+    auto u16 = [](Bytes &b, size_t v) {
+        b.push_back(uint8_t(v));
+        b.push_back(uint8_t(v >> 8));
+    };
+    auto u32 = [&](Bytes &b, size_t v) {
+        u16(b, v & 0xFFFF);
+        u16(b, v >> 16);
+    };
+    auto text = [](Bytes &b, const std::string &s) {
+        b.insert(b.end(), s.begin(), s.end());
+        b.push_back(0);
+    };
+    const std::string provider = "Acme";
+    const std::vector<std::string> strings = {"%CE1%", app};
+    // The tables after the 100-byte header and the three names.
+    Bytes names;
+    text(names, app);
+    text(names, provider);
+    text(names, "");
+    Bytes strs, dirs, files;
+    for (size_t i = 0; i < strings.size(); ++i) {
+        u16(strs, i + 1);
+        u16(strs, strings[i].size() + 1);
+        text(strs, strings[i]);
+    }
+    u16(dirs, 1);
+    u16(dirs, 6);
+    u16(dirs, 1), u16(dirs, 2), u16(dirs, 0);
+    for (size_t i = 0; i < targets.size(); ++i) {
+        u16(files, i + 1);
+        u16(files, 1);
+        u16(files, 0);
+        u32(files, 0);
+        u16(files, targets[i].size() + 1);
+        text(files, targets[i]);
+    }
+    size_t atStrings = 100 + names.size(), atDirs = atStrings + strs.size(), atFiles = atDirs + dirs.size();
+    size_t total = atFiles + files.size();
+    Bytes b{'M', 'S', 'C', 'E'};
+    u32(b, 0), u32(b, total), u32(b, 0), u32(b, 1), u32(b, 0);
+    for (int i = 0; i < 6; ++i)
+        u32(b, 0);   // no version or build limits
+    u16(b, strings.size()), u16(b, 1), u16(b, targets.size()), u16(b, 0), u16(b, 0), u16(b, 0);
+    u32(b, atStrings), u32(b, atDirs), u32(b, atFiles), u32(b, total), u32(b, total), u32(b, total);
+    u16(b, 100), u16(b, app.size() + 1);
+    u16(b, 100 + app.size() + 1), u16(b, provider.size() + 1);
+    u16(b, 100 + app.size() + provider.size() + 2), u16(b, 1);
+    u16(b, 0), u16(b, 0);
+    for (const Bytes *part : {&names, &strs, &dirs, &files})
+        b.insert(b.end(), part->begin(), part->end());
+    return b;
 }
 
 Bytes MakeCabOfSize(const fs::path &cab, size_t size, uint32_t seed)

@@ -39,8 +39,16 @@ void WriteText(const fs::path &p, const std::string &s);
 Bytes Noise(size_t n, uint32_t seed);
 Bytes Prose(size_t n);
 
-// A CAB made by gcab holding one file with `content`.
+// A device CAB made by gcab: the setup information "SETUP.000", which
+// installs member "data.001" as "%CE1%\Tool\data.bin", and "data.001"
+// holding `content`.
 Bytes MakeCab(const fs::path &cab, const Bytes &content);
+// A CAB made by gcab from (member name, bytes) in this order; mszip: MSZIP
+// compression, else stored.
+Bytes MakeCabOf(const fs::path &cab, const std::vector<std::pair<std::string, Bytes>> &members, bool mszip = false);
+// A setup-information file (.000) that installs file numbers 1, 2, ... as
+// `targets` into %CE1%\<app>.
+Bytes SetupInfo(const std::string &app, const std::vector<std::string> &targets);
 // A CAB of exactly `size` bytes (content sized to fit the gcab overhead).
 Bytes MakeCabOfSize(const fs::path &cab, size_t size, uint32_t seed);
 

@@ -18,6 +18,9 @@ enum ExitCode {
     ExitTooLarge = 6,      // the package would pass 4 GiB
     ExitDamaged = 7,       // not a package, or a damaged one
     ExitCannotWrite = 8,   // the output cannot be created or written
+    ExitFindings = 9,      // lint: the package or manifest has findings
+    ExitDiffers = 10,      // diff: the two packages differ
+    ExitPreviewFailed = 11,// preview: the setup program could not be shown or photographed
     ExitInterrupted = 130, // stopped by a signal; nothing was written
 };
 

@@ -1,13 +1,17 @@
-// main.cpp -- the `velkor` command line: build, list, verify, extract.
+// main.cpp -- the `velkor` command line: build, list, verify, extract,
+// lint, diff and preview.
 // Each command reports a failure as one line on stderr and exits with the
 // code of errors.h; README.md documents both.
 #include "build.h"
+#include "diff.h"
 #include "errors.h"
 #include "files.h"
 #include "json.h"
+#include "lint.h"
 #include "manifest.h"
 #include "pkgread.h"
 #include "pkgwrite.h"
+#include "preview.h"
 
 #include "format.h"
 
@@ -26,7 +30,8 @@ namespace {
 const char *const ExitCodeHelp =
     "Exit codes: 0 success, 1 internal error, 2 bad command line, 3 input file missing or unreadable,\n"
     "4 bad manifest, 5 component is not a CAB or stub is not a program, 6 package would pass 4 GiB,\n"
-    "7 not a package or a damaged package, 8 output cannot be written, 130 interrupted.";
+    "7 not a package or a damaged package, 8 output cannot be written, 9 lint found problems,\n"
+    "10 diff found differences, 11 preview failed, 130 interrupted.";
 
 std::string U8(const std::u16string &s) { return Utf16ToUtf8(s); }
 
@@ -183,8 +188,10 @@ void PrintListJson(const std::string &path, const PackageInfo &p)
 int RunBuild(const std::string &manifestPath, const std::string &stub, const std::string &out, unsigned jobs)
 {
     Manifest m = LoadManifest(manifestPath);
-    for (const auto &w : m.warnings)
-        std::fprintf(stderr, "velkor: warning: %s: %s\n", manifestPath.c_str(), w.c_str());
+    // A component that is not a CAB stops the build with its own error below.
+    for (const auto &f : LintManifest(m))
+        if (!f.note && f.check != "not-a-cab")
+            std::fprintf(stderr, "velkor: warning: %s: %s\n", manifestPath.c_str(), f.message.c_str());
     BuildSummary s = BuildPackageFile(m, stub, out, jobs);
     std::printf("wrote %s: %llu bytes (setup program %llu, header %llu, %zu components in %llu chunks, "
                 "%llu bytes unpacked)\n",
@@ -239,6 +246,64 @@ int RunVerify(const std::string &path, bool json)
         }
         throw;
     }
+}
+
+int RunLint(const std::string &path, bool json)
+{
+    bool package;
+    {
+        MappedFile f(path, "manifest or package");
+        package = LooksLikePackage(f.data(), f.size());
+    }
+    std::vector<Finding> findings;
+    if (package) {
+        MappedFile f(path, "package");
+        findings = LintPackage(f.data(), f.size());
+    } else {
+        findings = LintManifest(LoadManifest(path));
+    }
+    size_t count = CountFindings(findings);
+    if (json) {
+        JsonWriter j;
+        j.BeginObject();
+        j.Key("file").String(path);
+        j.Key("kind").String(package ? "package" : "manifest");
+        j.Key("clean").Bool(count == 0);
+        j.Key("finding_count").Number(count);
+        j.Key("findings").BeginArray();
+        for (const auto &f : findings) {
+            j.BeginObject().Key("check").String(f.check).Key("severity").String(f.note ? "note" : "warning");
+            j.Key("item").String(f.item).Key("message").String(f.message).EndObject();
+        }
+        j.EndArray();
+        j.EndObject();
+        std::fputs(j.str().c_str(), stdout);
+    } else {
+        for (const auto &f : findings)
+            std::printf("%s: %s: %s [%s]\n", path.c_str(), f.note ? "note" : "warning", f.message.c_str(),
+                        f.check.c_str());
+        if (count == 0)
+            std::printf("%s: no findings\n", path.c_str());
+        else
+            std::printf("%s: %zu finding%s\n", path.c_str(), count, count == 1 ? "" : "s");
+    }
+    return count ? ExitFindings : ExitOk;
+}
+
+int RunDiff(const std::string &pathA, const std::string &pathB, bool json)
+{
+    auto summarise = [](const std::string &path) {
+        MappedFile f(path, "package");
+        try {
+            return SummarisePackage(f.data(), f.size());
+        } catch (const Damage &d) {
+            throw Failure(ExitDamaged, path + ": " + d.what());
+        }
+    };
+    PackageSummary a = summarise(pathA), b = summarise(pathB);
+    std::vector<Difference> diffs = DiffPackages(a, b);
+    std::fputs((json ? FormatDiffJson(pathA, pathB, diffs) : FormatDiff(pathA, pathB, diffs)).c_str(), stdout);
+    return diffs.empty() ? ExitOk : ExitDiffers;
 }
 
 // A file name for a component: its name with everything but letters,
@@ -330,6 +395,41 @@ int main(int argc, char **argv)
     verify->add_flag("--json", json, "Print the verdict as JSON on stdout (the error line still goes to stderr)");
     verify->footer(ExitCodeHelp);
 
+    CLI::App *lint = app.add_subcommand("lint", "Report what in a manifest or package will not work as meant.");
+    lint->add_option("input", package, "A manifest, or a built setup program")->required()->type_name("MANIFEST|PACKAGE");
+    lint->add_flag("--json", json, "Print the findings as JSON");
+    lint->footer("Exit codes: 0 no findings, 9 findings; otherwise as for the other commands:\n" +
+                 std::string(ExitCodeHelp));
+
+    std::string packageB;
+    CLI::App *diff = app.add_subcommand("diff", "Show what changed between two built packages.");
+    diff->add_option("old", package, "The earlier package")->required()->type_name("A");
+    diff->add_option("new", packageB, "The later package")->required()->type_name("B");
+    diff->add_flag("--json", json, "Print the differences as JSON");
+    diff->footer("Exit codes: 0 identical, 10 different; otherwise as for the other commands:\n" +
+                 std::string(ExitCodeHelp));
+
+    PreviewOptions preview;
+    preview.bench = VELKOR_DEFAULT_BENCH;
+    preview.winBin = VELKOR_DEFAULT_WIN_BIN;
+    CLI::App *previewCmd = app.add_subcommand(
+        "preview", "Take a picture of every page of a package, shown by the real setup program under Wine.");
+    previewCmd->add_option("package", preview.package, "A built setup program")->required()->type_name("PACKAGE");
+    previewCmd->add_option("-o,--output", preview.outDir, "Folder for the pictures and the contact sheet (created if missing)")
+        ->required()->type_name("DIR");
+    previewCmd->add_option("--bench", preview.bench, "The Wine test bench: bench.sh or its folder")
+        ->type_name("PATH")->capture_default_str();
+    previewCmd->add_option("--win-bin", preview.winBin, "Folder of the Windows programs (robot.exe)")
+        ->type_name("DIR")->capture_default_str();
+    previewCmd->add_option("--state", preview.state,
+                           "Bench state folder to use and keep, so its Wine prefix is reused next time "
+                           "(default: a temporary folder, removed afterwards)")
+        ->type_name("DIR");
+    previewCmd->add_option("--timeout", preview.timeoutSeconds, "Longest the walk through the wizard may take")
+        ->check(CLI::Range(10u, 86400u))->type_name("SECONDS")->capture_default_str();
+    previewCmd->footer("Exit codes: 0 pictures written, 11 the bench, the robot or montage failed; otherwise as for\n"
+                       "the other commands:\n" + std::string(ExitCodeHelp));
+
     CLI::App *extract = app.add_subcommand("extract", "Write each component's CAB file into a folder.");
     extract->add_option("package", package, "A built setup program")->required()->type_name("PACKAGE");
     extract->add_option("-o,--output", dir, "Folder to write into (created if missing)")->required()->type_name("DIR");
@@ -359,6 +459,14 @@ int main(int argc, char **argv)
             return RunVerify(package, json);
         if (*extract)
             return RunExtract(package, dir);
+        if (*lint)
+            return RunLint(package, json);
+        if (*diff)
+            return RunDiff(package, packageB, json);
+        if (*previewCmd) {
+            target = preview.package;
+            return RunPreview(preview);
+        }
     } catch (const Damage &d) {
         std::fprintf(stderr, "velkor: error: %s: %s\n", target.c_str(), d.what());
         return d.code;

@@ -359,24 +359,6 @@ Manifest LoadManifest(const std::string &path)
     if (const toml::node *n = root.get("texts"))
         r.ReadTexts(*n);
 
-    // Combinations the format allows but that are almost certainly mistakes.
-    const PackageSpec &s = m.spec;
-    bool agreementGiven = s.texts[TextAgreementBody] != DefaultTexts()[TextAgreementBody];
-    if ((s.pageFlags & PageAgreement) && !agreementGiven)
-        m.warnings.push_back("the agreement page is selected but texts.agreement_body is not given");
-    if ((s.pageFlags & PageDestination) && s.useDefaultLocation && !(s.pageFlags & PageLocation))
-        m.warnings.push_back("the destination page is never shown: use_default_location is true and there is no "
-                             "location page");
-    std::u16string space = s.texts[TextSpaceRequired];
-    for (auto &ch : space)
-        ch = (ch >= u'A' && ch <= u'Z') ? char16_t(ch + 32) : ch;
-    if ((s.pageFlags & PageDestination) && space.find(u"<space>") == std::u16string::npos)
-        m.warnings.push_back("texts.space_required has no \"<space>\" for the program to fill in");
-    bool anyAccepts = false;
-    for (const auto &c : s.components)
-        anyAccepts = anyAccepts || c.acceptsDestination;
-    if ((s.pageFlags & (PageLocation | PageDestination)) && !anyAccepts)
-        m.warnings.push_back("the location or destination page is selected but no component accepts a destination");
     return m;
 }
 

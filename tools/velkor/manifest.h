@@ -1,7 +1,8 @@
 // manifest.h -- the TOML manifest from which `velkor build` writes a
 // package: names, flags, pages, variables, components and texts.  The
 // format is described in README.md.  Reading a manifest does not read the
-// components' CAB files; the builder does that.
+// components' CAB files; the builder does that.  Combinations that are
+// legal but likely mistakes are lint's business (lint.h).
 #pragma once
 
 #include "pkgwrite.h"
@@ -21,7 +22,6 @@ struct Manifest {
     std::string path;
     PackageSpec spec;                          // components without their CAB bytes
     std::vector<ManifestComponent> components; // parallel to spec.components
-    std::vector<std::string> warnings;
 };
 
 // Readable names of the thirty texts, in text-table order

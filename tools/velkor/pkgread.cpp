@@ -227,7 +227,8 @@ void ReadPayload(Walker &w, ComponentInfo &c, size_t index, bool decode, const D
 
 }  // namespace
 
-PackageInfo ReadPackage(const uint8_t *data, uint64_t size, ReadDepth depth, const DecodedSink &sink)
+PackageInfo ReadPackage(const uint8_t *data, uint64_t size, ReadDepth depth, const DecodedSink &sink,
+                        bool acceptFewTexts)
 {
     PackageInfo p;
     p.fileSize = size;
@@ -288,7 +289,7 @@ PackageInfo ReadPackage(const uint8_t *data, uint64_t size, ReadDepth depth, con
 
     uint64_t countAt = w.pos;
     count = w.Count("text count", "text", BLOCK_PREFIX_STORED);
-    if (count < TextCount)
+    if (count < TextCount && !acceptFewTexts)
         throw Damage(countAt, "text count", Plural(count, "text") + "; a package needs all 30");
     for (uint32_t i = 0; i < count; ++i) {
         TextInfo t;

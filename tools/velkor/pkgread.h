@@ -65,8 +65,11 @@ enum class ReadDepth {
 // this reader and by the setup program's own decoder) as it is reached, so
 // a wrong stored size is blamed on its own chunk and not on the next one;
 // the decoded bytes go to `sink` when one is given.
-// Throws Damage for the first item in file order that is wrong.
-PackageInfo ReadPackage(const uint8_t *data, uint64_t size, ReadDepth depth, const DecodedSink &sink = nullptr);
+// Throws Damage for the first item in file order that is wrong; a text
+// table of fewer than 30 texts is wrong unless acceptFewTexts is given
+// (`lint` reports it as a finding instead).
+PackageInfo ReadPackage(const uint8_t *data, uint64_t size, ReadDepth depth, const DecodedSink &sink = nullptr,
+                        bool acceptFewTexts = false);
 
 // Runs the setup program's own loader over the bytes and checks that it
 // accepts them and reads the same components.  Throws Damage otherwise.

@@ -1,0 +1,57 @@
+// cabdir.h -- just enough of the Microsoft Cabinet format for `velkor lint`:
+// the member list (CFHEADER, CFFOLDER and CFFILE records) and the bytes of
+// one small member (the device CAB's setup information), from a cabinet
+// that is stored or MSZIP-compressed.  Everything read from the cabinet is
+// checked against its size first; counts are 16-bit, so the directory is
+// small whatever the cabinet holds.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velkor {
+
+// Random access to a cabinet's bytes.  Read throws (Failure or Damage) when
+// the bytes cannot be had; it is only called for ranges inside size().
+class CabBytes {
+public:
+    virtual ~CabBytes() = default;
+    virtual uint64_t size() const = 0;
+    virtual void Read(uint64_t offset, size_t n, uint8_t *out) = 0;
+};
+
+enum CabCompression { CabStored = 0, CabMszip = 1, CabQuantum = 2, CabLzx = 3 };
+
+struct CabFolder {
+    uint32_t dataOffset = 0;    // first CFDATA
+    uint16_t blockCount = 0;
+    uint16_t compression = 0;   // the low 4 bits: CabCompression
+};
+
+struct CabMember {
+    std::u16string name;        // as stored (UTF-8 when flagged, else Windows-1252)
+    uint32_t size = 0;
+    uint32_t folderOffset = 0;  // in the folder's decoded data
+    uint16_t folder = 0;        // may be one of the "continued" markers 0xFFFD..0xFFFF
+};
+
+struct CabDirectory {
+    uint32_t statedSize = 0;
+    uint16_t flags = 0;
+    uint8_t dataReserve = 0;    // bytes reserved in each CFDATA
+    std::vector<CabFolder> folders;
+    std::vector<CabMember> members;
+    bool Spans() const { return (flags & 3) != 0; }   // continued from or in another cabinet
+};
+
+// Reads the directory.  Returns "" or says why the file is not a cabinet
+// that can be read ("it does not start with \"MSCF\"", ...).
+std::string ReadCabDirectory(CabBytes &cab, CabDirectory *dir);
+
+// Decodes member `index` (at most maxSize bytes) into *out.  Returns "" or
+// what stands in the way (compression velkor does not decode, damage).
+std::string ReadCabMember(CabBytes &cab, const CabDirectory &dir, size_t index, size_t maxSize,
+                          std::vector<uint8_t> *out);
+
+}  // namespace velkor

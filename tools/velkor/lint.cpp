@@ -1,0 +1,571 @@
+// lint.cpp -- the checks of `velkor lint`.  Each finding names its item and
+// says what the device will do with it, so an author can act on one line.
+#include "lint.h"
+
+#include "build.h"
+#include "errors.h"
+#include "files.h"
+#include "pkgread.h"
+
+#include "ce000.h"
+#include "codec.h"
+#include "format.h"
+#include "rules.h"
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+namespace velkor {
+
+namespace {
+
+const size_t MaxDevicePath = wceload::MaxPathUnits;   // 259: MAX_PATH less its terminator
+
+char16_t Fold(char16_t c) { return (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c; }
+
+bool SameFolded(const std::u16string &a, const std::u16string &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (Fold(a[i]) != Fold(b[i]))
+            return false;
+    return true;
+}
+
+size_t FindFolded(const std::u16string &text, const std::u16string &pattern, size_t from)
+{
+    if (pattern.empty() || pattern.size() > text.size())
+        return std::u16string::npos;
+    for (size_t i = from; i + pattern.size() <= text.size(); ++i) {
+        size_t k = 0;
+        while (k < pattern.size() && Fold(text[i + k]) == Fold(pattern[k]))
+            ++k;
+        if (k == pattern.size())
+            return i;
+    }
+    return std::u16string::npos;
+}
+
+// Every occurrence replaced, ignoring case, in one left-to-right pass.
+// (The program rescans after each replacement; for the lengths measured
+// here that only matters for values that hold their own pattern.)
+std::u16string ReplaceFolded(const std::u16string &text, const std::u16string &pattern, const std::u16string &value)
+{
+    std::u16string out;
+    size_t at = 0;
+    for (size_t hit; (hit = FindFolded(text, pattern, at)) != std::u16string::npos; at = hit + pattern.size())
+        out += text.substr(at, hit - at) + value;
+    return out + text.substr(at);
+}
+
+// The destination as the loader expands it: the two names only.
+std::u16string ExpandDestination(const PackageSpec &spec)
+{
+    std::u16string d = ReplaceFolded(spec.destination, u"%SoftwareName%", spec.softwareName);
+    return ReplaceFolded(d, u"%CompanyName%", spec.companyName);
+}
+
+std::string U8(const std::u16string &s) { return Utf16ToUtf8(s); }
+
+bool IsLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
+bool IsNameChar(char16_t c) { return IsLetter(c) || (c >= u'0' && c <= u'9') || c == u'_'; }
+
+std::string TextKey(size_t i)
+{
+    return i < TextNames().size() ? "texts." + TextNames()[i] : "text " + std::to_string(i);
+}
+
+std::string ComponentItem(const PackageSpec &spec, size_t i)
+{
+    return "component " + std::to_string(i + 1) + " '" + U8(spec.components[i].name) + "'";
+}
+
+// ---- HTML ----
+
+bool IsVoidElement(const std::string &name)
+{
+    static const std::set<std::string> names = {"area", "base", "br", "col", "embed", "hr", "img",
+                                                "input", "link", "meta", "param", "source", "track", "wbr"};
+    return names.count(name) != 0;
+}
+
+// Elements whose end tag HTML allows to be left out.
+bool EndTagOptional(const std::string &name)
+{
+    static const std::set<std::string> names = {"p", "li", "dt", "dd", "tr", "td", "th", "option", "optgroup",
+                                                "html", "head", "body", "thead", "tbody", "tfoot", "colgroup"};
+    return names.count(name) != 0;
+}
+
+std::string At(size_t i) { return "character " + std::to_string(i + 1); }
+
+}  // namespace
+
+std::vector<std::u16string> Placeholders(const std::u16string &text)
+{
+    std::vector<std::u16string> tokens;
+    size_t i = text.find(u'%');
+    while (i != std::u16string::npos) {
+        size_t close = text.find(u'%', i + 1);
+        if (close == std::u16string::npos)
+            break;
+        bool shaped = close > i + 1 && IsLetter(text[i + 1]);
+        for (size_t k = i + 1; shaped && k < close; ++k)
+            shaped = IsNameChar(text[k]);
+        if (!shaped) {
+            i = close;   // the second '%' may open a placeholder of its own
+            continue;
+        }
+        tokens.push_back(text.substr(i, close - i + 1));
+        i = text.find(u'%', close + 1);
+    }
+    return tokens;
+}
+
+std::vector<std::u16string> UnknownPlaceholders(const std::u16string &text, const std::vector<std::u16string> &known)
+{
+    std::vector<std::u16string> unknown;
+    for (const auto &token : Placeholders(text)) {
+        bool skip = SameFolded(token, u"%SoftwareName%") || SameFolded(token, u"%CompanyName%");
+        for (const auto &k : known)
+            skip = skip || SameFolded(token, k);
+        for (const auto &u : unknown)
+            skip = skip || SameFolded(token, u);
+        if (!skip)
+            unknown.push_back(token);
+    }
+    return unknown;
+}
+
+std::vector<std::string> HtmlProblems(const std::u16string &html)
+{
+    struct Open {
+        std::string name;
+        size_t at;
+    };
+    std::vector<Open> open;
+    std::vector<std::string> problems;
+    const size_t n = html.size();
+    size_t i = 0;
+    while (i < n) {
+        if (html[i] != u'<' || i + 1 >= n) {
+            ++i;
+            continue;
+        }
+        if (html.compare(i, 4, u"<!--") == 0) {
+            size_t end = html.find(u"-->", i + 4);
+            if (end == std::u16string::npos) {
+                problems.push_back("the comment at " + At(i) + " is never closed with \"-->\"");
+                return problems;
+            }
+            i = end + 3;
+            continue;
+        }
+        bool isEnd = html[i + 1] == u'/';
+        bool declaration = html[i + 1] == u'!' || html[i + 1] == u'?';
+        size_t j = i + (isEnd ? 2 : 1);
+        if (!declaration && (j >= n || !IsLetter(html[j]))) {
+            ++i;   // "a < b": text, not a tag
+            continue;
+        }
+        std::string name;
+        while (!declaration && j < n && (IsLetter(html[j]) || (html[j] >= u'0' && html[j] <= u'9')))
+            name += char(std::tolower(char(html[j++])));
+        // The tag ends at the first '>' outside quotes.
+        char16_t quote = 0;
+        size_t k = j;
+        for (; k < n; ++k) {
+            char16_t c = html[k];
+            if (quote) {
+                if (c == quote)
+                    quote = 0;
+            } else if (c == u'"' || c == u'\'') {
+                quote = c;
+            } else if (c == u'>' || c == u'<') {
+                break;
+            }
+        }
+        std::string shown = declaration ? "<" + std::string(1, char(html[i + 1])) : (isEnd ? "</" : "<") + name;
+        if (k >= n || html[k] == u'<') {
+            problems.push_back(quote ? "an attribute of " + shown + " at " + At(i) + " opens a quote that is never closed"
+                                     : shown + " at " + At(i) + " is never closed with '>'");
+            if (k >= n)
+                return problems;
+            i = k;
+            continue;
+        }
+        bool selfClosing = html[k - 1] == u'/';
+        size_t tagStart = i;
+        i = k + 1;
+        if (declaration || IsVoidElement(name))
+            continue;
+        if (!isEnd) {
+            if (selfClosing)
+                continue;
+            if (name == "script" || name == "style") {
+                std::u16string close = u"</" + Utf8ToUtf16(name);
+                size_t end = FindFolded(html, close, i);
+                size_t gt = end == std::u16string::npos ? end : html.find(u'>', end);
+                if (gt == std::u16string::npos) {
+                    problems.push_back("<" + name + "> opened at " + At(tagStart) + " is never closed");
+                    return problems;
+                }
+                i = gt + 1;   // its content is not HTML
+                continue;
+            }
+            open.push_back({name, tagStart});
+            continue;
+        }
+        size_t match = open.size();
+        while (match > 0 && open[match - 1].name != name)
+            --match;
+        if (match == 0) {
+            problems.push_back("</" + name + "> at " + At(tagStart) + " closes no open element");
+            continue;
+        }
+        for (size_t m = open.size(); m > match; --m)
+            if (!EndTagOptional(open[m - 1].name))
+                problems.push_back("<" + open[m - 1].name + "> opened at " + At(open[m - 1].at) +
+                                   " is not closed before </" + name + "> at " + At(tagStart));
+        open.resize(match - 1);
+    }
+    for (const auto &o : open)
+        if (!EndTagOptional(o.name))
+            problems.push_back("<" + o.name + "> opened at " + At(o.at) + " is never closed");
+    return problems;
+}
+
+size_t CountFindings(const std::vector<Finding> &findings)
+{
+    return size_t(std::count_if(findings.begin(), findings.end(), [](const Finding &f) { return !f.note; }));
+}
+
+std::vector<Finding> LintSpec(const PackageSpec &spec, uint8_t storedPageFlags)
+{
+    std::vector<Finding> out;
+    auto add = [&](const std::string &check, const std::string &item, const std::string &message) {
+        out.push_back({check, item, message, false});
+    };
+    const auto &texts = spec.texts;
+    const uint8_t pages = storedPageFlags & PageAll;
+    bool udl = spec.useDefaultLocation != 0;
+
+    // Texts.
+    if (texts.size() < TextCount)
+        add("text-count", "texts",
+            "the package holds " + std::to_string(texts.size()) +
+                " texts; the setup program refuses a package with fewer than 30");
+    else if (texts.size() > TextCount)
+        add("text-count", "texts",
+            "the package holds " + std::to_string(texts.size()) + " texts; those after the thirtieth are never shown");
+
+    std::vector<std::u16string> variableNames;
+    for (const auto &v : spec.variables)
+        variableNames.push_back(v.first);
+    for (size_t i = 0; i < texts.size(); ++i)
+        for (const auto &token : UnknownPlaceholders(texts[i], variableNames))
+            add("undefined-placeholder", TextKey(i),
+                TextKey(i) + " uses " + U8(token) +
+                    ", which is neither %SoftwareName%, %CompanyName% nor a variable, so it shows as written");
+
+    // The destination: only the two names are filled in there.
+    for (const auto &token : UnknownPlaceholders(spec.destination, {})) {
+        bool isVariable = false;
+        for (const auto &v : variableNames)
+            isVariable = isVariable || SameFolded(v, token);
+        add("undefined-placeholder", "package.destination",
+            "package.destination uses " + U8(token) +
+                (isVariable ? ", a variable, but variables are not applied to the destination (only %SoftwareName% "
+                              "and %CompanyName% are)"
+                            : ", which is neither %SoftwareName% nor %CompanyName%, so it stays in the folder name"));
+    }
+    std::u16string destination = ExpandDestination(spec);
+    if (destination.empty()) {
+        add("destination-empty", "package.destination", "package.destination is empty");
+    } else if (destination.size() > MaxDevicePath) {
+        add("destination-too-long", "package.destination",
+            "package.destination is " + std::to_string(destination.size()) +
+                " characters long once the names are filled in; the device allows " + std::to_string(MaxDevicePath));
+    } else {
+        std::u16string normalised;
+        if (!wceload::NormaliseDevicePath(destination, 0, &normalised))
+            add("destination-invalid", "package.destination",
+                "package.destination '" + U8(destination) +
+                    "' is not a device folder: it must start with '\\' and every part must be a valid file name");
+    }
+
+    // Component names are shown as written.
+    for (size_t i = 0; i < spec.components.size(); ++i) {
+        const std::u16string &name = spec.components[i].name;
+        std::vector<std::u16string> tokens = Placeholders(name);
+        if (!tokens.empty())
+            add("placeholder-in-name", ComponentItem(spec, i),
+                ComponentItem(spec, i) + ": component names are shown as written, so " + U8(tokens[0]) +
+                    " is not filled in");
+        for (size_t k = 0; k < i; ++k)
+            if (spec.components[k].name == name) {
+                add("duplicate-component", ComponentItem(spec, i),
+                    ComponentItem(spec, i) + " has the same name as component " + std::to_string(k + 1) +
+                        "; the components page cannot tell them apart");
+                break;
+            }
+    }
+
+    // Pages.
+    if (storedPageFlags & ~PageAll)
+        add("page-flags", "package.pages",
+            "the page flags hold bits that name no page (stored 0x" +
+                std::string(1, "0123456789ABCDEF"[storedPageFlags >> 4]) +
+                std::string(1, "0123456789ABCDEF"[storedPageFlags & 15]) + ")");
+    if ((pages & PageDestination) && udl && !(pages & PageLocation)) {
+        if ((pages & (PageDestination - 1)) != 0 || pages == PageDestination)
+            add("unreachable-page", "package.pages",
+                "the destination page is never shown: use_default_location is true and there is no location page");
+        else
+            add("unreachable-page", "package.pages",
+                "the destination page shows only because it is the first page: use_default_location is true and "
+                "there is no location page, so Back from the page after it leaves the wizard empty");
+    }
+    if ((pages & PageLocation) && !(pages & PageDestination))
+        add("location-without-destination", "package.pages",
+            "the location page has no destination page after it: a user who chooses a folder there is never asked "
+            "for one, and package.destination is used");
+    bool anyAccepts = false, anySelected = false;
+    for (const auto &c : spec.components) {
+        anyAccepts = anyAccepts || c.acceptsDestination;
+        anySelected = anySelected || c.selected;
+    }
+    if ((pages & (PageLocation | PageDestination)) && !anyAccepts)
+        add("no-destination-component", "package.pages",
+            "the location or destination page is selected but no component accepts a destination");
+    if (!anySelected && !(pages & PageComponents) && !spec.components.empty())
+        add("nothing-selected", "component",
+            "no component is selected and there is no components page, so Setup installs nothing");
+
+    // Texts that the selected pages need.
+    const auto defaults = DefaultTexts();
+    if ((pages & PageAgreement) && texts.size() > TextAgreementBody && texts[TextAgreementBody] == defaults[TextAgreementBody])
+        add("agreement-missing", "texts.agreement_body",
+            "the agreement page is selected but texts.agreement_body is not given");
+    if ((pages & PageDestination) && texts.size() > TextSpaceRequired &&
+        FindFolded(texts[TextSpaceRequired], u"<space>", 0) == std::u16string::npos)
+        add("space-placeholder-missing", "texts.space_required",
+            "texts.space_required has no \"<space>\" for the program to fill in");
+
+    for (int index : {TextWelcomeBody, TextLocationBody, TextComponentsBody, TextReadyBody}) {
+        if (size_t(index) >= texts.size())
+            continue;
+        for (const auto &problem : HtmlProblems(texts[size_t(index)]))
+            add("html", TextKey(size_t(index)), TextKey(size_t(index)) + " is not well-formed HTML: " + problem);
+    }
+    return out;
+}
+
+std::vector<Finding> LintCab(CabBytes &cab, const std::string &item, const std::string &file, const PackageSpec &spec,
+                             size_t component)
+{
+    std::vector<Finding> out;
+    std::string its = item + ": " + (file.empty() ? "its CAB" : "its CAB '" + file + "'");
+    auto add = [&](const std::string &check, const std::string &message, bool note = false) {
+        out.push_back({check, item, its + " " + message, note});
+        return out;
+    };
+
+    CabDirectory dir;
+    std::string why = ReadCabDirectory(cab, &dir);
+    if (!why.empty())
+        return add("not-a-cab", "is not a cabinet that can be read: " + why);
+    if (dir.Spans())
+        return add("not-a-device-cab",
+                   "continues from or into another cabinet; the device installs one cabinet on its own");
+
+    std::vector<size_t> infos;
+    std::vector<std::u16string> names;
+    for (size_t i = 0; i < dir.members.size(); ++i) {
+        names.push_back(dir.members[i].name);
+        if (wceload::MemberFileNumber(dir.members[i].name) == 0)
+            infos.push_back(i);
+    }
+    if (infos.empty())
+        return add("not-a-device-cab",
+                   "has no setup-information member (a name ending in \".000\"), so it is not a device CAB");
+    if (infos.size() > 1)
+        return add("not-a-device-cab", "has " + std::to_string(infos.size()) +
+                                           " setup-information members (names ending in \".000\"); a device CAB has one");
+
+    std::string infoName = "'" + U8(dir.members[infos[0]].name) + "'";
+    std::vector<uint8_t> bytes;
+    why = ReadCabMember(cab, dir, infos[0], wceload::CeMaxSetupInfoSize, &bytes);
+    if (!why.empty()) {
+        bool undecoded = why.find("does not decode") != std::string::npos;
+        return add(undecoded ? "cab-unchecked" : "bad-setup-info",
+                   (undecoded ? "was not checked: its setup information " : "setup information ") + infoName +
+                       " cannot be read: " + why,
+                   undecoded);
+    }
+    wceload::CeSetupInfo info;
+    std::string error;
+    if (!wceload::ParseSetupInfo(bytes.data(), bytes.size(), &info, &error))
+        return add("bad-setup-info", "has setup information " + infoName + " that is malformed: " + error);
+    wceload::InstallPlan plan;
+    if (!wceload::PlanInstall(info, names, u"", 0, &plan, &error))
+        return add("bad-setup-info", "has setup information " + infoName + " that the device installer cannot use: " + error);
+
+    if (component < spec.components.size() && spec.components[component].acceptsDestination) {
+        std::u16string destination;
+        if (wceload::NormaliseDevicePath(ExpandDestination(spec), 0, &destination) &&
+            !wceload::PlanInstall(info, names, destination, 0, &plan, &error))
+            return add("bad-setup-info", "cannot be installed into package.destination '" + U8(destination) +
+                                             "': " + error);
+    }
+    return out;
+}
+
+namespace {
+
+class FileCab : public CabBytes {
+public:
+    explicit FileCab(const std::string &path) : file_(path, "CAB file") {}
+    uint64_t size() const override { return file_.size(); }
+    void Read(uint64_t offset, size_t n, uint8_t *out) override { std::memcpy(out, file_.data() + offset, n); }
+
+private:
+    MappedFile file_;
+};
+
+// A component's CAB, decoded chunk by chunk as it is read.  Chunks are
+// zlib streams of their own, so any one can be decoded alone; their decoded
+// lengths are learnt as they are reached.
+class PackageCab : public CabBytes {
+public:
+    PackageCab(const uint8_t *file, const ComponentInfo &c, size_t index)
+        : file_(file), c_(c), label_(c.Label(index)), starts_{0} {}
+    uint64_t size() const override { return c_.unpackedSize; }
+
+    void Read(uint64_t offset, size_t n, uint8_t *out) override
+    {
+        while (n > 0) {
+            size_t k = ChunkAt(offset);
+            const std::vector<uint8_t> &data = Chunk(k);
+            uint64_t within = offset - starts_[k];
+            size_t take = size_t(std::min<uint64_t>(n, data.size() - within));
+            std::memcpy(out, data.data() + within, take);
+            out += take, offset += take, n -= take;
+        }
+    }
+
+private:
+    // The chunk holding decoded byte `offset`.
+    size_t ChunkAt(uint64_t offset)
+    {
+        size_t k = size_t(std::upper_bound(starts_.begin(), starts_.end(), offset) - starts_.begin()) - 1;
+        while (k + 1 == starts_.size()) {   // not known to end before `offset`: learn its length
+            uint64_t end = starts_[k] + Chunk(k).size();
+            if (offset < end)
+                return k;
+            if (k + 1 >= c_.chunks.size())
+                throw Damage(c_.recordOffset + 6, label_,
+                             "UnpackedSize says " + std::to_string(c_.unpackedSize) + " bytes but the chunks decode to " +
+                                 std::to_string(end));
+            starts_.push_back(end);
+            ++k;
+        }
+        return k;
+    }
+
+    const std::vector<uint8_t> &Chunk(size_t k)
+    {
+        if (k == cachedIndex_)
+            return cached_;
+        const ChunkInfo &b = c_.chunks[k];
+        const uint8_t *stored = file_ + b.offset + (b.compressed ? BLOCK_PREFIX_COMPRESSED : BLOCK_PREFIX_STORED);
+        if (b.compressed) {
+            uint8_t *decoded = nullptr;
+            uint32_t length = 0;
+            if (!InflateBlock(stored, b.storedSize, b.decodedSize, &decoded, &length))
+                throw Damage(b.offset, label_ + ", chunk " + std::to_string(k + 1), "zlib stream damaged");
+            cached_.assign(decoded, decoded + length);
+            VFree(decoded);
+        } else {
+            cached_.assign(stored, stored + b.storedSize);
+        }
+        cachedIndex_ = k;
+        return cached_;
+    }
+
+    const uint8_t *file_;
+    const ComponentInfo &c_;
+    std::string label_;
+    std::vector<uint64_t> starts_;   // decoded start of each chunk known so far
+    size_t cachedIndex_ = SIZE_MAX;
+    std::vector<uint8_t> cached_;
+};
+
+}  // namespace
+
+std::vector<Finding> LintManifest(const Manifest &m)
+{
+    std::vector<Finding> out = LintSpec(m.spec, m.spec.pageFlags);
+    for (size_t i = 0; i < m.components.size(); ++i) {
+        std::string item = ComponentItem(m.spec, i);
+        const std::string &path = m.components[i].cabPath;
+        std::string label = item + " (" + m.path + ":" + std::to_string(m.components[i].line) + ")";
+        try {
+            CheckCabFile(path, label);
+        } catch (const Failure &e) {
+            if (e.code != ExitBadInput)
+                throw;   // missing or unreadable: bad input, as for build
+            std::string why = e.what();
+            std::string suffix = " [" + label + "]";
+            if (why.size() > suffix.size() && why.compare(why.size() - suffix.size(), suffix.size(), suffix) == 0)
+                why.resize(why.size() - suffix.size());
+            out.push_back({"not-a-cab", item, item + ": " + why, false});
+            continue;
+        }
+        FileCab cab(path);
+        auto found = LintCab(cab, item, m.components[i].cabAsWritten, m.spec, i);
+        out.insert(out.end(), found.begin(), found.end());
+    }
+    return out;
+}
+
+std::vector<Finding> LintPackage(const uint8_t *data, uint64_t size)
+{
+    PackageInfo p = ReadPackage(data, size, ReadDepth::Walk, nullptr, true);
+    PackageSpec spec;
+    spec.softwareName = p.softwareName;
+    spec.companyName = p.companyName;
+    spec.destination = p.destination;
+    spec.useDefaultLocation = p.useDefaultLocation;
+    spec.requireInstallArgument = p.requireInstallArgument;
+    spec.pageFlags = p.storedPageFlags;
+    spec.variables = p.variables;
+    for (const auto &c : p.components) {
+        ComponentSpec cs;
+        cs.name = c.name;
+        cs.acceptsDestination = c.acceptsDestination != 0;
+        cs.selected = c.selected != 0;
+        spec.components.push_back(cs);
+    }
+    for (const auto &t : p.texts)
+        spec.texts.push_back(t.text);
+
+    std::vector<Finding> out = LintSpec(spec, p.storedPageFlags);
+    for (size_t i = 0; i < p.components.size(); ++i) {
+        PackageCab cab(data, p.components[i], i);
+        auto found = LintCab(cab, ComponentItem(spec, i), "", spec, i);
+        out.insert(out.end(), found.begin(), found.end());
+    }
+    return out;
+}
+
+bool LooksLikePackage(const uint8_t *data, uint64_t size)
+{
+    if (size >= 2 && data[0] == 'M' && data[1] == 'Z')
+        return true;
+    return size >= TRAILER_SIZE && std::memcmp(data + size - TRAILER_MAGIC_SIZE, TRAILER_MAGIC, TRAILER_MAGIC_SIZE) == 0;
+}
+
+}  // namespace velkor
