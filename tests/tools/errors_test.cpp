@@ -148,6 +148,11 @@ TEST_F(ToolTest, HelpForEveryCommand)
         {{"list", "--help"}, "--json"},
         {{"verify", "--help"}, "--json"},
         {{"extract", "--help"}, "-o,--output"},
+        {{"--help"}, "lint"},
+        {{"--help"}, "preview"},
+        {{"lint", "--help"}, "9 findings"},
+        {{"diff", "--help"}, "10 different"},
+        {{"preview", "--help"}, "--win-bin"},
     };
     for (const auto &c : cases) {
         Result r = Velkor(c.args, dir);
