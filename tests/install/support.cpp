@@ -213,8 +213,6 @@ static BOOL FakeStartProcess(const WCHAR *application, WCHAR *commandLine, HANDL
 {
     if (fake.failStart)
         return FALSE;
-    if (fake.realInstaller)
-        return Win32InstallOs.StartProcess(application, commandLine, process);
     InstallerRun run;
     run.withCommandLine = commandLine != nullptr;
     if (commandLine)
@@ -232,11 +230,7 @@ static BOOL FakeStartProcess(const WCHAR *application, WCHAR *commandLine, HANDL
     return TRUE;
 }
 
-static void FakeWaitProcess(HANDLE process)
-{
-    if (fake.realInstaller)
-        Win32InstallOs.WaitProcess(process);
-}
+static void FakeWaitProcess(HANDLE process) {}
 
 // ------------------------------------------------------------------ space --
 

@@ -74,7 +74,6 @@ struct Fakes {
     int failSetAt = 0;            // the k-th RegSetValueEx fails
     int openKeys = 0;             // opened and not yet closed
     // installer
-    bool realInstaller = false;   // start the real \windows\wceload.exe
     bool failStart = false;
     std::vector<InstallerRun> runs;
     // space
