@@ -85,7 +85,7 @@ EOF
 }
 
 # Bump when the settings below change: existing prefixes get them again.
-PREFIX_SETTINGS=2
+PREFIX_SETTINGS=3
 
 create_prefix() {
     # The server keeps the registry in memory, so system.reg can lag behind;
@@ -113,6 +113,12 @@ create_prefix() {
         # There is no window manager on the Xvfb: Wine draws the captions and
         # borders itself, so screenshots of a window show all of it.
         printf '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n\r\n'
+        # The device's Tahoma 8 gives 6 x 13 dialog base units, so a 160-unit
+        # page is the screen's 240 pixels; Wine's own Tahoma is wider (7 x 13)
+        # and would push the buttons off the device-sized frame.  This font
+        # has the device's metrics.
+        printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]\r\n'
+        printf '"Tahoma"="DejaVu Sans Condensed"\r\n\r\n'
     } >"$r"
     wine regedit /S "$(winpath "$r")" >>"$STATE/wineboot.log" 2>&1 || die "could not register the link catcher"
     rm -f "$r"
