@@ -6,6 +6,7 @@
 #include "robot.h"
 
 #include <atomic>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -247,6 +248,12 @@ inline std::string RunCombination(int flags, bool udl, Ending ending = Ending::A
     if (pastLast) {
         WalkForward(w, flags, udl, pages, 0, pages.size() - 1);
         PrepareNext(w, pages.back());
+        // The programs share one device root and so one "\kCABFILE.cab":
+        // installations that write it take turns.
+        static std::mutex installing;
+        std::unique_lock<std::mutex> turn(installing, std::defer_lock);
+        if (!spec.components.empty())
+            turn.lock();
         w.Click(ButtonOk);
         ExpectInstallationEnd(w, PageIdOfFlag(pages.back()));
     } else {
