@@ -7,9 +7,8 @@
  *
  * Nothing is retried.  Every read must deliver the whole field and every
  * write the whole buffer: a truncated CAB is never handed over as if it
- * were complete.  The queue is drained between chunks at most every
- * DrainInterval milliseconds, so the window stays alive without costing
- * more than the unpacking itself.
+ * were complete.  The queue is drained after reading and after writing
+ * every chunk, so the window stays alive; DrainInterval can pace that.
  */
 #include "install.h"
 #include "handoff_io.h"
@@ -22,7 +21,7 @@ const WCHAR InstallerKey[] = L"SOFTWARE\\Apps\\Microsoft Application Installer";
 const WCHAR InstallerInstallKey[] = L"SOFTWARE\\Apps\\Microsoft Application Installer\\Install";
 const WCHAR AskDestValue[] = L"fAskDest";
 
-DWORD DrainInterval = 50;
+DWORD DrainInterval = 0;
 
 void DrainMessageQueue(void)
 {

@@ -201,4 +201,6 @@ void ReleasePackage(void)
     VFree(Package.SoftwareName);
     VFree(Package.CompanyName);
     VFree(Package.DestinationPath);
+    /* Nothing may point at freed blocks: a second release does nothing. */
+    memset(&Package, 0, sizeof Package);
 }

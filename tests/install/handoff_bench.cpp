@@ -239,7 +239,7 @@ int Benchmark()
     HANDLE source = Win32InstallOs.OpenSource(ModulePath);
 
     const int rounds = 9;
-    const DWORD shippedInterval = DrainInterval;
+    const DWORD shippedInterval = DrainInterval, pacedInterval = 50;
     for (int c = 0; c < 2; ++c) {
         const Component *component = &Package.Components[c];
         double bestHandOff = 1e9, bestEveryChunk = 1e9, bestBare = 1e9;
@@ -247,7 +247,7 @@ int Benchmark()
         // Interleaved, so a busy moment on the machine hits all alike.
         for (int round = 0; round < rounds; ++round) {
             double h = TimeHandOff(source, component);
-            DrainInterval = 0;
+            DrainInterval = pacedInterval;
             double e = TimeHandOff(source, component);
             DrainInterval = shippedInterval;
             double b = TimeBareLoop(source, component->PayloadOffset);
@@ -264,10 +264,10 @@ int Benchmark()
         uint32_t size = component->UnpackedSize;
         printf("\nunpacking the %u MiB component (%u chunks), best of %d:\n", size >> 20, (size + 65535) / 65536,
                rounds);
-        printf("  HandOffComponent  %8.1f MiB/s  (%.3f s)  draining every %lu ms\n", MiBps(size, bestHandOff),
-               bestHandOff, (unsigned long)shippedInterval);
-        printf("    ... per chunk   %8.1f MiB/s  (%.3f s)  draining after every chunk\n", MiBps(size, bestEveryChunk),
-               bestEveryChunk);
+        printf("  HandOffComponent  %8.1f MiB/s  (%.3f s)  draining after every chunk, as shipped\n",
+               MiBps(size, bestHandOff), bestHandOff);
+        printf("    ... paced       %8.1f MiB/s  (%.3f s)  draining every %lu ms (ratio %.3f)\n",
+               MiBps(size, bestEveryChunk), bestEveryChunk, (unsigned long)pacedInterval, bestBare / bestEveryChunk);
         printf("  bare zlib loop    %8.1f MiB/s  (%.3f s)\n", MiBps(size, bestBare), bestBare);
         printf("  ratio             %8.3f        of the best times; %.3f median of the rounds (goal >= 0.9)\n",
                bestBare / bestHandOff, ratios[ratios.size() / 2]);
