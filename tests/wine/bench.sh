@@ -251,7 +251,9 @@ cmd_run() {
     [ -f "$STATE/env" ] || die "the bench is not started: bench.sh start $STATE"
     # shellcheck disable=SC1091
     . "$STATE/env"
-    kill -0 "$XVFB_PID" 2>/dev/null || die "the bench's Xvfb ($DISPLAY) is gone; run bench.sh start again"
+    # (no Xvfb of our own when the bench runs on a given display)
+    [ -z "$XVFB_PID" ] || kill -0 "$XVFB_PID" 2>/dev/null ||
+        die "the bench's Xvfb ($DISPLAY) is gone; run bench.sh start again"
     need wine wineserver flock setsid
     wine_env
     ensure_wineserver
