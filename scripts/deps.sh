@@ -9,7 +9,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   mingw-w64 libz-mingw-w64-dev
   wine wine64 xvfb xauth fonts-wine fonts-dejavu-extra
-  gcab imagemagick
+  gcab imagemagick python3
 )
 
 missing=()
