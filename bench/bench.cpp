@@ -79,22 +79,22 @@ static void ExpandBench()
 
 static void LoadBench()
 {
-    velkor::PackageSpec spec;
-    spec.softwareName = u"Pocket Notes";
-    spec.companyName = u"Velkor";
-    spec.destination = u"\\Program Files\\%SoftwareName%";
+    velkor::PackageRecipe recipe;
+    recipe.softwareName = u"Pocket Notes";
+    recipe.companyName = u"Velkor";
+    recipe.destination = u"\\Program Files\\%SoftwareName%";
     for (int i = 0; i < 30; ++i) {
         std::u16string t;
         while (t.size() < 32 * 1024 - 1)     // 64 KiB with the terminator
             t += u"Lorem ipsum dolor sit amet, %SoftwareName% " + std::u16string(1, char16_t(u'a' + i % 26));
         t.resize(32 * 1024 - 1);
-        spec.texts.push_back(t);
+        recipe.texts.push_back(t);
     }
-    Bytes file = velkor::BuildPackage(Bytes(4096, 0), spec, 1);
+    Bytes file = velkor::BuildPackage(Bytes(4096, 0), recipe, 1);
 
     // The same blocks, taken straight out of the built file.
     std::vector<std::pair<Bytes, uLong>> blocks;
-    for (const auto &t : spec.texts) {
+    for (const auto &t : recipe.texts) {
         Bytes raw = velkor::Utf16Bytes(t, true);
         blocks.push_back({velkor::ZlibCompress(raw), uLong(raw.size())});
     }

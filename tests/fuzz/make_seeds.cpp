@@ -20,7 +20,7 @@ int main(int argc, char **argv)
     Bytes image(64, 'M');
     int n = 0;
     for (int shape = 0; shape < 6; ++shape) {
-        velkor::PackageSpec s;
+        velkor::PackageRecipe s;
         s.softwareName = u"App";
         s.companyName = u"Co";
         s.destination = u"\\Program Files\\%SoftwareName%";

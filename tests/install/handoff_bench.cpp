@@ -45,16 +45,16 @@ double Now()
 
 bool WritePackage()
 {
-    velkor::PackageSpec spec = ToolPackage(1);
-    spec.components.push_back({u"Small", Pattern(SmallSize, 1), true, true});
-    spec.components.push_back({u"Large", Pattern(LargeSize, 2), true, true});
+    velkor::PackageRecipe recipe = ToolPackage(1);
+    recipe.components.push_back({u"Small", Pattern(SmallSize, 1), true, true});
+    recipe.components.push_back({u"Large", Pattern(LargeSize, 2), true, true});
     std::vector<Bytes> payloads;
     std::vector<uint32_t> sizes;
-    for (const auto &c : spec.components) {
+    for (const auto &c : recipe.components) {
         payloads.push_back(velkor::BuildPayload(c.cab, 0));
         sizes.push_back(uint32_t(c.cab.size()));
     }
-    Bytes file = Assemble(spec, payloads, sizes).bytes;
+    Bytes file = Assemble(recipe, payloads, sizes).bytes;
     HANDLE f = CreateFileW(PackagePath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (f == INVALID_HANDLE_VALUE)
         return false;

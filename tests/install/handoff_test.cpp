@@ -14,15 +14,15 @@ struct HandOff : InstallFixture {
     // One component made of `cab`, in the default case unless told.
     void LoadCab(const Bytes &cab, uint8_t useDefault = 1, bool acceptsDestination = true)
     {
-        velkor::PackageSpec spec = ToolPackage(useDefault);
-        spec.components.push_back({u"Main", cab, acceptsDestination, true});
-        Load(Assemble(spec));
+        velkor::PackageRecipe recipe = ToolPackage(useDefault);
+        recipe.components.push_back({u"Main", cab, acceptsDestination, true});
+        Load(Assemble(recipe));
     }
     void LoadPayload(const Bytes &payload, uint32_t unpacked = 0)
     {
-        velkor::PackageSpec spec = ToolPackage(1);
-        spec.components.push_back({u"Main", {}, true, true});
-        file = Assemble(spec, {payload}, {unpacked});
+        velkor::PackageRecipe recipe = ToolPackage(1);
+        recipe.components.push_back({u"Main", {}, true, true});
+        file = Assemble(recipe, {payload}, {unpacked});
         Load(file);
     }
     LRESULT BarPosition() { return SendMessageW(ProgressBar, PBM_GETPOS, 0, 0); }
@@ -103,9 +103,9 @@ TEST_F(HandOff, ChunkCountZeroHandsOverAnEmptyFile)
 
 TEST_F(HandOff, CancelAlreadySetStopsBeforeTheFirstChunk)
 {
-    velkor::PackageSpec spec = ToolPackage(0);
-    spec.components.push_back({u"Main", Pattern(70000, 5), true, true});
-    Load(Assemble(spec));
+    velkor::PackageRecipe recipe = ToolPackage(0);
+    recipe.components.push_back({u"Main", Pattern(70000, 5), true, true});
+    Load(Assemble(recipe));
     ShowWindow(FrameWindow, SW_HIDE);
     CancelRequested = 1;
     EXPECT_EQ(RunHandOff(0), InstallCancelled);
@@ -274,9 +274,9 @@ TEST_F(HandOff, APackageCutAnywhereInThePayloadIsCorrupt)
 {
     // The loader reads the intact package; the hand-off reads a copy cut short.
     Bytes data = Pattern(2 * 65536 + 300, 14);
-    velkor::PackageSpec spec = ToolPackage(1);
-    spec.components.push_back({u"Main", data, true, true});
-    PackageFile whole = Assemble(spec);
+    velkor::PackageRecipe recipe = ToolPackage(1);
+    recipe.components.push_back({u"Main", data, true, true});
+    PackageFile whole = Assemble(recipe);
     Load(whole);
     uint32_t start = whole.payloadOffsets[0];
     size_t end = whole.bytes.size() - TRAILER_SIZE;
@@ -335,9 +335,9 @@ TEST_F(HandOff, EveryShortOrFailedReadIsCorrupt)
 
 TEST_F(HandOff, EveryFailedOrShortWriteIsCannotCreate)
 {
-    velkor::PackageSpec spec = ToolPackage(0);
-    spec.components.push_back({u"Main", Pattern(4 * 65536 - 3, 16), true, true});
-    Load(Assemble(spec));
+    velkor::PackageRecipe recipe = ToolPackage(0);
+    recipe.components.push_back({u"Main", Pattern(4 * 65536 - 3, 16), true, true});
+    Load(Assemble(recipe));
     for (bool existed : {true, false}) {
         fake.registry.clear();
         if (existed)
@@ -411,9 +411,9 @@ TEST_F(HandOff, TemporaryFileThatCannotBeCreated)
 struct HandOffRegistry : HandOff {
     void LoadDestination(const std::u16string &destination, uint8_t useDefault = 0, bool accepts = true)
     {
-        velkor::PackageSpec spec = ToolPackage(useDefault, destination);
-        spec.components.push_back({u"Main", Pattern(70000, 19), accepts, true});
-        Load(Assemble(spec));
+        velkor::PackageRecipe recipe = ToolPackage(useDefault, destination);
+        recipe.components.push_back({u"Main", Pattern(70000, 19), accepts, true});
+        Load(Assemble(recipe));
     }
     const RegistryValue *AskDest() { return FindValue(fake.registry, InstallerKeyName, L"fAskDest"); }
 };

@@ -7,21 +7,21 @@ using namespace installtest;
 
 namespace {
 
-velkor::PackageSpec WithComponents(std::vector<std::pair<uint32_t, bool>> sizesAndSelected,
+velkor::PackageRecipe WithComponents(std::vector<std::pair<uint32_t, bool>> sizesAndSelected,
                                    const std::u16string &destination = u"\\Program Files\\Tool")
 {
-    velkor::PackageSpec spec = ToolPackage(1, destination);
+    velkor::PackageRecipe recipe = ToolPackage(1, destination);
     int i = 0;
     for (auto [size, selected] : sizesAndSelected)
-        spec.components.push_back({u"C" + std::u16string(1, char16_t(u'0' + i++)), {}, true, selected});
-    return spec;
+        recipe.components.push_back({u"C" + std::u16string(1, char16_t(u'0' + i++)), {}, true, selected});
+    return recipe;
 }
 
 // A package whose components state the given sizes; their payloads are empty.
-PackageFile Sized(const velkor::PackageSpec &spec, const std::vector<uint32_t> &sizes)
+PackageFile Sized(const velkor::PackageRecipe &recipe, const std::vector<uint32_t> &sizes)
 {
     std::vector<Bytes> payloads(sizes.size(), Payload({}));
-    return Assemble(spec, payloads, sizes);
+    return Assemble(recipe, payloads, sizes);
 }
 
 // ------------------------------------------------------------- space --
@@ -124,11 +124,11 @@ TEST_F(Space, RealVolumeOfTheDeviceRootHasRoom)
 struct Run : InstallFixture {
     void LoadComponents(const std::vector<Bytes> &cabs, const std::vector<bool> &selected)
     {
-        velkor::PackageSpec spec = ToolPackage(1);
+        velkor::PackageRecipe recipe = ToolPackage(1);
         for (size_t i = 0; i < cabs.size(); ++i)
-            spec.components.push_back({u"Component " + std::u16string(1, char16_t(u'A' + i)), cabs[i], true,
+            recipe.components.push_back({u"Component " + std::u16string(1, char16_t(u'A' + i)), cabs[i], true,
                                        selected[i]});
-        Load(Assemble(spec), false);
+        Load(Assemble(recipe), false);
     }
     void ExpectMessage(size_t index, HWND owner, const std::wstring &text, const std::wstring &caption, UINT style)
     {

@@ -68,22 +68,22 @@ std::vector<LogLine> InstallerLog()
     return lines;
 }
 
-velkor::PackageSpec Package(uint8_t pageFlags, uint8_t useDefault, const std::u16string &destination = u"\\Program Files\\%SoftwareName%")
+velkor::PackageRecipe Package(uint8_t pageFlags, uint8_t useDefault, const std::u16string &destination = u"\\Program Files\\%SoftwareName%")
 {
-    velkor::PackageSpec spec = SamplePackage(pageFlags, useDefault, false);
-    spec.destination = destination;
-    return spec;
+    velkor::PackageRecipe recipe = SamplePackage(pageFlags, useDefault, false);
+    recipe.destination = destination;
+    return recipe;
 }
 
-std::wstring WriteSetup(const velkor::PackageSpec &spec)
+std::wstring WriteSetup(const velkor::PackageRecipe &recipe)
 {
-    return WritePackageExe(spec, L"toolsetup.exe");
+    return WritePackageExe(recipe, L"toolsetup.exe");
 }
 
-std::wstring WriteSetup(const velkor::PackageSpec &spec, const std::vector<Bytes> &payloads,
+std::wstring WriteSetup(const velkor::PackageRecipe &recipe, const std::vector<Bytes> &payloads,
                         const std::vector<uint32_t> &sizes)
 {
-    return WriteDeviceFile(L"toolsetup.exe", installtest::Assemble(spec, payloads, sizes, SetupImage()).bytes);
+    return WriteDeviceFile(L"toolsetup.exe", installtest::Assemble(recipe, payloads, sizes, SetupImage()).bytes);
 }
 
 void ExpectBox(const MessageBoxInfo &box, const std::wstring &text, const std::wstring &caption, Icon icon)
@@ -151,12 +151,12 @@ Bytes Utf16Z(const std::wstring &s)
 
 TEST_F(SetupInstall, PackageWithoutPagesInstallsTwoComponents)
 {
-    velkor::PackageSpec spec = Package(0, 1);
-    spec.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
-    spec.components.push_back({u"Files", Fixture(L"two.cab"), true, true});
-    spec.components.push_back({u"Not chosen", Fixture(L"big.cab"), true, false});
+    velkor::PackageRecipe recipe = Package(0, 1);
+    recipe.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
+    recipe.components.push_back({u"Files", Fixture(L"two.cab"), true, true});
+    recipe.components.push_back({u"Not chosen", Fixture(L"big.cab"), true, false});
     Wizard w;
-    w.Launch(WriteSetup(spec));
+    w.Launch(WriteSetup(recipe));
     EXPECT_EQ(w.WaitExit(), 0u);
 
     std::wstring folder = DeviceRoot() + L"Program Files\\kCABFILE\\";
@@ -187,10 +187,10 @@ TEST_F(SetupInstall, PackageWithoutPagesInstallsTwoComponents)
 TEST_F(SetupInstall, LargeComponentFromTheReadyPage)
 {
     Bytes big = Fixture(L"big.cab");
-    velkor::PackageSpec spec = Package(32, 1);
-    spec.components.push_back({u"Data", big, true, true});
+    velkor::PackageRecipe recipe = Package(32, 1);
+    recipe.components.push_back({u"Data", big, true, true});
     Wizard w;
-    w.Launch(WriteSetup(spec));
+    w.Launch(WriteSetup(recipe));
     w.WaitPage(PageReady);
     w.Click(ButtonOk);
     EXPECT_EQ(w.WaitExit(), 0u);
@@ -201,10 +201,10 @@ TEST_F(SetupInstall, LargeComponentFromTheReadyPage)
 TEST_F(SetupInstall, InstallerRefusesAMemberThatClimbsOut)
 {
     Bytes cab = installtest::MakeCab({{"ok.txt", {'o', 'k'}}, {"..\\..\\evil.txt", {'x'}}});
-    velkor::PackageSpec spec = Package(0, 1);
-    spec.components.push_back({u"Hostile", cab, true, true});
+    velkor::PackageRecipe recipe = Package(0, 1);
+    recipe.components.push_back({u"Hostile", cab, true, true});
     Wizard w;
-    w.Launch(WriteSetup(spec));
+    w.Launch(WriteSetup(recipe));
     EXPECT_EQ(w.WaitExit(), 0u) << "the installer's outcome is not examined";
     std::vector<LogLine> log = InstallerLog();
     ASSERT_EQ(log.size(), 1u);
@@ -238,9 +238,9 @@ void ExpectEnding(const std::wstring &exe, const Ending &ending)
 
 TEST_F(SetupMessages, TemporaryFileInTheWay)
 {
-    velkor::PackageSpec spec = Package(0, 1);
-    spec.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
-    std::wstring exe = WriteSetup(spec);
+    velkor::PackageRecipe recipe = Package(0, 1);
+    recipe.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
+    std::wstring exe = WriteSetup(recipe);
     ASSERT_TRUE(CreateDirectoryW((DeviceRoot() + L"kCABFILE.cab").c_str(), nullptr));
     ExpectEnding(exe, {"cannot create",
                        L"Setup cannot create a temporary file. Please free some storage memory and try again.", Title,
@@ -250,13 +250,13 @@ TEST_F(SetupMessages, TemporaryFileInTheWay)
 
 TEST_F(SetupMessages, DamagedChunk)
 {
-    velkor::PackageSpec spec = Package(0, 1);
+    velkor::PackageRecipe recipe = Package(0, 1);
     Bytes cab = Fixture(L"big.cab");
-    spec.components.push_back({u"Data", cab, true, true});
+    recipe.components.push_back({u"Data", cab, true, true});
     Bytes payload = velkor::BuildPayload(cab, 1);
     payload[4 + 9 + 100] ^= 0xFF;   // inside the first chunk's deflate data
     payload[4 + 9 + 101] ^= 0xFF;
-    ExpectEnding(WriteSetup(spec, {payload}, {uint32_t(cab.size())}),
+    ExpectEnding(WriteSetup(recipe, {payload}, {uint32_t(cab.size())}),
                  {"corrupt", L"The setup package is damaged. Please download this setup package again.", Title,
                   Icon::Error});
     EXPECT_FALSE(Exists(DeviceRoot() + L"kCABFILE.cab"));
@@ -264,12 +264,12 @@ TEST_F(SetupMessages, DamagedChunk)
 
 TEST_F(SetupMessages, TruncatedPayload)
 {
-    velkor::PackageSpec spec = Package(0, 1);
+    velkor::PackageRecipe recipe = Package(0, 1);
     Bytes cab = Fixture(L"big.cab");
-    spec.components.push_back({u"Data", cab, true, true});
+    recipe.components.push_back({u"Data", cab, true, true});
     Bytes payload = velkor::BuildPayload(cab, 1);
     payload.resize(payload.size() - 1000);   // the last chunk ends early; the trailer follows
-    ExpectEnding(WriteSetup(spec, {payload}, {uint32_t(cab.size())}),
+    ExpectEnding(WriteSetup(recipe, {payload}, {uint32_t(cab.size())}),
                  {"truncated", L"The setup package is damaged. Please download this setup package again.", Title,
                   Icon::Error});
     EXPECT_FALSE(Exists(DeviceRoot() + L"kCABFILE.cab"));
@@ -277,9 +277,9 @@ TEST_F(SetupMessages, TruncatedPayload)
 
 TEST_F(SetupMessages, InstallerMissing)
 {
-    velkor::PackageSpec spec = Package(0, 1);
-    spec.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
-    std::wstring exe = WriteSetup(spec);
+    velkor::PackageRecipe recipe = Package(0, 1);
+    recipe.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
+    std::wstring exe = WriteSetup(recipe);
     ASSERT_TRUE(DeleteFileW((DeviceRoot() + L"windows\\wceload.exe").c_str()));
     ExpectEnding(exe, {"launch failed", L"The device's installer could not be started.", Title, Icon::Error});
     EXPECT_FALSE(Exists(DeviceRoot() + L"kCABFILE.cab"));
@@ -297,11 +297,11 @@ TEST_F(SetupCancel, ConfirmedCancelStopsALargeComponent)
     velkor::PutU32(payload, chunks);
     for (uint32_t i = 0; i < chunks; ++i)
         payload.insert(payload.end(), chunk.begin(), chunk.end());
-    velkor::PackageSpec spec = Package(32, 1);
-    spec.components.push_back({u"Large", {}, true, true});
-    spec.components.push_back({u"Readme", {}, true, true});
+    velkor::PackageRecipe recipe = Package(32, 1);
+    recipe.components.push_back({u"Large", {}, true, true});
+    recipe.components.push_back({u"Readme", {}, true, true});
     Bytes second = Fixture(L"one.cab");
-    std::wstring exe = WriteSetup(spec, {payload, velkor::BuildPayload(second, 1)},
+    std::wstring exe = WriteSetup(recipe, {payload, velkor::BuildPayload(second, 1)},
                                   {chunks * 65536u, uint32_t(second.size())});
 
     Wizard w;
@@ -383,10 +383,10 @@ TEST_F(SetupDestination, HandsOverTheFolderAndPutsFAskDestBack)
     } rows[] = {{"fAskDest was 1", true, 1}, {"fAskDest was missing", false, 0}};
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
-        velkor::PackageSpec spec = Package(0, 0);
-        spec.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
-        spec.components.push_back({u"Files", Fixture(L"two.cab"), false, true});   // not into the folder
-        std::wstring exe = WriteSetup(spec);
+        velkor::PackageRecipe recipe = Package(0, 0);
+        recipe.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
+        recipe.components.push_back({u"Files", Fixture(L"two.cab"), false, true});   // not into the folder
+        std::wstring exe = WriteSetup(recipe);
         SetUp();
         SetAskDest(row.present, row.value);
 
@@ -423,9 +423,9 @@ TEST_F(SetupDestination, HandsOverTheFolderAndPutsFAskDestBack)
 
 TEST_F(SetupDestination, RootFolderIsAFourByteValue)
 {
-    velkor::PackageSpec spec = Package(0, 0, u"\\");
-    spec.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
-    std::wstring exe = WriteSetup(spec);
+    velkor::PackageRecipe recipe = Package(0, 0, u"\\");
+    recipe.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
+    std::wstring exe = WriteSetup(recipe);
     SetAskDest(true, 1);
     Wizard w;
     w.Launch(exe);

@@ -61,10 +61,10 @@ const Bytes &StandInImage()
     return image;
 }
 
-PackageFile Assemble(const velkor::PackageSpec &spec, const std::vector<Bytes> &payloads,
+PackageFile Assemble(const velkor::PackageRecipe &recipe, const std::vector<Bytes> &payloads,
                      const std::vector<uint32_t> &unpackedSizes, const Bytes &image)
 {
-    size_t headerSize = velkor::BuildHeader(spec, std::vector<uint32_t>(payloads.size()), unpackedSizes).size();
+    size_t headerSize = velkor::BuildHeader(recipe, std::vector<uint32_t>(payloads.size()), unpackedSizes).size();
     PackageFile out;
     uint32_t at = uint32_t(image.size() + headerSize);
     for (const Bytes &p : payloads) {
@@ -72,7 +72,7 @@ PackageFile Assemble(const velkor::PackageSpec &spec, const std::vector<Bytes> &
         at += uint32_t(p.size());
     }
     out.bytes = image;
-    Bytes header = velkor::BuildHeader(spec, out.payloadOffsets, unpackedSizes);
+    Bytes header = velkor::BuildHeader(recipe, out.payloadOffsets, unpackedSizes);
     out.bytes.insert(out.bytes.end(), header.begin(), header.end());
     for (const Bytes &p : payloads)
         out.bytes.insert(out.bytes.end(), p.begin(), p.end());
@@ -81,27 +81,27 @@ PackageFile Assemble(const velkor::PackageSpec &spec, const std::vector<Bytes> &
     return out;
 }
 
-PackageFile Assemble(const velkor::PackageSpec &spec)
+PackageFile Assemble(const velkor::PackageRecipe &recipe)
 {
     std::vector<Bytes> payloads;
     std::vector<uint32_t> sizes;
-    for (const auto &c : spec.components) {
+    for (const auto &c : recipe.components) {
         payloads.push_back(velkor::BuildPayload(c.cab, 1));
         sizes.push_back(uint32_t(c.cab.size()));
     }
-    return Assemble(spec, payloads, sizes);
+    return Assemble(recipe, payloads, sizes);
 }
 
-velkor::PackageSpec ToolPackage(uint8_t useDefaultLocation, const std::u16string &destination)
+velkor::PackageRecipe ToolPackage(uint8_t useDefaultLocation, const std::u16string &destination)
 {
-    velkor::PackageSpec spec;
-    spec.softwareName = u"Tool";
-    spec.companyName = u"Acme";
-    spec.destination = destination;
-    spec.useDefaultLocation = useDefaultLocation;
-    spec.pageFlags = 0;
-    spec.texts = velkor::DefaultTexts();
-    return spec;
+    velkor::PackageRecipe recipe;
+    recipe.softwareName = u"Tool";
+    recipe.companyName = u"Acme";
+    recipe.destination = destination;
+    recipe.useDefaultLocation = useDefaultLocation;
+    recipe.pageFlags = 0;
+    recipe.texts = velkor::DefaultTexts();
+    return recipe;
 }
 
 }  // namespace installtest

@@ -29,11 +29,11 @@ struct PackageFile {
 };
 // A package behind a small stand-in image, with each component's payload
 // given as bytes (so it can be damaged) and its UnpackedSize as stated.
-PackageFile Assemble(const velkor::PackageSpec &spec, const std::vector<Bytes> &payloads,
+PackageFile Assemble(const velkor::PackageRecipe &recipe, const std::vector<Bytes> &payloads,
                      const std::vector<uint32_t> &unpackedSizes, const Bytes &image = StandInImage());
 // The usual builder: every component's CAB cut and compressed.
-PackageFile Assemble(const velkor::PackageSpec &spec);
+PackageFile Assemble(const velkor::PackageRecipe &recipe);
 // "Tool" by "Acme", no pages, the default texts and no component yet.
-velkor::PackageSpec ToolPackage(uint8_t useDefaultLocation, const std::u16string &destination = u"\\Program Files\\Tool");
+velkor::PackageRecipe ToolPackage(uint8_t useDefaultLocation, const std::u16string &destination = u"\\Program Files\\Tool");
 
 }  // namespace installtest

@@ -10,7 +10,7 @@ using velkor::Bytes;
 
 namespace {
 
-Bytes Build(const velkor::PackageSpec &spec) { return velkor::BuildPackage(SampleImage(), spec, 1); }
+Bytes Build(const velkor::PackageRecipe &recipe) { return velkor::BuildPackage(SampleImage(), recipe, 1); }
 
 uint32_t HeaderOffsetOf(const Bytes &file)
 {
@@ -32,8 +32,8 @@ LoadResult LoadAndRelease(const Bytes &file)
 
 TEST(LoadPackage, ReadsTheWholeModel)
 {
-    velkor::PackageSpec spec = SampleSpec();
-    Bytes file = Build(spec);
+    velkor::PackageRecipe recipe = SampleRecipe();
+    Bytes file = Build(recipe);
     ASSERT_EQ(LoadFromMemory(file), LoadSucceeded);
     EXPECT_EQ(U(Package.SoftwareName), u"Tool");
     EXPECT_EQ(U(Package.CompanyName), u"Acme");
@@ -57,7 +57,7 @@ TEST(LoadPackage, ReadsTheWholeModel)
 
 TEST(LoadPackage, ReadsFromTheNamedFile)
 {
-    Bytes file = Build(SampleSpec());
+    Bytes file = Build(SampleRecipe());
     char name[] = "/tmp/velkor-loadXXXXXX";
     int fd = mkstemp(name);
     ASSERT_GE(fd, 0);
@@ -74,10 +74,10 @@ TEST(LoadPackage, ReadsFromTheNamedFile)
 
 TEST(LoadPackage, DestinationSeesOnlyTheNames)
 {
-    velkor::PackageSpec spec = SampleSpec();
-    spec.destination = u"\\%CompanyName%\\%Version%";
-    spec.texts[TextWelcomeTitle] = u"v%version%";
-    ASSERT_EQ(LoadFromMemory(Build(spec)), LoadSucceeded);
+    velkor::PackageRecipe recipe = SampleRecipe();
+    recipe.destination = u"\\%CompanyName%\\%Version%";
+    recipe.texts[TextWelcomeTitle] = u"v%version%";
+    ASSERT_EQ(LoadFromMemory(Build(recipe)), LoadSucceeded);
     EXPECT_EQ(U(Package.DestinationPath), u"\\Acme\\%Version%");
     EXPECT_EQ(U(Package.TextTable[TextWelcomeTitle]), u"v2.1");
     ReleasePackage();
@@ -85,11 +85,11 @@ TEST(LoadPackage, DestinationSeesOnlyTheNames)
 
 TEST(LoadPackage, ComponentNamesStayAsStored)
 {
-    velkor::PackageSpec spec = SampleSpec();
-    spec.components[0].name = u"%SoftwareName% core";
-    spec.softwareName = u"";
-    spec.texts[TextWelcomeTitle] = u"[%SOFTWARENAME%]";
-    ASSERT_EQ(LoadFromMemory(Build(spec)), LoadSucceeded);
+    velkor::PackageRecipe recipe = SampleRecipe();
+    recipe.components[0].name = u"%SoftwareName% core";
+    recipe.softwareName = u"";
+    recipe.texts[TextWelcomeTitle] = u"[%SOFTWARENAME%]";
+    ASSERT_EQ(LoadFromMemory(Build(recipe)), LoadSucceeded);
     EXPECT_EQ(U(Package.Components[0].Name), u"%SoftwareName% core");
     EXPECT_EQ(U(Package.TextTable[TextWelcomeTitle]), u"[]");
     ReleasePackage();
@@ -105,10 +105,10 @@ TEST(LoadPackage, DerivesFirstAndLastPage)
         {64, 0, 0, 0, 0},       {128, 1, 0, 0, 0},      {0xC4, 0, 4, 4, 4},  {16 | 64, 1, 0, 0, 0},
     };
     for (const Row &r : rows) {
-        velkor::PackageSpec spec = SampleSpec();
-        spec.pageFlags = r.flags;
-        spec.useDefaultLocation = r.useDefault;
-        ASSERT_EQ(LoadFromMemory(Build(spec)), LoadSucceeded);
+        velkor::PackageRecipe recipe = SampleRecipe();
+        recipe.pageFlags = r.flags;
+        recipe.useDefaultLocation = r.useDefault;
+        ASSERT_EQ(LoadFromMemory(Build(recipe)), LoadSucceeded);
         EXPECT_EQ(Package.PageFlags, r.kept) << int(r.flags);
         EXPECT_EQ(Package.FirstPage, r.first) << int(r.flags);
         EXPECT_EQ(Package.LastPage, r.last) << int(r.flags);
@@ -118,22 +118,22 @@ TEST(LoadPackage, DerivesFirstAndLastPage)
 
 TEST(LoadPackage, TextTableSize)
 {
-    velkor::PackageSpec spec = SampleSpec();
-    spec.texts.push_back(u"extra %SoftwareName%");
-    ASSERT_EQ(LoadFromMemory(Build(spec)), LoadSucceeded);
+    velkor::PackageRecipe recipe = SampleRecipe();
+    recipe.texts.push_back(u"extra %SoftwareName%");
+    ASSERT_EQ(LoadFromMemory(Build(recipe)), LoadSucceeded);
     EXPECT_EQ(Package.TextCount, 31u);
     EXPECT_EQ(U(Package.TextTable[30]), u"extra Tool");
     ReleasePackage();
 
-    spec.texts.resize(29);
-    EXPECT_EQ(LoadAndRelease(Build(spec)), LoadNotAPackage);
-    spec.texts.clear();
-    EXPECT_EQ(LoadAndRelease(Build(spec)), LoadNotAPackage);
+    recipe.texts.resize(29);
+    EXPECT_EQ(LoadAndRelease(Build(recipe)), LoadNotAPackage);
+    recipe.texts.clear();
+    EXPECT_EQ(LoadAndRelease(Build(recipe)), LoadNotAPackage);
 }
 
 TEST(LoadPackage, TrailerProblems)
 {
-    Bytes file = Build(SampleSpec());
+    Bytes file = Build(SampleRecipe());
     EXPECT_EQ(LoadAndRelease(Bytes()), LoadNotAPackage);
     EXPECT_EQ(LoadAndRelease(Bytes{'V', 'K', 'R', '1'}), LoadNotAPackage);
     EXPECT_EQ(LoadAndRelease(Bytes(7, 0)), LoadNotAPackage);
@@ -206,7 +206,7 @@ TEST(LoadPackage, CountsTheFileCannotHold)
 
 TEST(LoadPackage, EveryPrefixLoadsToACleanResult)
 {
-    Bytes file = Build(SampleSpec());
+    Bytes file = Build(SampleRecipe());
     // A prefix drops the trailer, so the same bytes are tried again with the
     // real trailer put back after the cut.
     for (size_t n = 0; n < file.size(); ++n) {
@@ -223,7 +223,7 @@ TEST(LoadPackage, EveryPrefixLoadsToACleanResult)
 
 TEST(LoadPackage, EverySingleByteChangeInTheHeader)
 {
-    Bytes file = Build(SampleSpec());
+    Bytes file = Build(SampleRecipe());
     uint32_t header = HeaderOffsetOf(file);
     ASSERT_EQ(LoadFromMemory(file), LoadSucceeded);
     uint32_t payload = Package.Components[0].PayloadOffset;
@@ -246,7 +246,7 @@ TEST(LoadPackage, EverySingleByteChangeInTheHeader)
 
 TEST(LoadPackage, EveryAllocationFailureIsOutOfMemoryWithNothingLeaked)
 {
-    Bytes file = Build(SampleSpec());
+    Bytes file = Build(SampleRecipe());
     long before = VHeapLiveBlocks();
     unsigned long k = 1;
     for (;; ++k) {

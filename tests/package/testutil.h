@@ -19,22 +19,22 @@ inline LoadResult LoadFromMemory(const velkor::Bytes &file)
 }
 
 // A complete package: two components, one variable, all thirty texts.
-inline velkor::PackageSpec SampleSpec()
+inline velkor::PackageRecipe SampleRecipe()
 {
-    velkor::PackageSpec spec;
-    spec.softwareName = u"Tool";
-    spec.companyName = u"Acme";
-    spec.destination = u"\\Program Files\\%SoftwareName%";
-    spec.useDefaultLocation = 0;
-    spec.pageFlags = 0x25;
-    spec.variables = {{u"%Version%", u"2.1"}};
+    velkor::PackageRecipe recipe;
+    recipe.softwareName = u"Tool";
+    recipe.companyName = u"Acme";
+    recipe.destination = u"\\Program Files\\%SoftwareName%";
+    recipe.useDefaultLocation = 0;
+    recipe.pageFlags = 0x25;
+    recipe.variables = {{u"%Version%", u"2.1"}};
     velkor::Bytes a(70000), b(10);
     for (size_t i = 0; i < a.size(); ++i)
         a[i] = uint8_t(i * 7 + (i >> 9));
-    spec.components = {{u"Main program", a, true, true}, {u"Help", b, false, false}};
-    spec.texts = velkor::DefaultTexts();
-    spec.texts[velkor::DefaultTexts().size() - 1] = u"Cancel %SoftwareName% %Version%?";
-    return spec;
+    recipe.components = {{u"Main program", a, true, true}, {u"Help", b, false, false}};
+    recipe.texts = velkor::DefaultTexts();
+    recipe.texts[velkor::DefaultTexts().size() - 1] = u"Cancel %SoftwareName% %Version%?";
+    return recipe;
 }
 
 inline velkor::Bytes SampleImage() { return velkor::Bytes(512, 0x4D); }

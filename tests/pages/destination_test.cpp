@@ -94,9 +94,9 @@ TEST_F(SpaceLineTest, EveryPlaceholderIsReplacedWhateverItsCase)
         {u"<space", L"<space"},
     };
     for (const auto &row : rows) {
-        velkor::PackageSpec spec = Sample(PageAll, {u"Main"});
-        spec.texts[TextSpaceRequired] = row.pattern;
-        LoadTestPackage(spec, {1024});
+        velkor::PackageRecipe recipe = Sample(PageAll, {u"Main"});
+        recipe.texts[TextSpaceRequired] = row.pattern;
+        LoadTestPackage(recipe, {1024});
         HWND page = Open();
         StandInRequired = 1024;
         ASSERT_TRUE(RefreshSpaceLine(page));

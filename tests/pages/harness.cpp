@@ -14,33 +14,33 @@ namespace pages {
 static std::vector<uint8_t> PackageImage;
 static std::vector<HWND> Pages;
 
-velkor::PackageSpec Sample(uint8_t pageFlags, std::vector<std::u16string> names, std::vector<bool> selected)
+velkor::PackageRecipe Sample(uint8_t pageFlags, std::vector<std::u16string> names, std::vector<bool> selected)
 {
-    velkor::PackageSpec spec;
-    spec.softwareName = u"Tool";
-    spec.companyName = u"Acme";
-    spec.destination = u"\\Program Files\\%SoftwareName%";
-    spec.useDefaultLocation = 0;
-    spec.pageFlags = pageFlags;
-    spec.texts = velkor::DefaultTexts();
+    velkor::PackageRecipe recipe;
+    recipe.softwareName = u"Tool";
+    recipe.companyName = u"Acme";
+    recipe.destination = u"\\Program Files\\%SoftwareName%";
+    recipe.useDefaultLocation = 0;
+    recipe.pageFlags = pageFlags;
+    recipe.texts = velkor::DefaultTexts();
     for (size_t i = 0; i < names.size(); ++i) {
-        velkor::ComponentSpec c;
+        velkor::ComponentRecipe c;
         c.name = names[i];
         c.selected = i < selected.size() ? selected[i] : true;
-        spec.components.push_back(c);
+        recipe.components.push_back(c);
     }
-    return spec;
+    return recipe;
 }
 
-void LoadTestPackage(const velkor::PackageSpec &spec, const std::vector<uint32_t> &sizes)
+void LoadTestPackage(const velkor::PackageRecipe &recipe, const std::vector<uint32_t> &sizes)
 {
     ReleasePackage();
-    std::vector<uint32_t> unpacked(spec.components.size(), 0);
+    std::vector<uint32_t> unpacked(recipe.components.size(), 0);
     for (size_t i = 0; i < sizes.size() && i < unpacked.size(); ++i)
         unpacked[i] = sizes[i];
     // The header at offset 0 and the trailer after it; no payloads, since
     // nothing is installed here.
-    PackageImage = velkor::BuildHeader(spec, std::vector<uint32_t>(unpacked.size(), 0), unpacked);
+    PackageImage = velkor::BuildHeader(recipe, std::vector<uint32_t>(unpacked.size(), 0), unpacked);
     velkor::PutU32(PackageImage, 0);
     PackageImage.insert(PackageImage.end(), TRAILER_MAGIC, TRAILER_MAGIC + TRAILER_MAGIC_SIZE);
     UseMemoryPackage(PackageImage.data(), PackageImage.size());

@@ -22,11 +22,11 @@ extern DWORD StandInRequired;      // returned by RequiredSpace when set
 extern bool UseStandInRequired;    // false: the sum over the selected components
 extern DWORD StandInFree;
 
-// Loads a package built from `spec`, with component i reporting sizes[i]
-// bytes (the CAB bytes of the spec are not used).  Fails the test on error.
-void LoadTestPackage(const velkor::PackageSpec &spec, const std::vector<uint32_t> &sizes = {});
+// Loads a package built from `recipe`, with component i reporting sizes[i]
+// bytes (the CAB bytes of the recipe are not used).  Fails the test on error.
+void LoadTestPackage(const velkor::PackageRecipe &recipe, const std::vector<uint32_t> &sizes = {});
 // A package with every text, the page flags given and the components named.
-velkor::PackageSpec Sample(uint8_t pageFlags, std::vector<std::u16string> names = {},
+velkor::PackageRecipe Sample(uint8_t pageFlags, std::vector<std::u16string> names = {},
                            std::vector<bool> selected = {});
 
 // The stand-in frame (created once) and a page made from its template.

@@ -7,29 +7,29 @@ namespace pagedriver {
 
 using robot::Failure;
 
-velkor::PackageSpec Spec(uint8_t pageFlags, uint8_t useDefaultLocation, std::vector<std::u16string> names,
+velkor::PackageRecipe Recipe(uint8_t pageFlags, uint8_t useDefaultLocation, std::vector<std::u16string> names,
                          std::vector<bool> selected)
 {
-    velkor::PackageSpec spec = robot::SamplePackage(pageFlags, useDefaultLocation, false);
+    velkor::PackageRecipe recipe = robot::SamplePackage(pageFlags, useDefaultLocation, false);
     for (size_t i = 0; i < names.size(); ++i) {
-        velkor::ComponentSpec c;
+        velkor::ComponentRecipe c;
         c.name = names[i];
         c.selected = i < selected.size() ? selected[i] : true;
         c.acceptsDestination = false;
-        spec.components.push_back(c);
+        recipe.components.push_back(c);
     }
-    return spec;
+    return recipe;
 }
 
-std::wstring WriteSizedPackageExe(const velkor::PackageSpec &spec, const std::vector<uint32_t> &sizes,
+std::wstring WriteSizedPackageExe(const velkor::PackageRecipe &recipe, const std::vector<uint32_t> &sizes,
                                   const std::wstring &fileName)
 {
     velkor::Bytes file = robot::SetupImage();
     uint32_t offset = uint32_t(file.size());
-    std::vector<uint32_t> unpacked(spec.components.size(), 0);
+    std::vector<uint32_t> unpacked(recipe.components.size(), 0);
     for (size_t i = 0; i < sizes.size() && i < unpacked.size(); ++i)
         unpacked[i] = sizes[i];
-    velkor::Bytes header = velkor::BuildHeader(spec, std::vector<uint32_t>(unpacked.size(), offset), unpacked);
+    velkor::Bytes header = velkor::BuildHeader(recipe, std::vector<uint32_t>(unpacked.size(), offset), unpacked);
     file.insert(file.end(), header.begin(), header.end());
     velkor::PutU32(file, offset);
     file.insert(file.end(), {'V', 'K', 'R', '1'});

@@ -13,16 +13,16 @@
 
 namespace pagedriver {
 
-// setup.exe with the package of `spec`, whose component i reports sizes[i]
+// setup.exe with the package of `recipe`, whose component i reports sizes[i]
 // bytes instead of the size of its CAB (no payloads: such a package is for
 // looking at the pages, never for installing).
-std::wstring WriteSizedPackageExe(const velkor::PackageSpec &spec, const std::vector<uint32_t> &sizes,
+std::wstring WriteSizedPackageExe(const velkor::PackageRecipe &recipe, const std::vector<uint32_t> &sizes,
                                   const std::wstring &fileName);
 
 // A package with every text, product "Tool" by "Acme", the page flags and
 // default-location flag given, and components with these names (none: no
 // component) that are all selected unless `selected` says otherwise.
-velkor::PackageSpec Spec(uint8_t pageFlags, uint8_t useDefaultLocation, std::vector<std::u16string> names = {},
+velkor::PackageRecipe Recipe(uint8_t pageFlags, uint8_t useDefaultLocation, std::vector<std::u16string> names = {},
                          std::vector<bool> selected = {});
 
 // Posts a key press (down, the character when it has one, up) to a control.

@@ -17,15 +17,15 @@ TEST(Screens, ChoicePages)
         folder += L'\\';
     MakeFolders({L"My Documents\\Letters", L"Storage Card\\Programs", L"Temp"});
 
-    velkor::PackageSpec spec = Spec(2 | 4 | 8 | 16 | 32, 0, {u"Tool", u"Help files", u"Samples", u"Extra fonts"},
+    velkor::PackageRecipe recipe = Recipe(2 | 4 | 8 | 16 | 32, 0, {u"Tool", u"Help files", u"Samples", u"Extra fonts"},
                                     {true, true, false, false});
-    spec.texts[8] =
+    recipe.texts[8] =
         u"END-USER LICENSE AGREEMENT\r\n\r\nThis agreement is between you and Acme for the Tool software. "
         u"By installing it you accept these terms.\r\n\r\n1. You may install the software on one device.\r\n"
         u"2. You may not rent, lease or lend it.\r\n3. The software comes as it is, without warranty of any kind.\r\n"
         u"4. Acme is not liable for damages of any kind arising from its use.\r\n";
     Wizard w;
-    w.Launch(WriteSizedPackageExe(spec, {412672, 1363148, 73728, 2883584}, L"screens.exe"));
+    w.Launch(WriteSizedPackageExe(recipe, {412672, 1363148, 73728, 2883584}, L"screens.exe"));
     w.WaitPage(PageAgreement);
     w.Click(1005);
     WaitFor(w, "OK enabled", [&] { return w.Enabled(ButtonOk); });

@@ -83,7 +83,7 @@ std::wstring SelectedPath(Wizard &w, int id)
 TEST(AgreementSetup, AcceptEnablesOkAndTheChoiceSurvivesBackAndNext)
 {
     Wizard w;
-    w.Launch(WritePackageExe(Spec(FWelcome | FAgreement | FReady, 1), L"agree.exe"));
+    w.Launch(WritePackageExe(Recipe(FWelcome | FAgreement | FReady, 1), L"agree.exe"));
     w.WaitPage(PageWelcome);
     Go(w, ButtonOk, PageAgreement);
 
@@ -124,14 +124,14 @@ TEST(AgreementSetup, AcceptEnablesOkAndTheChoiceSurvivesBackAndNext)
 
 TEST(AgreementSetup, TextCanBeScrolledButNotEdited)
 {
-    velkor::PackageSpec spec = Spec(FAgreement | FReady, 1);
+    velkor::PackageRecipe recipe = Recipe(FAgreement | FReady, 1);
     std::u16string body;
     for (int i = 1; i <= 60; ++i)
         body += u"Clause " + std::u16string(1, char16_t(u'0' + i / 10)) + char16_t(u'0' + i % 10) +
                 u": the licensee shall read this line.\r\n";
-    spec.texts[TextAgreementBodyIndex] = body;
+    recipe.texts[TextAgreementBodyIndex] = body;
     Wizard w;
-    w.Launch(WritePackageExe(spec, L"scroll.exe"));
+    w.Launch(WritePackageExe(recipe, L"scroll.exe"));
     w.WaitPage(PageAgreement);
     EXPECT_FALSE(w.Enabled(ButtonBack));   // the first page
 
@@ -156,7 +156,7 @@ TEST(AgreementSetup, TextCanBeScrolledButNotEdited)
 TEST(AgreementSetup, AsTheLastPageOkInstallsOnceAccepted)
 {
     Wizard w;
-    w.Launch(WritePackageExe(Spec(FWelcome | FAgreement, 1), L"agreelast.exe"));
+    w.Launch(WritePackageExe(Recipe(FWelcome | FAgreement, 1), L"agreelast.exe"));
     w.WaitPage(PageWelcome);
     EXPECT_EQ(w.Text(ButtonOk), NextText);
     Go(w, ButtonOk, PageAgreement);
@@ -173,7 +173,7 @@ TEST(AgreementSetup, AsTheLastPageOkInstallsOnceAccepted)
 TEST(ComponentsSetup, RowsSortedTickedAsThePackageSaysAndDrawnFromTheBitmap)
 {
     Wizard w;
-    w.Launch(WriteSizedPackageExe(Spec(FWelcome | FComponents | FDestination | FReady, 0,
+    w.Launch(WriteSizedPackageExe(Recipe(FWelcome | FComponents | FDestination | FReady, 0,
                                        {u"Zeta tools", u"Help files", u"alpha core", u"Beta"},
                                        {true, false, true, false}),
                                   {1, 2, 4, 8}, L"rows.exe"));
@@ -215,7 +215,7 @@ TEST(ComponentsSetup, RowsSortedTickedAsThePackageSaysAndDrawnFromTheBitmap)
 TEST(ComponentsSetup, TapAndSpaceBarToggleAndAnEmptyChoiceIsRefused)
 {
     Wizard w;
-    w.Launch(WriteSizedPackageExe(Spec(FComponents | FDestination, 0, {u"One", u"Two", u"Three"}), {100, 20, 3},
+    w.Launch(WriteSizedPackageExe(Recipe(FComponents | FDestination, 0, {u"One", u"Two", u"Three"}), {100, 20, 3},
                                   L"toggle.exe"));
     w.WaitPage(PageComponents);
     for (const wchar_t *name : {L"One", L"Two", L"Three"})
@@ -269,7 +269,7 @@ TEST(ComponentsSetup, SpaceLineAtEveryUnitBoundary)
         sizes.push_back(rows[i].bytes);
     }
     Wizard w;
-    w.Launch(WriteSizedPackageExe(Spec(FComponents | FDestination | FReady, 0, names,
+    w.Launch(WriteSizedPackageExe(Recipe(FComponents | FDestination | FReady, 0, names,
                                        std::vector<bool>(names.size(), false)),
                                   sizes, L"sizes.exe"));
     w.WaitPage(PageComponents);
@@ -291,7 +291,7 @@ TEST(ComponentsSetup, SpaceLineAtEveryUnitBoundary)
 TEST(ComponentsSetup, WithoutComponentsOnlyBackLeads)
 {
     Wizard w;
-    w.Launch(WritePackageExe(Spec(FWelcome | FComponents | FReady, 1), L"nocomp.exe"));
+    w.Launch(WritePackageExe(Recipe(FWelcome | FComponents | FReady, 1), L"nocomp.exe"));
     w.WaitPage(PageWelcome);
     Go(w, ButtonOk, PageComponents);
     EXPECT_TRUE(w.TreeItems(1012).empty());
@@ -324,7 +324,7 @@ TEST(LocationSetup, OkCaptionFollowsTheChoiceAndTheLastPage)
     for (const auto &row : rows) {
         SCOPED_TRACE("flags " + std::to_string(row.flags) + ", default location " + std::to_string(row.udl));
         Wizard w;
-        w.Launch(WritePackageExe(Spec(uint8_t(row.flags), row.udl), L"loc.exe"));
+        w.Launch(WritePackageExe(Recipe(uint8_t(row.flags), row.udl), L"loc.exe"));
         w.WaitPage(PageLocation);
         EXPECT_EQ(w.Text(1008), L"&Let the device choose");
         EXPECT_EQ(w.Text(1009), L"&Choose a folder");
@@ -348,7 +348,7 @@ TEST(LocationSetup, OkCaptionFollowsTheChoiceAndTheLastPage)
 TEST(LocationSetup, TheChoiceDecidesTheNextStepAndSurvivesBack)
 {
     Wizard w;
-    w.Launch(WritePackageExe(Spec(FWelcome | FLocation | FDestination | FReady, 1), L"locflow.exe"));
+    w.Launch(WritePackageExe(Recipe(FWelcome | FLocation | FDestination | FReady, 1), L"locflow.exe"));
     w.WaitPage(PageWelcome);
     Go(w, ButtonOk, PageLocation);
     EXPECT_TRUE(w.Checked(1008));
@@ -373,7 +373,7 @@ TEST(LocationSetup, TheChoiceDecidesTheNextStepAndSurvivesBack)
 TEST(LocationSetup, DefaultLocationBeforeALastDestinationInstallsAtOnce)
 {
     Wizard w;
-    w.Launch(WritePackageExe(Spec(FLocation | FDestination, 0), L"locinstall.exe"));
+    w.Launch(WritePackageExe(Recipe(FLocation | FDestination, 0), L"locinstall.exe"));
     w.WaitPage(PageLocation);
     EXPECT_EQ(w.Text(ButtonOk), NextText);
     w.Click(1008);
@@ -396,7 +396,7 @@ protected:
     }
     void Open(Wizard &w, int flags, const std::wstring &file, uint32_t size = 1536)
     {
-        w.Launch(WriteSizedPackageExe(Spec(uint8_t(flags), 0, {u"Main"}), {size}, file));
+        w.Launch(WriteSizedPackageExe(Recipe(uint8_t(flags), 0, {u"Main"}), {size}, file));
         w.WaitPage(PageIdOfFlag(Package_FirstPage(flags)));
     }
     static int Package_FirstPage(int flags) { return flags & -flags; }
@@ -566,7 +566,7 @@ TEST_F(DestinationSetup, FreeSpaceOf4GiBOrMoreDoesNotWrap)
     // Two components of 3 GiB: their sum is held at the 32-bit ceiling, and
     // the volume's free space as well, so the check passes.
     Wizard w;
-    w.Launch(WriteSizedPackageExe(Spec(FComponents | FDestination | FReady, 0, {u"Half", u"Other half"}),
+    w.Launch(WriteSizedPackageExe(Recipe(FComponents | FDestination | FReady, 0, {u"Half", u"Other half"}),
                                   {3221225472u, 3221225472u}, L"huge.exe"));
     w.WaitPage(PageComponents);
     Go(w, ButtonOk, PageDestination);
@@ -683,13 +683,13 @@ protected:
     // "Readme" (one.cab: readme.txt), "Two files" (two.cab: a.txt, sub\b.txt)
     // and "Big data" (big.cab: data.bin), all selected and all accepting a
     // destination.
-    static velkor::PackageSpec ThreeComponents(int flags, uint8_t udl)
+    static velkor::PackageRecipe ThreeComponents(int flags, uint8_t udl)
     {
-        velkor::PackageSpec spec = Spec(uint8_t(flags), udl);
-        spec.components.push_back({u"Readme", Cab(L"one.cab"), true, true});
-        spec.components.push_back({u"Two files", Cab(L"two.cab"), true, true});
-        spec.components.push_back({u"Big data", Cab(L"big.cab"), true, true});
-        return spec;
+        velkor::PackageRecipe recipe = Recipe(uint8_t(flags), udl);
+        recipe.components.push_back({u"Readme", Cab(L"one.cab"), true, true});
+        recipe.components.push_back({u"Two files", Cab(L"two.cab"), true, true});
+        recipe.components.push_back({u"Big data", Cab(L"big.cab"), true, true});
+        return recipe;
     }
     void Install(Wizard &w)
     {
@@ -764,10 +764,10 @@ TEST_F(HandOffSetup, TypedFolderAndTheRootReachTheInstaller)
     for (const auto &row : rows) {
         SCOPED_TRACE(row.dest);
         DeleteFileW((DeviceRoot() + L"windows\\wceload.log").c_str());
-        velkor::PackageSpec spec = Spec(FDestination, 0);
-        spec.components.push_back({u"Readme", Cab(L"one.cab"), true, true});
+        velkor::PackageRecipe recipe = Recipe(FDestination, 0);
+        recipe.components.push_back({u"Readme", Cab(L"one.cab"), true, true});
         Wizard w;
-        w.Launch(WritePackageExe(spec, L"typedinstall.exe"));
+        w.Launch(WritePackageExe(recipe, L"typedinstall.exe"));
         w.WaitPage(PageDestination);
         EXPECT_EQ(w.Text(ButtonOk), InstallText);
         EXPECT_FALSE(w.Enabled(ButtonBack));

@@ -69,30 +69,30 @@ inline HtmlDocument Parse(const std::string &html)
 
 /* One line per document: blocks joined by " | ", each starting with its
  * gap (^n), alignment (=c, =r), indent (>n), "pre" and marker.  Plain runs
- * are bare text; styled ones "(spec:text)" where spec has b i u s m for the
+ * are bare text; styled ones "(recipe:text)" where recipe has b i u s m for the
  * flags, the size when not 3, #rrggbb, fN for a face and @N for a link.
  * A line break is "/", a rule "---". */
 inline std::string StyleSpec(const HtmlDocument &doc, uint32_t style, int32_t link)
 {
     const HtmlStyle &s = doc.styles[style];
-    std::string spec;
+    std::string recipe;
     if (s.size != 3)
-        spec += std::to_string(s.size);
+        recipe += std::to_string(s.size);
     const char letters[] = "bisum";
     const int bits[] = {HtmlBold, HtmlItalic, HtmlStrike, HtmlUnderline, HtmlMonospace};
     for (int k = 0; k < 5; ++k)
         if (s.flags & bits[k])
-            spec.push_back(letters[k]);
+            recipe.push_back(letters[k]);
     if (s.color != HtmlDefaultColor) {
         char hex[8];
         snprintf(hex, sizeof hex, "#%06x", (unsigned)s.color);
-        spec += hex;
+        recipe += hex;
     }
     if (s.face)
-        spec += "f" + std::to_string(s.face);
+        recipe += "f" + std::to_string(s.face);
     if (link >= 0)
-        spec += "@" + std::to_string(link);
-    return spec;
+        recipe += "@" + std::to_string(link);
+    return recipe;
 }
 
 inline std::string Dump(const HtmlDocument &doc)
@@ -125,8 +125,8 @@ inline std::string Dump(const HtmlDocument &doc)
                 continue;
             }
             std::string text = U8(doc.text.substr(run.start, run.length));
-            std::string spec = StyleSpec(doc, run.style, run.link);
-            out += spec.empty() ? text : "(" + spec + ":" + text + ")";
+            std::string recipe = StyleSpec(doc, run.style, run.link);
+            out += recipe.empty() ? text : "(" + recipe + ":" + text + ")";
         }
     }
     return out;

@@ -104,17 +104,17 @@ TEST_F(BuildTest, SameBytesAsTheLibraryBuilder)
                                                "[texts]\nwelcome_title = \"Hello %Version%\"\n"));
     ASSERT_EQ(Build().code, 0);
 
-    velkor::PackageSpec spec;
-    spec.softwareName = u"Tool";
-    spec.companyName = u"Acme";
-    spec.destination = u"\\Program Files\\%SoftwareName%";
-    spec.useDefaultLocation = 0;
-    spec.pageFlags = PageWelcome | PageComponents | PageReady;
-    spec.variables = {{u"%Version%", u"2.1"}};
-    spec.components = {{u"Part 1", a, true, true}, {u"Part 2", b, true, true}};
-    spec.texts = velkor::DefaultTexts();
-    spec.texts[TextWelcomeTitle] = u"Hello %Version%";
-    EXPECT_EQ(ReadBytes(dir / "out.exe"), velkor::BuildPackage(Stub(), spec, 1));
+    velkor::PackageRecipe recipe;
+    recipe.softwareName = u"Tool";
+    recipe.companyName = u"Acme";
+    recipe.destination = u"\\Program Files\\%SoftwareName%";
+    recipe.useDefaultLocation = 0;
+    recipe.pageFlags = PageWelcome | PageComponents | PageReady;
+    recipe.variables = {{u"%Version%", u"2.1"}};
+    recipe.components = {{u"Part 1", a, true, true}, {u"Part 2", b, true, true}};
+    recipe.texts = velkor::DefaultTexts();
+    recipe.texts[TextWelcomeTitle] = u"Hello %Version%";
+    EXPECT_EQ(ReadBytes(dir / "out.exe"), velkor::BuildPackage(Stub(), recipe, 1));
 }
 
 TEST_F(BuildTest, ProgramLoadsWhatTheManifestSays)

@@ -198,13 +198,13 @@ TEST_F(ToolTest, InterruptedBuildLeavesNothing)
 TEST_F(ToolTest, ExtractedNamesStayInsideTheFolder)
 {
     // Names no manifest would give, written with the library builder.
-    velkor::PackageSpec spec;
-    spec.texts = velkor::DefaultTexts();
+    velkor::PackageRecipe recipe;
+    recipe.texts = velkor::DefaultTexts();
     const char16_t *names[] = {u"../../escape", u"/etc/passwd", u"C:\\Windows\\x", u"..", u"", u"Same", u"same",
                                u"Caf\u00e9 \u2603", u"  .hidden"};
     for (const char16_t *n : names)
-        spec.components.push_back({n, Bytes{'M', 'S', 'C', 'F'}, true, true});
-    WriteBytes(dir / "odd.exe", velkor::BuildPackage(Stub(), spec, 1));
+        recipe.components.push_back({n, Bytes{'M', 'S', 'C', 'F'}, true, true});
+    WriteBytes(dir / "odd.exe", velkor::BuildPackage(Stub(), recipe, 1));
 
     fs::create_directory(dir / "inner");
     Result r = Velkor({"extract", "../odd.exe", "-o", "out"}, dir / "inner");

@@ -224,18 +224,18 @@ protected:
         cab = MakeCab(dir / "main.cab", Prose(3000));
     }
     // A package written by the library, so it can hold what a manifest cannot.
-    void Package(const std::function<void(velkor::PackageSpec &)> &change)
+    void Package(const std::function<void(velkor::PackageRecipe &)> &change)
     {
-        velkor::PackageSpec spec;
-        spec.softwareName = u"Tool";
-        spec.companyName = u"Acme";
-        spec.destination = u"\\Program Files\\Tool";
-        spec.useDefaultLocation = 0;
-        spec.pageFlags = 0x25;
-        spec.components.push_back({u"Main", cab, true, true});
-        spec.texts = velkor::DefaultTexts();
-        change(spec);
-        WriteBytes(dir / "pkg.exe", velkor::BuildPackage(Stub(), spec, 1));
+        velkor::PackageRecipe recipe;
+        recipe.softwareName = u"Tool";
+        recipe.companyName = u"Acme";
+        recipe.destination = u"\\Program Files\\Tool";
+        recipe.useDefaultLocation = 0;
+        recipe.pageFlags = 0x25;
+        recipe.components.push_back({u"Main", cab, true, true});
+        recipe.texts = velkor::DefaultTexts();
+        change(recipe);
+        WriteBytes(dir / "pkg.exe", velkor::BuildPackage(Stub(), recipe, 1));
     }
     Bytes cab;
 };
@@ -244,19 +244,19 @@ TEST_F(LintPackageTest, FindingsThatOnlyABuiltPackageCanHave)
 {
     struct Case {
         const char *name;
-        std::function<void(velkor::PackageSpec &)> change;
+        std::function<void(velkor::PackageRecipe &)> change;
         const char *check, *message;
     } cases[] = {
-        {"clean", [](velkor::PackageSpec &) {}, nullptr, nullptr},
-        {"29 texts", [](velkor::PackageSpec &s) { s.texts.pop_back(); }, "text-count",
+        {"clean", [](velkor::PackageRecipe &) {}, nullptr, nullptr},
+        {"29 texts", [](velkor::PackageRecipe &s) { s.texts.pop_back(); }, "text-count",
          "the package holds 29 texts; the setup program refuses a package with fewer than 30"},
-        {"no texts", [](velkor::PackageSpec &s) { s.texts.clear(); }, "text-count", "holds 0 texts"},
-        {"31 texts", [](velkor::PackageSpec &s) { s.texts.push_back(u"extra"); }, "text-count",
+        {"no texts", [](velkor::PackageRecipe &s) { s.texts.clear(); }, "text-count", "holds 0 texts"},
+        {"31 texts", [](velkor::PackageRecipe &s) { s.texts.push_back(u"extra"); }, "text-count",
          "those after the thirtieth are never shown"},
-        {"page bits 64 and 128", [](velkor::PackageSpec &s) { s.pageFlags = 0xE5; }, "page-flags",
+        {"page bits 64 and 128", [](velkor::PackageRecipe &s) { s.pageFlags = 0xE5; }, "page-flags",
          "the page flags hold bits that name no page (stored 0xE5)"},
         {"a component that is no CAB",
-         [](velkor::PackageSpec &s) { s.components[0].cab = Bytes{'M', 'S', 'C', 'F', 1, 2, 3}; }, "not-a-cab",
+         [](velkor::PackageRecipe &s) { s.components[0].cab = Bytes{'M', 'S', 'C', 'F', 1, 2, 3}; }, "not-a-cab",
          "component 1 'Main': its CAB is not a cabinet that can be read: it is too short for a cabinet header (7 bytes)"},
     };
     for (const auto &c : cases) {
@@ -283,12 +283,12 @@ TEST_F(LintPackageTest, ReadsTheCabOfAComponentAcrossChunks)
     // must meet at every boundary.
     cab = MakeCabOf(dir / "main.cab", {{"data.001", Noise(200000, 3)}, {"SETUP.000", SetupInfo("Tool", {"data.bin"})}}, true);
     ASSERT_GT(cab.size(), 3u * 65536);
-    Package([](velkor::PackageSpec &) {});
+    Package([](velkor::PackageRecipe &) {});
     Result r = Velkor({"lint", "pkg.exe"}, dir);
     EXPECT_EQ(r.code, 0) << r.out;
 
     cab = MakeCabOf(dir / "main.cab", {{"data.001", Noise(200000, 3)}, {"SETUP.000", Prose(400)}}, false);
-    Package([](velkor::PackageSpec &) {});
+    Package([](velkor::PackageRecipe &) {});
     r = Velkor({"lint", "pkg.exe"}, dir);
     EXPECT_EQ(r.code, 9) << r.out;
     EXPECT_NE(r.out.find("[bad-setup-info]"), std::string::npos) << r.out;
@@ -339,7 +339,7 @@ TEST_F(LintPackageTest, TheSampleIsClean)
 
 TEST_F(LintPackageTest, BadInputs)
 {
-    Package([](velkor::PackageSpec &) {});
+    Package([](velkor::PackageRecipe &) {});
     Bytes damaged = ReadBytes(dir / "pkg.exe");
     PackageMap map = Map(damaged);
     damaged.at(map.chunks[0][0] + 9 + 4) ^= 0x55;   // inside the first chunk's zlib stream
@@ -393,21 +393,21 @@ private:
 
 TEST_F(ToolTest, CabReaderSurvivesTruncationAndDamage)
 {
-    velkor::PackageSpec spec;
-    spec.destination = u"\\Program Files\\Tool";
-    spec.components.push_back({u"Main", {}, true, true});
+    velkor::PackageRecipe recipe;
+    recipe.destination = u"\\Program Files\\Tool";
+    recipe.components.push_back({u"Main", {}, true, true});
     for (bool mszip : {false, true}) {
         SCOPED_TRACE(mszip ? "MSZIP" : "stored");
         Bytes cab = MakeCabOf(dir / "c.cab",
                               {{"data.001", Prose(40000)}, {"SETUP.000", SetupInfo("Tool", {"data.bin"})}}, mszip);
         {
             MemoryCab whole(cab);
-            EXPECT_TRUE(velkor::LintCab(whole, "c", "", spec, 0).empty());
+            EXPECT_TRUE(velkor::LintCab(whole, "c", "", recipe, 0).empty());
         }
         // Every cut is refused as not a cabinet (its stated size is larger).
         for (size_t cut = 0; cut < cab.size(); cut += (cut < 400 ? 1 : 97)) {
             MemoryCab part(Bytes(cab.begin(), cab.begin() + long(cut)));
-            auto found = velkor::LintCab(part, "c", "", spec, 0);
+            auto found = velkor::LintCab(part, "c", "", recipe, 0);
             ASSERT_EQ(found.size(), 1u) << cut;
             EXPECT_EQ(found[0].check, "not-a-cab") << cut;
         }
@@ -418,7 +418,7 @@ TEST_F(ToolTest, CabReaderSurvivesTruncationAndDamage)
                 Bytes bad = cab;
                 bad[at] ^= flip;
                 MemoryCab spoilt(bad);
-                velkor::LintCab(spoilt, "c", "", spec, 0);
+                velkor::LintCab(spoilt, "c", "", recipe, 0);
             }
         }
     }

@@ -90,17 +90,17 @@ TEST(PreviewPages, ScriptMakesTheChoicesAndNeverPressesTheLastNext)
 
 TEST_F(ToolTest, PreviewRefusesBeforeStartingWine)
 {
-    velkor::PackageSpec spec;
-    spec.softwareName = u"Tool";
-    spec.destination = u"\\Program Files\\Tool";
-    spec.pageFlags = 0x21;
-    spec.components.push_back({u"Main", MakeCab(dir / "main.cab", Prose(100)), true, true});
-    spec.texts = velkor::DefaultTexts();
-    WriteBytes(dir / "pkg.exe", velkor::BuildPackage(Stub(), spec, 1));
-    spec.pageFlags = 0;
-    WriteBytes(dir / "nopages.exe", velkor::BuildPackage(Stub(), spec, 1));
-    spec.texts.pop_back();
-    WriteBytes(dir / "refused.exe", velkor::BuildPackage(Stub(), spec, 1));
+    velkor::PackageRecipe recipe;
+    recipe.softwareName = u"Tool";
+    recipe.destination = u"\\Program Files\\Tool";
+    recipe.pageFlags = 0x21;
+    recipe.components.push_back({u"Main", MakeCab(dir / "main.cab", Prose(100)), true, true});
+    recipe.texts = velkor::DefaultTexts();
+    WriteBytes(dir / "pkg.exe", velkor::BuildPackage(Stub(), recipe, 1));
+    recipe.pageFlags = 0;
+    WriteBytes(dir / "nopages.exe", velkor::BuildPackage(Stub(), recipe, 1));
+    recipe.texts.pop_back();
+    WriteBytes(dir / "refused.exe", velkor::BuildPackage(Stub(), recipe, 1));
     fs::create_directory(dir / "emptybin");
     WriteText(dir / "bench.sh", "#!/bin/sh\nexit 99\n");
     const std::string bench = "--bench=" + (dir / "bench.sh").string();

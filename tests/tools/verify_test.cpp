@@ -273,11 +273,11 @@ TEST(ProgramLoaderCheck, VerifyFailsWhenTheLoaderRefuses)
 {
     // This reader is stricter than the loader, so a real file cannot show
     // the loader refusing what it accepts; a failing allocation can.
-    velkor::PackageSpec spec;
-    spec.softwareName = u"A";
-    spec.texts = velkor::DefaultTexts();
-    spec.components.push_back({u"Main", Prose(1000), true, true});
-    Bytes file = velkor::BuildPackage(Stub(), spec, 1);
+    velkor::PackageRecipe recipe;
+    recipe.softwareName = u"A";
+    recipe.texts = velkor::DefaultTexts();
+    recipe.components.push_back({u"Main", Prose(1000), true, true});
+    Bytes file = velkor::BuildPackage(Stub(), recipe, 1);
     velkor::PackageInfo info = velkor::ReadPackage(file.data(), file.size(), velkor::ReadDepth::Decode);
     EXPECT_NO_THROW(velkor::CheckWithProgramLoader(file.data(), file.size(), info));
 

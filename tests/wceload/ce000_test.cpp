@@ -57,11 +57,11 @@ bool Parse(const Bytes &b, CeSetupInfo *info, std::string *error)
     return ParseSetupInfo(b.data(), b.size(), info, error);
 }
 
-bool PlanFor(const SetupInfoSpec &spec, const Str &destination, InstallPlan *plan, std::string *error,
+bool PlanFor(const SetupInfoSpec &recipe, const Str &destination, InstallPlan *plan, std::string *error,
              const std::vector<Str> &members = Members)
 {
     CeSetupInfo info;
-    Bytes b = WriteSetupInfo(spec);
+    Bytes b = WriteSetupInfo(recipe);
     if (!Parse(b, &info, error)) {
         *error = "parse: " + *error;
         return false;

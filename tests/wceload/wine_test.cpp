@@ -522,9 +522,9 @@ testcab::SetupInfoSpec DeviceSpec()
     return s;
 }
 
-std::vector<testcab::CabMember> DeviceMembers(const testcab::SetupInfoSpec &spec)
+std::vector<testcab::CabMember> DeviceMembers(const testcab::SetupInfoSpec &recipe)
 {
-    return {{"TOOL~1.001", Pattern(40000, 5)}, {"0CAB4FED.000", testcab::WriteSetupInfo(spec)},
+    return {{"TOOL~1.001", Pattern(40000, 5)}, {"0CAB4FED.000", testcab::WriteSetupInfo(recipe)},
             {"DATA~1.002", Pattern(3000, 6)},  {"WCETEST.003", Pattern(100, 7)},
             {"SAMPLE.004", testcab::Text("sample")}, {"SETTINGS.005", testcab::Text("[new]")},
             {"_setup.xml", testcab::Text("<wap-provisioningdoc/>")}};
@@ -633,10 +633,10 @@ TEST_F(Wine, MalformedSetupInformationWritesNothing)
     std::set<std::string> cabs;
     int n = 0;
     for (const Row &row : rows) {
-        SetupInfoSpec spec = DeviceSpec();
-        row.change(spec);
+        SetupInfoSpec recipe = DeviceSpec();
+        row.change(recipe);
         std::string cab = "m" + std::to_string(n++) + ".cab";
-        Written(cab, testcab::WriteCab(DeviceMembers(spec)));
+        Written(cab, testcab::WriteCab(DeviceMembers(recipe)));
         steps.push_back(Copy(work_ / cab, "\\" + cab));
         steps.push_back("run\t\\" + cab);
         cabs.insert(cab);

@@ -52,27 +52,27 @@ std::wstring WriteDeviceFile(const std::wstring &fileName, const velkor::Bytes &
     return path;
 }
 
-std::wstring WritePackageExe(const velkor::PackageSpec &spec, const std::wstring &fileName)
+std::wstring WritePackageExe(const velkor::PackageRecipe &recipe, const std::wstring &fileName)
 {
-    return WriteDeviceFile(fileName, velkor::BuildPackage(SetupImage(), spec, 1));
+    return WriteDeviceFile(fileName, velkor::BuildPackage(SetupImage(), recipe, 1));
 }
 
-velkor::PackageSpec SamplePackage(uint8_t pageFlags, uint8_t useDefaultLocation, bool withComponent)
+velkor::PackageRecipe SamplePackage(uint8_t pageFlags, uint8_t useDefaultLocation, bool withComponent)
 {
-    velkor::PackageSpec spec;
-    spec.softwareName = u"Tool";
-    spec.companyName = u"Acme";
-    spec.destination = u"\\Program Files\\%SoftwareName%";
-    spec.useDefaultLocation = useDefaultLocation;
-    spec.pageFlags = pageFlags;
-    spec.texts = velkor::DefaultTexts();
+    velkor::PackageRecipe recipe;
+    recipe.softwareName = u"Tool";
+    recipe.companyName = u"Acme";
+    recipe.destination = u"\\Program Files\\%SoftwareName%";
+    recipe.useDefaultLocation = useDefaultLocation;
+    recipe.pageFlags = pageFlags;
+    recipe.texts = velkor::DefaultTexts();
     if (withComponent) {
         static std::once_flag once;
         static velkor::Bytes cab;
         std::call_once(once, [] { cab = ReadWholeFile(FixturesDir() + L"one.cab"); });
-        spec.components.push_back({u"Main program", cab, true, true});
+        recipe.components.push_back({u"Main program", cab, true, true});
     }
-    return spec;
+    return recipe;
 }
 
 }  // namespace robot

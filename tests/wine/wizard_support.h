@@ -212,10 +212,10 @@ inline std::string RunCombination(int flags, bool udl, Ending ending = Ending::A
 {
     std::vector<int> pages = ExpectedPages(flags, udl);
     bool hasComponents = (flags & 4) != 0;
-    velkor::PackageSpec spec = SamplePackage(uint8_t(flags), udl ? 1 : 0, hasComponents);
-    for (auto &c : spec.components)
+    velkor::PackageRecipe recipe = SamplePackage(uint8_t(flags), udl ? 1 : 0, hasComponents);
+    for (auto &c : recipe.components)
         c.acceptsDestination = false;   // keeps the prefix's registry out of it
-    std::wstring exe = WritePackageExe(spec, L"sweep" + std::to_wstring(flags) + (udl ? L"d" : L"") + L".exe");
+    std::wstring exe = WritePackageExe(recipe, L"sweep" + std::to_wstring(flags) + (udl ? L"d" : L"") + L".exe");
 
     Wizard w;
     w.Launch(exe);
@@ -252,7 +252,7 @@ inline std::string RunCombination(int flags, bool udl, Ending ending = Ending::A
         // installations that write it take turns.
         static std::mutex installing;
         std::unique_lock<std::mutex> turn(installing, std::defer_lock);
-        if (!spec.components.empty())
+        if (!recipe.components.empty())
             turn.lock();
         w.Click(ButtonOk);
         ExpectInstallationEnd(w, PageIdOfFlag(pages.back()));

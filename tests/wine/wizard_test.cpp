@@ -182,11 +182,11 @@ TEST(InstallArgument, OnlyTheWordInstallStartsTheWizard)
         {1, L"install now", false},
         {0, L"", true},          {0, L"anything at all", true},
     };
-    velkor::PackageSpec spec = SamplePackage(1, 1, false);
-    spec.requireInstallArgument = 1;
-    std::wstring required = WritePackageExe(spec, L"required.exe");
-    spec.requireInstallArgument = 0;
-    std::wstring free = WritePackageExe(spec, L"free.exe");
+    velkor::PackageRecipe recipe = SamplePackage(1, 1, false);
+    recipe.requireInstallArgument = 1;
+    std::wstring required = WritePackageExe(recipe, L"required.exe");
+    recipe.requireInstallArgument = 0;
+    std::wstring free = WritePackageExe(recipe, L"free.exe");
     std::vector<std::string> failures = RunSideBySide(std::size(rows), [&](size_t k) {
         const Row &row = rows[k];
         Wizard w;
@@ -207,18 +207,18 @@ TEST(InstallArgument, OnlyTheWordInstallStartsTheWizard)
 
 // ----------------------------------------------------------- furniture --
 
-velkor::PackageSpec FurniturePackage(uint8_t flags)
+velkor::PackageRecipe FurniturePackage(uint8_t flags)
 {
-    velkor::PackageSpec spec = SamplePackage(flags, 1, false);
-    spec.variables = {{u"%Version%", u"2.1"}};
-    spec.texts[0] = u"%SoftwareName% %Version% Setup";
-    spec.texts[1] = u"Onward";
-    spec.texts[2] = u"Do it %Version%";
-    spec.texts[3] = u"Go back";
-    spec.texts[4] = u"Stop";
-    spec.texts[6] = u"<p>Welcome to <b>%SoftwareName%</b> %Version% by %COMPANYNAME%.</p>";
-    spec.texts[20] = u"<p>Ready for %softwarename%; tap %Version%.</p>";
-    return spec;
+    velkor::PackageRecipe recipe = SamplePackage(flags, 1, false);
+    recipe.variables = {{u"%Version%", u"2.1"}};
+    recipe.texts[0] = u"%SoftwareName% %Version% Setup";
+    recipe.texts[1] = u"Onward";
+    recipe.texts[2] = u"Do it %Version%";
+    recipe.texts[3] = u"Go back";
+    recipe.texts[4] = u"Stop";
+    recipe.texts[6] = u"<p>Welcome to <b>%SoftwareName%</b> %Version% by %COMPANYNAME%.</p>";
+    recipe.texts[20] = u"<p>Ready for %softwarename%; tap %Version%.</p>";
+    return recipe;
 }
 
 // "<body topmargin="0" leftmargin="0" bgcolor="#rrggbb">" + body
@@ -286,10 +286,10 @@ TEST(Furniture, AnOnlyPageIsFirstAndLast)
 
 TEST(Furniture, EmptyTextsGiveBlankButtonsAndABarePanel)
 {
-    velkor::PackageSpec spec = SamplePackage(1 | 32, 1, false);
+    velkor::PackageRecipe recipe = SamplePackage(1 | 32, 1, false);
     for (int i : {1, 2, 3, 4, 6})
-        spec.texts[size_t(i)].clear();
-    std::wstring exe = WritePackageExe(spec, L"empty.exe");
+        recipe.texts[size_t(i)].clear();
+    std::wstring exe = WritePackageExe(recipe, L"empty.exe");
     Wizard w;
     w.Launch(exe);
     w.WaitPage(PageWelcome);
@@ -305,11 +305,11 @@ TEST(Furniture, EmptyTextsGiveBlankButtonsAndABarePanel)
 
 TEST(Links, ATappedLinkReachesTheShellAndThePageStays)
 {
-    velkor::PackageSpec spec = SamplePackage(1 | 32, 1, false);
-    spec.texts[6] = u"<a href=\"http://velkor.test/welcome?from=%SoftwareName%\">Velkor on the web, "
+    velkor::PackageRecipe recipe = SamplePackage(1 | 32, 1, false);
+    recipe.texts[6] = u"<a href=\"http://velkor.test/welcome?from=%SoftwareName%\">Velkor on the web, "
                     u"a link that fills the first line</a><p>Plain text below the link.</p>";
-    spec.texts[20] = u"<a href=\"mailto:help@velkor.test\">Write to us, a link that fills the first line</a>";
-    std::wstring exe = WritePackageExe(spec, L"links.exe");
+    recipe.texts[20] = u"<a href=\"mailto:help@velkor.test\">Write to us, a link that fills the first line</a>";
+    std::wstring exe = WritePackageExe(recipe, L"links.exe");
     Wizard w;
     w.Launch(exe);
     w.WaitPage(PageWelcome);

@@ -29,7 +29,7 @@ uint32_t GetU32(const uint8_t *p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 
 
 std::string ComponentLabel(const Manifest &m, size_t i)
 {
-    return "component " + std::to_string(i + 1) + " '" + Utf16ToUtf8(m.spec.components[i].name) + "' (" + m.path +
+    return "component " + std::to_string(i + 1) + " '" + Utf16ToUtf8(m.recipe.components[i].name) + "' (" + m.path +
            ":" + std::to_string(m.components[i].line) + ")";
 }
 
@@ -96,7 +96,7 @@ BuildSummary BuildPackageFile(const Manifest &m, const std::string &stubPath, co
         summary.chunkCount += ChunkCount(size);
         minimum += 4 + ChunkCount(size) * MinStoredChunk;
     }
-    Bytes header = BuildHeader(m.spec, std::vector<uint32_t>(sizes.size()), sizes);
+    Bytes header = BuildHeader(m.recipe, std::vector<uint32_t>(sizes.size()), sizes);
     summary.headerSize = header.size();
     minimum += header.size();
     if (minimum > PackageLimit)
@@ -146,7 +146,7 @@ BuildSummary BuildPackageFile(const Manifest &m, const std::string &stubPath, co
     trailer.insert(trailer.end(), &TRAILER_MAGIC[0], &TRAILER_MAGIC[TRAILER_MAGIC_SIZE]);
     out.Write(trailer.data(), trailer.size());
 
-    Bytes real = BuildHeader(m.spec, offsets, sizes);
+    Bytes real = BuildHeader(m.recipe, offsets, sizes);
     if (real.size() != header.size())
         throw Failure(ExitInternal, "internal error: the header changed size when its offsets were filled in");
     out.WriteAt(stub.size(), real.data(), real.size());

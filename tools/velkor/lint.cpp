@@ -61,10 +61,10 @@ std::u16string ReplaceFolded(const std::u16string &text, const std::u16string &p
 }
 
 // The destination as the loader expands it: the two names only.
-std::u16string ExpandDestination(const PackageSpec &spec)
+std::u16string ExpandDestination(const PackageRecipe &recipe)
 {
-    std::u16string d = ReplaceFolded(spec.destination, u"%SoftwareName%", spec.softwareName);
-    return ReplaceFolded(d, u"%CompanyName%", spec.companyName);
+    std::u16string d = ReplaceFolded(recipe.destination, u"%SoftwareName%", recipe.softwareName);
+    return ReplaceFolded(d, u"%CompanyName%", recipe.companyName);
 }
 
 std::string U8(const std::u16string &s) { return Utf16ToUtf8(s); }
@@ -77,9 +77,9 @@ std::string TextKey(size_t i)
     return i < TextNames().size() ? "texts." + TextNames()[i] : "text " + std::to_string(i);
 }
 
-std::string ComponentItem(const PackageSpec &spec, size_t i)
+std::string ComponentItem(const PackageRecipe &recipe, size_t i)
 {
-    return "component " + std::to_string(i + 1) + " '" + U8(spec.components[i].name) + "'";
+    return "component " + std::to_string(i + 1) + " '" + U8(recipe.components[i].name) + "'";
 }
 
 // ---- HTML ----
@@ -242,15 +242,15 @@ size_t CountFindings(const std::vector<Finding> &findings)
     return size_t(std::count_if(findings.begin(), findings.end(), [](const Finding &f) { return !f.note; }));
 }
 
-std::vector<Finding> LintSpec(const PackageSpec &spec, uint8_t storedPageFlags)
+std::vector<Finding> LintSpec(const PackageRecipe &recipe, uint8_t storedPageFlags)
 {
     std::vector<Finding> out;
     auto add = [&](const std::string &check, const std::string &item, const std::string &message) {
         out.push_back({check, item, message, false});
     };
-    const auto &texts = spec.texts;
+    const auto &texts = recipe.texts;
     const uint8_t pages = storedPageFlags & PageAll;
-    bool udl = spec.useDefaultLocation != 0;
+    bool udl = recipe.useDefaultLocation != 0;
 
     // Texts.
     if (texts.size() < TextCount)
@@ -262,7 +262,7 @@ std::vector<Finding> LintSpec(const PackageSpec &spec, uint8_t storedPageFlags)
             "the package holds " + std::to_string(texts.size()) + " texts; those after the thirtieth are never shown");
 
     std::vector<std::u16string> variableNames;
-    for (const auto &v : spec.variables)
+    for (const auto &v : recipe.variables)
         variableNames.push_back(v.first);
     for (size_t i = 0; i < texts.size(); ++i)
         for (const auto &token : UnknownPlaceholders(texts[i], variableNames))
@@ -271,7 +271,7 @@ std::vector<Finding> LintSpec(const PackageSpec &spec, uint8_t storedPageFlags)
                     ", which is neither %SoftwareName%, %CompanyName% nor a variable, so it shows as written");
 
     // The destination: only the two names are filled in there.
-    for (const auto &token : UnknownPlaceholders(spec.destination, {})) {
+    for (const auto &token : UnknownPlaceholders(recipe.destination, {})) {
         bool isVariable = false;
         for (const auto &v : variableNames)
             isVariable = isVariable || SameFolded(v, token);
@@ -281,7 +281,7 @@ std::vector<Finding> LintSpec(const PackageSpec &spec, uint8_t storedPageFlags)
                               "and %CompanyName% are)"
                             : ", which is neither %SoftwareName% nor %CompanyName%, so it stays in the folder name"));
     }
-    std::u16string destination = ExpandDestination(spec);
+    std::u16string destination = ExpandDestination(recipe);
     if (destination.empty()) {
         add("destination-empty", "package.destination", "package.destination is empty");
     } else if (destination.size() > MaxDevicePath) {
@@ -297,17 +297,17 @@ std::vector<Finding> LintSpec(const PackageSpec &spec, uint8_t storedPageFlags)
     }
 
     // Component names are shown as written.
-    for (size_t i = 0; i < spec.components.size(); ++i) {
-        const std::u16string &name = spec.components[i].name;
+    for (size_t i = 0; i < recipe.components.size(); ++i) {
+        const std::u16string &name = recipe.components[i].name;
         std::vector<std::u16string> tokens = Placeholders(name);
         if (!tokens.empty())
-            add("placeholder-in-name", ComponentItem(spec, i),
-                ComponentItem(spec, i) + ": component names are shown as written, so " + U8(tokens[0]) +
+            add("placeholder-in-name", ComponentItem(recipe, i),
+                ComponentItem(recipe, i) + ": component names are shown as written, so " + U8(tokens[0]) +
                     " is not filled in");
         for (size_t k = 0; k < i; ++k)
-            if (spec.components[k].name == name) {
-                add("duplicate-component", ComponentItem(spec, i),
-                    ComponentItem(spec, i) + " has the same name as component " + std::to_string(k + 1) +
+            if (recipe.components[k].name == name) {
+                add("duplicate-component", ComponentItem(recipe, i),
+                    ComponentItem(recipe, i) + " has the same name as component " + std::to_string(k + 1) +
                         "; the components page cannot tell them apart");
                 break;
             }
@@ -333,14 +333,14 @@ std::vector<Finding> LintSpec(const PackageSpec &spec, uint8_t storedPageFlags)
             "the location page has no destination page after it: a user who chooses a folder there is never asked "
             "for one, and package.destination is used");
     bool anyAccepts = false, anySelected = false;
-    for (const auto &c : spec.components) {
+    for (const auto &c : recipe.components) {
         anyAccepts = anyAccepts || c.acceptsDestination;
         anySelected = anySelected || c.selected;
     }
     if ((pages & (PageLocation | PageDestination)) && !anyAccepts)
         add("no-destination-component", "package.pages",
             "the location or destination page is selected but no component accepts a destination");
-    if (!anySelected && !(pages & PageComponents) && !spec.components.empty())
+    if (!anySelected && !(pages & PageComponents) && !recipe.components.empty())
         add("nothing-selected", "component",
             "no component is selected and there is no components page, so Setup installs nothing");
 
@@ -363,7 +363,7 @@ std::vector<Finding> LintSpec(const PackageSpec &spec, uint8_t storedPageFlags)
     return out;
 }
 
-std::vector<Finding> LintCab(CabBytes &cab, const std::string &item, const std::string &file, const PackageSpec &spec,
+std::vector<Finding> LintCab(CabBytes &cab, const std::string &item, const std::string &file, const PackageRecipe &recipe,
                              size_t component)
 {
     std::vector<Finding> out;
@@ -413,9 +413,9 @@ std::vector<Finding> LintCab(CabBytes &cab, const std::string &item, const std::
     if (!wceload::PlanInstall(info, names, u"", 0, &plan, &error))
         return add("bad-setup-info", "has setup information " + infoName + " that the device installer cannot use: " + error);
 
-    if (component < spec.components.size() && spec.components[component].acceptsDestination) {
+    if (component < recipe.components.size() && recipe.components[component].acceptsDestination) {
         std::u16string destination;
-        if (wceload::NormaliseDevicePath(ExpandDestination(spec), 0, &destination) &&
+        if (wceload::NormaliseDevicePath(ExpandDestination(recipe), 0, &destination) &&
             !wceload::PlanInstall(info, names, destination, 0, &plan, &error))
             return add("bad-setup-info", "cannot be installed into package.destination '" + U8(destination) +
                                              "': " + error);
@@ -507,9 +507,9 @@ private:
 
 std::vector<Finding> LintManifest(const Manifest &m)
 {
-    std::vector<Finding> out = LintSpec(m.spec, m.spec.pageFlags);
+    std::vector<Finding> out = LintSpec(m.recipe, m.recipe.pageFlags);
     for (size_t i = 0; i < m.components.size(); ++i) {
-        std::string item = ComponentItem(m.spec, i);
+        std::string item = ComponentItem(m.recipe, i);
         const std::string &path = m.components[i].cabPath;
         std::string label = item + " (" + m.path + ":" + std::to_string(m.components[i].line) + ")";
         try {
@@ -525,7 +525,7 @@ std::vector<Finding> LintManifest(const Manifest &m)
             continue;
         }
         FileCab cab(path);
-        auto found = LintCab(cab, item, m.components[i].cabAsWritten, m.spec, i);
+        auto found = LintCab(cab, item, m.components[i].cabAsWritten, m.recipe, i);
         out.insert(out.end(), found.begin(), found.end());
     }
     return out;
@@ -534,28 +534,28 @@ std::vector<Finding> LintManifest(const Manifest &m)
 std::vector<Finding> LintPackage(const uint8_t *data, uint64_t size)
 {
     PackageInfo p = ReadPackage(data, size, ReadDepth::Walk, nullptr, true);
-    PackageSpec spec;
-    spec.softwareName = p.softwareName;
-    spec.companyName = p.companyName;
-    spec.destination = p.destination;
-    spec.useDefaultLocation = p.useDefaultLocation;
-    spec.requireInstallArgument = p.requireInstallArgument;
-    spec.pageFlags = p.storedPageFlags;
-    spec.variables = p.variables;
+    PackageRecipe recipe;
+    recipe.softwareName = p.softwareName;
+    recipe.companyName = p.companyName;
+    recipe.destination = p.destination;
+    recipe.useDefaultLocation = p.useDefaultLocation;
+    recipe.requireInstallArgument = p.requireInstallArgument;
+    recipe.pageFlags = p.storedPageFlags;
+    recipe.variables = p.variables;
     for (const auto &c : p.components) {
-        ComponentSpec cs;
+        ComponentRecipe cs;
         cs.name = c.name;
         cs.acceptsDestination = c.acceptsDestination != 0;
         cs.selected = c.selected != 0;
-        spec.components.push_back(cs);
+        recipe.components.push_back(cs);
     }
     for (const auto &t : p.texts)
-        spec.texts.push_back(t.text);
+        recipe.texts.push_back(t.text);
 
-    std::vector<Finding> out = LintSpec(spec, p.storedPageFlags);
+    std::vector<Finding> out = LintSpec(recipe, p.storedPageFlags);
     for (size_t i = 0; i < p.components.size(); ++i) {
         PackageCab cab(data, p.components[i], i);
-        auto found = LintCab(cab, ComponentItem(spec, i), "", spec, i);
+        auto found = LintCab(cab, ComponentItem(recipe, i), "", recipe, i);
         out.insert(out.end(), found.begin(), found.end());
     }
     return out;

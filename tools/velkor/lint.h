@@ -23,17 +23,17 @@ struct Finding {
     bool note = false;     // could not be checked; does not count as a finding
 };
 
-// Checks of the names, flags, pages, variables and texts.  spec.texts may
+// Checks of the names, flags, pages, variables and texts.  recipe.texts may
 // hold fewer or more than 30 (a package read back); storedPageFlags is the
 // page byte as written, bits 64 and 128 included.
-std::vector<Finding> LintSpec(const PackageSpec &spec, uint8_t storedPageFlags);
+std::vector<Finding> LintSpec(const PackageRecipe &recipe, uint8_t storedPageFlags);
 
 // Checks one component's CAB: a cabinet, not spanning, holding one
 // setup-information member (.000) that parses and plans for the device,
 // also with the package's destination when the component accepts one.
 // `item` names the component; `file` (may be empty) names its CAB file.
 std::vector<Finding> LintCab(CabBytes &cab, const std::string &item, const std::string &file,
-                             const PackageSpec &spec, size_t component);
+                             const PackageRecipe &recipe, size_t component);
 
 // A manifest: every check, its CAB files read from disk.  Throws Failure
 // as LoadManifest does, and ExitCannotRead for a CAB that cannot be read.

@@ -196,7 +196,7 @@ int RunBuild(const std::string &manifestPath, const std::string &stub, const std
     std::printf("wrote %s: %llu bytes (setup program %llu, header %llu, %zu components in %llu chunks, "
                 "%llu bytes unpacked)\n",
                 out.c_str(), (unsigned long long)s.fileSize, (unsigned long long)s.stubSize,
-                (unsigned long long)s.headerSize, m.spec.components.size(), (unsigned long long)s.chunkCount,
+                (unsigned long long)s.headerSize, m.recipe.components.size(), (unsigned long long)s.chunkCount,
                 (unsigned long long)s.unpackedTotal);
     return ExitOk;
 }

@@ -1,4 +1,4 @@
-// manifest.cpp -- reads the TOML manifest into a PackageSpec.  Unknown keys
+// manifest.cpp -- reads the TOML manifest into a PackageRecipe.  Unknown keys
 // are errors, not ignored, so a misspelt key cannot silently fall back to a
 // default.  The CAB files are only located here, not read.
 #include "manifest.h"
@@ -179,18 +179,18 @@ std::u16string Reader::TextFile(const std::string &name, const toml::node &n, co
 void Reader::ReadPackage(const toml::table &t)
 {
     OnlyKeys(t, "package.", {"name", "company", "destination", "use_default_location", "require_install_argument", "pages"});
-    PackageSpec &spec = out->spec;
-    spec.softwareName = Text(Required(t, "name", "package."), "package.name");
-    spec.companyName = Text(Required(t, "company", "package."), "package.company");
-    spec.destination = Utf8ToUtf16(DefaultDestination);
+    PackageRecipe &recipe = out->recipe;
+    recipe.softwareName = Text(Required(t, "name", "package."), "package.name");
+    recipe.companyName = Text(Required(t, "company", "package."), "package.company");
+    recipe.destination = Utf8ToUtf16(DefaultDestination);
     if (const toml::node *n = t.get("destination"))
-        spec.destination = Text(*n, "package.destination");
-    spec.useDefaultLocation = 0;
+        recipe.destination = Text(*n, "package.destination");
+    recipe.useDefaultLocation = 0;
     if (const toml::node *n = t.get("use_default_location"))
-        spec.useDefaultLocation = Bool(*n, "package.use_default_location") ? 1 : 0;
-    spec.requireInstallArgument = 0;
+        recipe.useDefaultLocation = Bool(*n, "package.use_default_location") ? 1 : 0;
+    recipe.requireInstallArgument = 0;
     if (const toml::node *n = t.get("require_install_argument"))
-        spec.requireInstallArgument = Bool(*n, "package.require_install_argument") ? 1 : 0;
+        recipe.requireInstallArgument = Bool(*n, "package.require_install_argument") ? 1 : 0;
 
     const toml::node &pages = Required(t, "pages", "package.");
     if (!pages.is_array())
@@ -209,7 +209,7 @@ void Reader::ReadPackage(const toml::table &t)
             Fail(p, "package.pages", "page '" + name + "' is listed twice");
         flags |= uint8_t(1u << i);
     }
-    spec.pageFlags = flags;
+    recipe.pageFlags = flags;
 }
 
 void Reader::ReadVariables(const toml::node &n)
@@ -223,7 +223,7 @@ void Reader::ReadVariables(const toml::node &n)
         if (name.empty())
             Fail(*t.get("name"), "variable.name", "is empty (a variable's name is the text it replaces, e.g. \"%Version%\")");
         std::u16string value = Text(Required(t, "value", "variable."), "variable.value");
-        out->spec.variables.emplace_back(name, value);
+        out->recipe.variables.emplace_back(name, value);
     }
 }
 
@@ -234,9 +234,9 @@ void Reader::ReadComponents(const toml::node &n)
     for (const toml::node &c : *n.as_array()) {
         const toml::table &t = *c.as_table();
         OnlyKeys(t, "component.", {"name", "cab", "accepts_destination", "selected"});
-        ComponentSpec spec;
-        spec.name = Text(Required(t, "name", "component."), "component.name");
-        if (spec.name.empty())
+        ComponentRecipe recipe;
+        recipe.name = Text(Required(t, "name", "component."), "component.name");
+        if (recipe.name.empty())
             Fail(*t.get("name"), "component.name", "is empty");
         ManifestComponent mc;
         mc.cabAsWritten = String(Required(t, "cab", "component."), "component.cab");
@@ -244,13 +244,13 @@ void Reader::ReadComponents(const toml::node &n)
             Fail(*t.get("cab"), "component.cab", "is empty");
         mc.cabPath = ResolvePath(folder, mc.cabAsWritten);
         mc.line = int(t.source().begin.line);
-        spec.acceptsDestination = true;
+        recipe.acceptsDestination = true;
         if (const toml::node *f = t.get("accepts_destination"))
-            spec.acceptsDestination = Bool(*f, "component.accepts_destination");
-        spec.selected = true;
+            recipe.acceptsDestination = Bool(*f, "component.accepts_destination");
+        recipe.selected = true;
         if (const toml::node *f = t.get("selected"))
-            spec.selected = Bool(*f, "component.selected");
-        out->spec.components.push_back(spec);
+            recipe.selected = Bool(*f, "component.selected");
+        out->recipe.components.push_back(recipe);
         out->components.push_back(mc);
     }
 }
@@ -281,7 +281,7 @@ void Reader::ReadTexts(const toml::node &n)
         text = NormalizeLineBreaks(text);
         if (text.size() > MaxTextUnits)
             Fail(value, full, "is longer than " + std::to_string(MaxTextUnits) + " characters");
-        out->spec.texts[i] = text;
+        out->recipe.texts[i] = text;
     }
 }
 
@@ -331,7 +331,7 @@ Manifest LoadManifest(const std::string &path)
 
     Manifest m;
     m.path = path;
-    m.spec.texts = DefaultTexts();
+    m.recipe.texts = DefaultTexts();
     Reader r{path, ParentDirectory(path), &m};
 
     toml::table root;
@@ -354,7 +354,7 @@ Manifest LoadManifest(const std::string &path)
     if (!components)
         r.Fail(1, "component", "missing (the manifest needs at least one [[component]])");
     r.ReadComponents(*components);
-    if (m.spec.components.empty())
+    if (m.recipe.components.empty())
         r.Fail(*components, "component", "is empty (the manifest needs at least one [[component]])");
     if (const toml::node *n = root.get("texts"))
         r.ReadTexts(*n);

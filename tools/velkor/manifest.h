@@ -20,8 +20,8 @@ struct ManifestComponent {
 
 struct Manifest {
     std::string path;
-    PackageSpec spec;                          // components without their CAB bytes
-    std::vector<ManifestComponent> components; // parallel to spec.components
+    PackageRecipe recipe;                          // components without their CAB bytes
+    std::vector<ManifestComponent> components; // parallel to recipe.components
 };
 
 // Readable names of the thirty texts, in text-table order

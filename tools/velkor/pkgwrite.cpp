@@ -110,41 +110,41 @@ Bytes BuildPayload(const Bytes &cab, unsigned threads, uint32_t chunkSize)
     return out;
 }
 
-Bytes BuildHeader(const PackageSpec &spec, const std::vector<uint32_t> &payloadOffsets,
+Bytes BuildHeader(const PackageRecipe &recipe, const std::vector<uint32_t> &payloadOffsets,
                   const std::vector<uint32_t> &unpackedSizes)
 {
     Bytes h;
-    PutPackageString(h, spec.softwareName);
-    PutPackageString(h, spec.companyName);
-    PutTextBlock(h, spec.destination);
-    PutU8(h, spec.useDefaultLocation);
-    PutU8(h, spec.requireInstallArgument);
-    PutU8(h, spec.pageFlags);
-    PutU32(h, uint32_t(spec.variables.size()));
-    for (const auto &v : spec.variables) {
+    PutPackageString(h, recipe.softwareName);
+    PutPackageString(h, recipe.companyName);
+    PutTextBlock(h, recipe.destination);
+    PutU8(h, recipe.useDefaultLocation);
+    PutU8(h, recipe.requireInstallArgument);
+    PutU8(h, recipe.pageFlags);
+    PutU32(h, uint32_t(recipe.variables.size()));
+    for (const auto &v : recipe.variables) {
         PutTextBlock(h, v.first);
         PutTextBlock(h, v.second);
     }
-    PutU32(h, uint32_t(spec.components.size()));
-    for (size_t i = 0; i < spec.components.size(); ++i) {
-        const auto &c = spec.components[i];
+    PutU32(h, uint32_t(recipe.components.size()));
+    for (size_t i = 0; i < recipe.components.size(); ++i) {
+        const auto &c = recipe.components[i];
         PutU8(h, c.acceptsDestination ? 1 : 0);
         PutU8(h, c.selected ? 1 : 0);
         PutU32(h, payloadOffsets.at(i));
         PutU32(h, unpackedSizes.at(i));
         PutTextBlock(h, c.name);
     }
-    PutU32(h, uint32_t(spec.texts.size()));
-    for (const auto &t : spec.texts)
+    PutU32(h, uint32_t(recipe.texts.size()));
+    for (const auto &t : recipe.texts)
         PutTextBlock(h, t);
     return h;
 }
 
-Bytes BuildPackage(const Bytes &image, const PackageSpec &spec, unsigned threads)
+Bytes BuildPackage(const Bytes &image, const PackageRecipe &recipe, unsigned threads)
 {
     std::vector<Bytes> payloads;
     std::vector<uint32_t> sizes;
-    for (const auto &c : spec.components) {
+    for (const auto &c : recipe.components) {
         if (c.cab.size() > 0xFFFFFFFFull)
             throw std::runtime_error("a component is larger than 4 GiB");
         payloads.push_back(BuildPayload(c.cab, threads));
@@ -154,7 +154,7 @@ Bytes BuildPackage(const Bytes &image, const PackageSpec &spec, unsigned threads
     // The header holds the payload offsets, and its own size does not depend
     // on them: write it once with zeros to learn its size, then for real.
     uint64_t headerOffset = image.size();
-    uint64_t headerSize = BuildHeader(spec, std::vector<uint32_t>(sizes.size()), sizes).size();
+    uint64_t headerSize = BuildHeader(recipe, std::vector<uint32_t>(sizes.size()), sizes).size();
     uint64_t total = headerOffset + headerSize + TRAILER_SIZE;
     std::vector<uint32_t> offsets;
     for (const auto &p : payloads) {
@@ -165,7 +165,7 @@ Bytes BuildPackage(const Bytes &image, const PackageSpec &spec, unsigned threads
         throw std::runtime_error("the package would be larger than 4 GiB");
 
     Bytes out = image;
-    Bytes h = BuildHeader(spec, offsets, sizes);
+    Bytes h = BuildHeader(recipe, offsets, sizes);
     out.insert(out.end(), h.begin(), h.end());
     for (const auto &p : payloads)
         out.insert(out.end(), p.begin(), p.end());

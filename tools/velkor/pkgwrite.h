@@ -26,14 +26,14 @@ Bytes Utf16Bytes(const std::u16string &s, bool terminate);
 std::u16string Utf8ToUtf16(const std::string &s);
 std::string Utf16ToUtf8(const std::u16string &s);
 
-struct ComponentSpec {
+struct ComponentRecipe {
     std::u16string name;
     Bytes cab;                 // the CAB file as it is to be installed
     bool acceptsDestination = true;
     bool selected = true;
 };
 
-struct PackageSpec {
+struct PackageRecipe {
     std::u16string softwareName;
     std::u16string companyName;
     std::u16string destination;
@@ -41,7 +41,7 @@ struct PackageSpec {
     uint8_t requireInstallArgument = 0;
     uint8_t pageFlags = 0;
     std::vector<std::pair<std::u16string, std::u16string>> variables;
-    std::vector<ComponentSpec> components;
+    std::vector<ComponentRecipe> components;
     std::vector<std::u16string> texts;    // 30 in a complete package
 };
 
@@ -59,11 +59,11 @@ Bytes BuildPayload(const Bytes &cab, unsigned threads = 0, uint32_t chunkSize = 
 // The PackageHeader alone.  Component i gets payloadOffsets[i] and
 // unpackedSizes[i]; the components' cab bytes are not looked at.  Its size
 // does not depend on the two vectors' values.
-Bytes BuildHeader(const PackageSpec &spec, const std::vector<uint32_t> &payloadOffsets,
+Bytes BuildHeader(const PackageRecipe &recipe, const std::vector<uint32_t> &payloadOffsets,
                   const std::vector<uint32_t> &unpackedSizes);
 
 // The executable image followed by the package and its trailer.
-Bytes BuildPackage(const Bytes &image, const PackageSpec &spec, unsigned threads = 0);
+Bytes BuildPackage(const Bytes &image, const PackageRecipe &recipe, unsigned threads = 0);
 
 // The English texts a package gets when its manifest names none.
 std::vector<std::u16string> DefaultTexts();
