@@ -3,6 +3,7 @@
 #include "pkgwrite.h"
 
 #include <fstream>
+#include <iterator>
 #include <string>
 
 using velkor::Bytes;
@@ -12,9 +13,48 @@ static void Write(const std::string &path, const Bytes &b)
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(b.data()), std::streamsize(b.size()));
 }
 
+static void WriteText(const std::string &path, const std::string &text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// Manifests: the sample's, and small ones that reach each table and key,
+// every text name and the usual mistakes.
+static void WriteManifests(const std::string &dir, const std::string &sample)
+{
+    std::ifstream in(sample, std::ios::binary);
+    WriteText(dir + "/sample.toml", std::string(std::istreambuf_iterator<char>(in), {}));
+    const std::string base = "[package]\nname = \"App\"\ncompany = \"Co\"\npages = [\"welcome\", \"ready\"]\n"
+                             "[[component]]\nname = \"Main\"\ncab = \"a.cab\"\n";
+    WriteText(dir + "/minimal.toml", base);
+    WriteText(dir + "/full.toml",
+              "[package]\nname = \"App\"\ncompany = \"Co\"\ndestination = '\\Program Files\\%SoftwareName%'\n"
+              "use_default_location = true\nrequire_install_argument = false\n"
+              "pages = [\"welcome\", \"agreement\", \"components\", \"location\", \"destination\", \"ready\"]\n"
+              "[[variable]]\nname = \"%V%\"\nvalue = \"1.0\"\n[[variable]]\nname = \"$x\"\nvalue = \"%V%\"\n"
+              "[[component]]\nname = \"A\"\ncab = \"a.cab\"\naccepts_destination = false\nselected = false\n"
+              "[[component]]\nname = \"B \u00e9\"\ncab = 'c\\b.cab'\n");
+    const char *names[] = {"window_title", "next_button", "install_button", "back_button", "cancel_button",
+                           "welcome_title", "welcome_body", "agreement_title", "agreement_body", "accept_choice",
+                           "decline_choice", "location_title", "location_body", "default_location_choice",
+                           "choose_folder_choice", "destination_title", "space_required", "components_title",
+                           "components_body", "ready_title", "ready_body", "progress_title", "progress_label",
+                           "no_component_selected", "not_enough_space", "install_incomplete", "cannot_install",
+                           "package_corrupted", "installer_failed", "confirm_cancel"};
+    std::string texts = base + "[texts]\n";
+    for (const char *n : names)
+        texts += std::string(n) + " = \"\"\"\n<p>%SoftwareName%\r\nline</p>\"\"\"\n";
+    WriteText(dir + "/texts.toml", texts);
+    WriteText(dir + "/textfile.toml", base + "[texts]\nagreement_body = { file = \"license.txt\" }\n");
+    WriteText(dir + "/unknown_key.toml", base + "colour = 3\n");
+    WriteText(dir + "/bad_type.toml", base + "selected = \"yes\"\n");
+    WriteText(dir + "/no_component.toml", "[package]\nname = \"A\"\ncompany = \"B\"\npages = []\n");
+    WriteText(dir + "/syntax.toml", "[package\nname = \"A\n");
+}
+
 int main(int argc, char **argv)
 {
-    if (argc != 3)
+    if (argc != 3 && argc != 5)
         return 2;
     std::string loader = argv[1], inflate = argv[2];
     Bytes image(64, 'M');
@@ -46,5 +86,7 @@ int main(int argc, char **argv)
         seed.insert(seed.end(), z.begin(), z.end());
         Write(inflate + "/seed" + std::to_string(size), seed);
     }
+    if (argc == 5)
+        WriteManifests(argv[3], argv[4]);
     return 0;
 }

@@ -1,6 +1,8 @@
 // errors_test.cpp -- every bad input gives its one-line message and exit
 // code and leaves no output (and no temporary file) behind; --help works for
 // every command; extracted files never land outside the chosen folder.
+#include "errors.h"
+#include "manifest.h"
 #include "tooltest.h"
 
 #include <chrono>
@@ -217,3 +219,24 @@ TEST_F(ToolTest, ExtractedNamesStayInsideTheFolder)
 }
 
 }  // namespace
+
+// Non-ASCII characters where the TOML reader looks for whitespace once fell
+// into branches its tables mark as unreachable.
+TEST(ManifestText, NonAsciiWhereWhitespaceMayStand)
+{
+    const std::string head = "[package]\nname = \"Tool\"\ncompany = \"Acme\"\npages = [\"welcome\"]\n"
+                             "[[component]]\nname = \"Main\"\ncab = \"main.cab\"\n[texts]\n";
+    // After a line-ending backslash the next line's leading blanks go, the
+    // rest stays: U+00E9 and U+3001 are not blanks, U+3000 is.
+    velkor::Manifest m = velkor::ParseManifest(
+        head + "welcome_body = \"\"\"caf\\\n  \u3000\u00e9 \u3001x\"\"\"\n", "/none/app.toml");
+    EXPECT_TRUE(m.recipe.texts[6] == u"caf\u00e9 \u3001x");
+    for (const char *where : {"\u00e9", "\u0400", "\u3001", "\u2e00"}) {
+        try {
+            velkor::ParseManifest(head + "welcome_title = \"a\" " + where + "\n", "/none/app.toml");
+            ADD_FAILURE() << "accepted a stray character";
+        } catch (const velkor::Failure &e) {
+            EXPECT_EQ(e.code, 4) << e.what();
+        }
+    }
+}

@@ -8,6 +8,7 @@
 #include "pkgwrite.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velkor {
@@ -35,6 +36,9 @@ const std::vector<std::string> &PageNames();
 // missing required keys and text files that are not UTF-8.  Messages name
 // the file, the line and the key.
 Manifest LoadManifest(const std::string &path);
+// The same for a manifest already in memory; path names it in messages and
+// is where relative text files are looked for.
+Manifest ParseManifest(std::string_view doc, const std::string &path);
 
 // Stored line breaks are CR LF, as the device's edit controls need.
 std::u16string NormalizeLineBreaks(const std::u16string &s);
