@@ -449,6 +449,8 @@ TEST_F(Wine, HostileMembersLeaveNothingOutsideTheDestination)
         "OK.TXT",       // repeats it in other letters
         "ok.txt\\x",    // a folder over a file
         "bad|char.txt",
+        "//server/share/x", "\\\\.\\PhysicalDrive0", "sub/..\\..\\evil.txt", "..", "sub\\.\\x.txt",
+        "NUL", "aux.", "con .txt", "ok.txt::$DATA", "D:", "ctl\x01.txt", "lpt1.tar.gz",
     };
     std::vector<std::string> steps = {"askdest\tdelete"};
     std::set<std::string> cabs;
