@@ -37,17 +37,8 @@ INT_PTR CALLBACK AgreementPageProcedure(HWND page, UINT message, WPARAM wParam, 
     case WM_COMMAND:
         if (HIWORD(wParam) != 0)
             return FALSE;
+        /* OK is disabled until the agreement is accepted. */
         switch (LOWORD(wParam)) {
-        case IDOK:
-            /* OK is disabled until the agreement is accepted. */
-            RequestNextPage();
-            break;
-        case IDCANCEL:
-            RequestCancel();
-            break;
-        case IDC_BACK:
-            RequestPreviousPage();
-            break;
         case IDC_ACCEPT:
             AgreementAccepted = 1;
             EnableOk(page);
@@ -55,6 +46,9 @@ INT_PTR CALLBACK AgreementPageProcedure(HWND page, UINT message, WPARAM wParam, 
         case IDC_DECLINE:
             AgreementAccepted = 0;
             EnableOk(page);
+            break;
+        default:
+            RequestNavigation(LOWORD(wParam));
             break;
         }
         return FALSE;

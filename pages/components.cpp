@@ -89,17 +89,10 @@ INT_PTR CALLBACK ComponentsPageProcedure(HWND page, UINT message, WPARAM wParam,
     case WM_COMMAND:
         if (HIWORD(wParam) != 0)
             return FALSE;
-        switch (LOWORD(wParam)) {
-        case IDOK:
+        if (LOWORD(wParam) == IDOK)
             OnOk(page);
-            break;
-        case IDCANCEL:
-            RequestCancel();
-            break;
-        case IDC_BACK:
-            RequestPreviousPage();
-            break;
-        }
+        else
+            RequestNavigation(LOWORD(wParam));
         return FALSE;
     }
     return FALSE;

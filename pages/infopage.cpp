@@ -3,6 +3,22 @@
  * navigation buttons, no choice.
  */
 #include "infopage.h"
+#include "pages.h"
+
+void RequestNavigation(int command)
+{
+    switch (command) {
+    case IDOK:
+        RequestNextPage();
+        break;
+    case IDCANCEL:
+        RequestCancel();
+        break;
+    case IDC_BACK:
+        RequestPreviousPage();
+        break;
+    }
+}
 
 INT_PTR InformationPageProcedure(HWND page, UINT message, WPARAM wParam, LPARAM lParam, int flag,
                                  int titleIndex, int bodyIndex)
@@ -20,17 +36,7 @@ INT_PTR InformationPageProcedure(HWND page, UINT message, WPARAM wParam, LPARAM 
     case WM_COMMAND:
         if (HIWORD(wParam) != 0)
             return FALSE;
-        switch (LOWORD(wParam)) {
-        case IDOK:
-            RequestNextPage();
-            break;
-        case IDCANCEL:
-            RequestCancel();
-            break;
-        case IDC_BACK:
-            RequestPreviousPage();
-            break;
-        }
+        RequestNavigation(LOWORD(wParam));
         return FALSE;
     }
     return FALSE;

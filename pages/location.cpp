@@ -41,15 +41,6 @@ INT_PTR CALLBACK LocationPageProcedure(HWND page, UINT message, WPARAM wParam, L
         if (HIWORD(wParam) != 0)
             return FALSE;
         switch (LOWORD(wParam)) {
-        case IDOK:
-            RequestNextPage();
-            break;
-        case IDCANCEL:
-            RequestCancel();
-            break;
-        case IDC_BACK:
-            RequestPreviousPage();
-            break;
         case IDC_DEFAULT_LOCATION:
             Package.UseDefaultLocation = 1;
             UpdateLocationOkCaption(page);
@@ -57,6 +48,9 @@ INT_PTR CALLBACK LocationPageProcedure(HWND page, UINT message, WPARAM wParam, L
         case IDC_CHOOSE_FOLDER:
             Package.UseDefaultLocation = 0;
             UpdateLocationOkCaption(page);
+            break;
+        default:
+            RequestNavigation(LOWORD(wParam));
             break;
         }
         return FALSE;

@@ -1,7 +1,7 @@
 /*
  * pages.h -- what the choice pages share among themselves beyond setup.h:
  * the destination page's guard around a refused collapse of the folder
- * tree's root, and a test for a field that holds nothing but blanks.
+ * tree's root, the navigation buttons' usual meaning, and a test for a field that holds nothing but blanks.
  */
 #ifndef VELKOR_PAGES_H
 #define VELKOR_PAGES_H
@@ -23,6 +23,11 @@ void KeepFolderRootExpanded(void);
  * item that had it is not taken for the user's pick. */
 BOOL FolderSelectionRefused(void);
 BOOL FolderSelectionIgnored(void);
+
+/* The navigation buttons' usual meaning: OK asks for the next page, Back
+ * for the previous one, Cancel for the confirmation.  Other commands are
+ * left alone. */
+void RequestNavigation(int command);
 
 /* TRUE for an empty text or one made only of blanks (spaces, tabs, line
  * breaks, no-break and ideographic spaces). */
