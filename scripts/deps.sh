@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the native build, the Windows cross build and the tests need
-# on a Debian machine. Safe to run again: it only calls apt when something is missing.
+# on a Debian machine ("deps.sh coverage": and what the coverage report
+# needs). Safe to run again: it only calls apt when something is missing.
 set -euo pipefail
 
 PACKAGES=(
@@ -11,6 +12,11 @@ PACKAGES=(
   wine wine64 xvfb xauth fonts-wine fonts-dejavu-extra
   gcab imagemagick python3
 )
+# scripts/coverage.sh also reads clang's profiles (llvm-profdata, llvm-cov);
+# mingw-w64's gcov comes with mingw-w64 above.
+if [ "${1:-}" = coverage ]; then
+  PACKAGES+=(llvm-14)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

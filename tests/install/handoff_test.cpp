@@ -193,6 +193,42 @@ TEST_F(HandOff, PacedDrainsStillFillTheBarAndHonourACancel)
     };
     EXPECT_EQ(RunHandOff(0), InstallCancelled);
     EXPECT_TRUE(fake.runs.empty());
+
+    // Paced at an interval that the slow chunks outlast: the drain that is
+    // due handles the click before the component ends.
+    DrainInterval = 20;
+    CancelRequested = 0;
+    fake.runs.clear();
+    fake.reads = 0;
+    fake.onRead = [](int n, DWORD) {
+        if (n == DataReadOf(0))
+            ClickCancel();
+        if (n > DataReadOf(0))
+            Sleep(30);
+    };
+    EXPECT_EQ(RunHandOff(0), InstallCancelled);
+    EXPECT_TRUE(fake.runs.empty());
+    EXPECT_FALSE(Exists(TemporaryCabPath));
+}
+
+TEST_F(HandOff, PackageThatCannotBeMeasuredOrPositionedIsCorrupt)
+{
+    // Without its length no size from the file can be trusted, and without
+    // the seek the reads would come from the wrong place: nothing is read.
+    for (bool sizeFails : {true, false}) {
+        SCOPED_TRACE(sizeFails ? "length unknown" : "seek failed");
+        TearDown();
+        SetUp();
+        LoadCab(Pattern(70000, 31));
+        fake.failSourceSize = sizeFails;
+        fake.failSeek = !sizeFails;
+        EXPECT_EQ(RunHandOff(0), InstallCorrupt);
+        EXPECT_EQ(fake.reads, 0);
+        EXPECT_EQ(fake.creates, 1);
+        EXPECT_FALSE(Exists(TemporaryCabPath)) << "the temporary file is deleted";
+        EXPECT_TRUE(fake.runs.empty());
+        ExpectNoLeak();
+    }
 }
 
 TEST_F(HandOff, AQuitMessageInTheDrainIsDropped)
@@ -495,6 +531,8 @@ TEST_F(HandOffRegistry, EveryFailedStepLeavesFAskDestAsItWas)
         {"Install key cannot be opened", 2, 0, false, InstallLaunchFailed, false},
         {"Install value cannot be set", 0, 2, false, InstallLaunchFailed, false},
         {"installer cannot be started", 0, 0, true, InstallLaunchFailed, false},
+        // The Install value cannot be taken back; fAskDest still is.
+        {"installer cannot be started, Install key not reopened", 3, 0, true, InstallLaunchFailed, true},
     };
     for (const Row &row : rows) {
         for (bool existed : {true, false}) {

@@ -119,6 +119,22 @@ TEST_F(Space, RealVolumeOfTheDeviceRootHasRoom)
     EXPECT_EQ(fake.freeQueries[0], L"\\Program Files") << "\\Program Files exists in the device root";
 }
 
+TEST_F(Space, RealQueryThatFailsGivesZero)
+{
+    // A destination that names an existing file is measured as it stands;
+    // the volume query refuses a file, so nothing is known and the check
+    // can only refuse.
+    fake.realSpace = true;
+    Load(Sized(WithComponents({{1, true}}, u"\\package.bin"), {1}), false);
+    ASSERT_NE(Win32InstallOs.FileAttributes(L"\\package.bin"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(DestinationFreeSpace(), 0u);
+    ASSERT_EQ(fake.freeQueries.size(), 1u);
+    EXPECT_EQ(fake.freeQueries[0], L"\\package.bin");
+    EXPECT_FALSE(RunInstallation());
+    ASSERT_EQ(fake.messages.size(), 1u);
+    EXPECT_EQ(fake.messages[0].text, PackageText(TextNotEnoughSpace));
+}
+
 // ----------------------------------------------------------------- run --
 
 struct Run : InstallFixture {
@@ -236,6 +252,34 @@ TEST_F(Run, ProgressWindowCoversTheFrameAndInstallsTheSelectedInOrder)
     EXPECT_TRUE(fake.messages.empty());
     EXPECT_TRUE(shell.shownPages.empty());
     EXPECT_EQ(shell.quits, 0) << "the caller quits, not the run";
+}
+
+TEST_F(Run, ProgressWindowThatCannotBeCreated)
+{
+    LoadComponents({Pattern(100, 14)}, {true});
+    // A module without template 134 (damaged resources), and a frame that
+    // is gone: no window, nothing left behind.
+    HINSTANCE own = InstanceHandle;
+    InstanceHandle = GetModuleHandleW(L"kernel32.dll");
+    EXPECT_EQ(CreateProgressPage(), nullptr);
+    InstanceHandle = own;
+
+    HWND frame = FrameWindow;
+    HWND gone = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, own, nullptr);
+    ASSERT_NE(gone, nullptr);
+    DestroyWindow(gone);
+    FrameWindow = gone;
+    EXPECT_EQ(CreateProgressPage(), nullptr);
+    FrameWindow = frame;
+
+    // The run does not depend on the window: the component is still handed off.
+    InstanceHandle = GetModuleHandleW(L"kernel32.dll");
+    EXPECT_TRUE(RunInstallation());
+    InstanceHandle = own;
+    EXPECT_EQ(ProgressPage, nullptr);
+    EXPECT_EQ(fake.runs.size(), 1u);
+    EXPECT_TRUE(fake.messages.empty());
+    EXPECT_FALSE(Exists(TemporaryCabPath));
 }
 
 TEST_F(Run, NothingSelectedOpensTheWindowAndEndsQuietly)

@@ -421,6 +421,24 @@ TEST_F(SetupDestination, HandsOverTheFolderAndPutsFAskDestBack)
     SetAskDest(true, 1);
 }
 
+TEST_F(SetupDestination, InstallerMissingTakesEverythingBack)
+{
+    // The registry was prepared for the installer and it cannot start: the
+    // Install value goes again and fAskDest is the user's setting once more.
+    velkor::PackageRecipe recipe = Package(0, 0);
+    recipe.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
+    std::wstring exe = WriteSetup(recipe);
+    SetAskDest(true, 1);
+    ASSERT_TRUE(DeleteFileW((DeviceRoot() + L"windows\\wceload.exe").c_str()));
+    ExpectEnding(exe, {"launch failed", L"The device's installer could not be started.", Title, Icon::Error});
+    bool present = false;
+    EXPECT_EQ(ReadDword(InstallerKey, L"fAskDest", &present), 1u);
+    EXPECT_TRUE(present);
+    DWORD type = 0;
+    EXPECT_TRUE(ReadValue(InstallKey, L"\\kCABFILE.cab", &type).empty()) << "the Install value was left behind";
+    EXPECT_FALSE(Exists(DeviceRoot() + L"kCABFILE.cab"));
+}
+
 TEST_F(SetupDestination, RootFolderIsAFourByteValue)
 {
     velkor::PackageRecipe recipe = Package(0, 0, u"\\");

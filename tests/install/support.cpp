@@ -193,6 +193,20 @@ static HANDLE FakeOpenSource(const WCHAR *path)
     return Win32InstallOs.OpenSource(path);
 }
 
+static BOOL FakeSourceSize(HANDLE source, ULONGLONG *size)
+{
+    if (fake.failSourceSize)
+        return FALSE;
+    return Win32InstallOs.SourceSize(source, size);
+}
+
+static BOOL FakeSeek(HANDLE source, DWORD offset)
+{
+    if (fake.failSeek)
+        return FALSE;
+    return Win32InstallOs.Seek(source, offset);
+}
+
 static BOOL FakeRead(HANDLE source, void *buffer, DWORD size, DWORD *delivered)
 {
     int n = ++fake.reads;
@@ -271,6 +285,8 @@ void UseFakePlatform()
     InstallOs.Write = FakeWrite;
     InstallOs.Delete = FakeDelete;
     InstallOs.OpenSource = FakeOpenSource;
+    InstallOs.SourceSize = FakeSourceSize;
+    InstallOs.Seek = FakeSeek;
     InstallOs.Read = FakeRead;
     InstallOs.OpenKey = FakeOpenKey;
     InstallOs.QueryValue = FakeQueryValue;

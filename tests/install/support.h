@@ -62,6 +62,8 @@ struct Fakes {
     int deletes = 0;
     // package reads
     bool failOpenSource = false;
+    bool failSourceSize = false;  // its length cannot be learnt
+    bool failSeek = false;        // it cannot be positioned
     int reads = 0;
     int failReadAt = 0;
     int shortReadAt = 0;

@@ -3,6 +3,7 @@
 #include "testutil.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <zlib.h>
 
 using velkor::Bytes;
@@ -89,20 +90,28 @@ TEST(InflateBlock, HugeStatedSizeDoesNotAllocateIt)
 
 TEST(InflateBlock, EveryAllocationFailureIsCleanFailure)
 {
-    Bytes data = Pattern(3000);
-    Bytes z = velkor::ZlibCompress(data);
-    long before = VHeapLiveBlocks();
-    for (unsigned long k = 1;; ++k) {
-        VHeapFailAt(k);
-        Decoded d = Inflate(z, 3000);
-        unsigned long used = VHeapAllocations();
-        VHeapFailAt(0);
-        EXPECT_EQ(VHeapLiveBlocks(), before) << "k=" << k;
-        if (k > used) {
-            EXPECT_TRUE(d.ok);
-            break;
+    // Exact, overstated (the buffer is shrunk afterwards) and unstated sizes.
+    Bytes data = Pattern(3000), small(200, 'y');
+    Bytes z = velkor::ZlibCompress(data), zs = velkor::ZlibCompress(small);
+    struct {
+        const char *name;
+        const Bytes &stored, &expect;
+        uint32_t stated;
+    } cases[] = {{"exact", z, data, 3000}, {"overstated", z, data, 100000}, {"unstated", zs, small, 0}};
+    for (const auto &c : cases) {
+        long before = VHeapLiveBlocks();
+        for (unsigned long k = 1;; ++k) {
+            VHeapFailAt(k);
+            Decoded d = Inflate(c.stored, c.stated);
+            unsigned long used = VHeapAllocations();
+            VHeapFailAt(0);
+            EXPECT_EQ(VHeapLiveBlocks(), before) << c.name << " k=" << k;
+            if (k > used) {
+                EXPECT_EQ(d.data, c.expect) << c.name;
+                break;
+            }
+            EXPECT_FALSE(d.ok) << c.name << " k=" << k;
         }
-        EXPECT_FALSE(d.ok) << "k=" << k;
     }
 }
 
@@ -211,4 +220,73 @@ TEST(ReadPackageString, CountsAndBounds)
     EXPECT_EQ(read({0xFF, 0xFF, 0xFF, 0xFF, 'o', 0}), u"<null>");     // (count + 1) * 2 would wrap in 32 bits
     EXPECT_EQ(read({0xFF, 0xFF, 0xFF, 0x7F}), u"<null>");
     EXPECT_EQ(read({1, 0}), u"<null>");
+}
+
+TEST(ReadBlock, TextThatMustBeTerminatedWithMemoryRunningOut)
+{
+    // Texts without their zero need a larger block; every allocation on the
+    // way may fail.
+    Bytes compressedOdd;
+    velkor::PutBlock(compressedOdd, Bytes{'o', 0, 'd', 0, 'd'}, true);
+    struct {
+        const char *name;
+        Bytes bytes;
+        std::u16string expect;
+    } cases[] = {{"stored, no terminator", StoredBlock({'a', 0, 'b', 0}), u"ab"},
+                 {"compressed, odd length", compressedOdd, u"od"}};
+    for (const auto &c : cases) {
+        long before = VHeapLiveBlocks();
+        for (unsigned long k = 1;; ++k) {
+            VHeapFailAt(k);
+            std::u16string text = BlockText(c.bytes);
+            unsigned long used = VHeapAllocations();
+            VHeapFailAt(0);
+            EXPECT_EQ(VHeapLiveBlocks(), before) << c.name << " k=" << k;
+            if (k > used) {
+                EXPECT_EQ(text, c.expect) << c.name;
+                break;
+            }
+            EXPECT_EQ(text, u"<null>") << c.name << " k=" << k;
+        }
+    }
+}
+
+TEST(ReadItems, FileThatShrinksUnderTheReader)
+{
+    // The size is learnt when the file is opened; a file cut afterwards (a
+    // storage card pulled, the file overwritten) delivers fewer bytes than
+    // the size check promised.
+    // Items larger than the stdio buffer, so that the cut lies in bytes that
+    // have not been read ahead.
+    const uint32_t units = 40000;
+    Bytes string, block;
+    velkor::PutU32(string, units);
+    string.resize(4 + 2 * units, 'a');
+    block.push_back(0);
+    velkor::PutU32(block, 2 * units);
+    block.resize(5 + 2 * units, 'b');
+    struct {
+        const char *name;
+        const Bytes &bytes;
+        off_t cutTo;
+        bool block;
+    } cases[] = {{"package string", string, 20000, false}, {"block data", block, 20000, true}};
+    for (const auto &c : cases) {
+        char name[] = "/tmp/velkor-shrinkXXXXXX";
+        int fd = mkstemp(name);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(write(fd, c.bytes.data(), c.bytes.size()), ssize_t(c.bytes.size()));
+        close(fd);
+        std::u16string path = velkor::Utf8ToUtf16(name);
+        long before = VHeapLiveBlocks();
+        PackageReader r;
+        ASSERT_TRUE(OpenPackageReader(&r, path.c_str()));
+        ASSERT_EQ(truncate(name, c.cutTo), 0);
+        VCHAR *t = c.block ? ReadBlock(&r) : ReadPackageString(&r);
+        EXPECT_EQ(t, nullptr) << c.name;
+        VFree(t);
+        ClosePackageReader(&r);
+        EXPECT_EQ(VHeapLiveBlocks(), before) << c.name;
+        unlink(name);
+    }
 }

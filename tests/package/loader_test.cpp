@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <cstdio>
 #include <fstream>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using velkor::Bytes;
@@ -263,4 +265,128 @@ TEST(LoadPackage, EveryAllocationFailureIsOutOfMemoryWithNothingLeaked)
         ASSERT_EQ(r, LoadOutOfMemory) << "k=" << k;
     }
     EXPECT_GT(k, 100u);
+}
+
+namespace {
+
+// A header whose last field before `left` bytes of the file is a stored text
+// block that swallows the trailer but for its last `left` bytes, so that the
+// file ends inside the field read next.  `before` writes the fields between
+// the two names and that block.
+Bytes EndingInside(void (*before)(Bytes &), uint32_t left)
+{
+    Bytes out = SampleImage();
+    uint32_t headerOffset = uint32_t(out.size());
+    velkor::PutPackageString(out, u"S");
+    velkor::PutPackageString(out, u"C");
+    before(out);
+    Bytes text = {'s', 0, 'w', 0, 'a', 0, 'l', 0, 'l', 0, 'o', 0, 'w', 0, 'i', 0, 'n', 0, 'g', 0, 0, 0};
+    out.push_back(0);
+    velkor::PutU32(out, uint32_t(text.size() + 8 - left));
+    out.insert(out.end(), text.begin(), text.end());
+    velkor::PutU32(out, headerOffset);
+    out.insert(out.end(), {'V', 'K', 'R', '1'});
+    return out;
+}
+
+void NothingMore(Bytes &) {}
+void OneVariable(Bytes &out)
+{
+    velkor::PutTextBlock(out, u"\\D");
+    out.insert(out.end(), {0, 0, 1});
+    velkor::PutU32(out, 1);
+    velkor::PutTextBlock(out, u"$V");
+}
+void OneComponent(Bytes &out)
+{
+    velkor::PutTextBlock(out, u"\\D");
+    out.insert(out.end(), {0, 0, 1});
+    velkor::PutU32(out, 0);
+    velkor::PutU32(out, 1);
+    out.insert(out.end(), {1, 1, 0, 0, 0, 0, 0, 0, 0, 0});
+}
+void TwoComponents(Bytes &out)
+{
+    velkor::PutTextBlock(out, u"\\D");
+    out.insert(out.end(), {0, 0, 1});
+    velkor::PutU32(out, 0);
+    velkor::PutU32(out, 2);
+    out.insert(out.end(), {1, 1, 0, 0, 0, 0, 0, 0, 0, 0});
+}
+
+}  // namespace
+
+TEST(LoadPackage, FileEndingInsideAFixedField)
+{
+    // The flag bytes, the counts and a component's fixed fields are read
+    // without checks of their own; a file that ends inside any of them is
+    // a failed read like every other.
+    struct {
+        const char *field;
+        void (*before)(Bytes &);
+        uint32_t fromLeft, toLeft;
+    } cases[] = {
+        {"flag bytes", NothingMore, 0, 2},
+        {"variable count", NothingMore, 3, 6},
+        {"component count", OneVariable, 0, 3},
+        {"second component's fixed fields", TwoComponents, 0, 8},
+        {"text count", OneComponent, 0, 3},
+    };
+    for (const auto &c : cases) {
+        for (uint32_t left = c.fromLeft; left <= c.toLeft; ++left)
+            EXPECT_EQ(LoadAndRelease(EndingInside(c.before, left)), LoadOutOfMemory) << c.field << ", " << left;
+    }
+}
+
+TEST(LoadPackage, NamedFileThatIsNoPlainFile)
+{
+    // A folder opens on this platform but every read fails; a pipe cannot
+    // be measured.  Neither is a package, and nothing is left open or leaked.
+    long before = VHeapLiveBlocks();
+    char folder[] = "/tmp/velkor-folderXXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    std::u16string path = velkor::Utf8ToUtf16(folder);
+    std::copy(path.begin(), path.end() + 1, ModulePath);
+    LoadResult r = LoadPackage();
+    EXPECT_TRUE(r == LoadNotAPackage || r == LoadCannotOpen) << r;
+    ReleasePackage();
+    rmdir(folder);
+
+    char pipe[] = "/tmp/velkor-pipeXXXXXX";
+    int fd = mkstemp(pipe);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    unlink(pipe);
+    ASSERT_EQ(mkfifo(pipe, 0600), 0);
+    int keepOpen = open(pipe, O_RDWR | O_NONBLOCK);   // so that opening it to read does not wait
+    ASSERT_GE(keepOpen, 0);
+    path = velkor::Utf8ToUtf16(pipe);
+    std::copy(path.begin(), path.end() + 1, ModulePath);
+    EXPECT_EQ(LoadPackage(), LoadCannotOpen);
+    ReleasePackage();
+    close(keepOpen);
+    unlink(pipe);
+    EXPECT_EQ(VHeapLiveBlocks(), before);
+}
+
+TEST(LoadPackage, ModulePathOutsideAscii)
+{
+    // The path is UTF-16 on the device and reaches fopen as UTF-8: letters of
+    // two, three and four bytes (a surrogate pair) must name the same file.
+    Bytes file = Build(SampleRecipe());
+    std::string dir = "/tmp/velkor-\xC3\xA9\xE2\x82\xAC\xF0\x9D\x84\x9E-XXXXXX";   // é € 𝄞
+    ASSERT_NE(mkdtemp(dir.data()), nullptr);
+    std::string name = dir + "/setup.exe";
+    {
+        std::ofstream out(name, std::ios::binary);
+        out.write(reinterpret_cast<const char *>(file.data()), std::streamsize(file.size()));
+    }
+    std::u16string path = velkor::Utf8ToUtf16(name);
+    ASSERT_NE(path.find(char16_t(0xD834)), std::u16string::npos) << "the name needs a surrogate pair";
+    std::copy(path.begin(), path.end() + 1, ModulePath);
+    EXPECT_EQ(LoadPackage(), LoadSucceeded);
+    EXPECT_EQ(U(Package.SoftwareName), u"Tool");
+    ReleasePackage();
+    unlink(name.c_str());
+    rmdir(dir.c_str());
 }

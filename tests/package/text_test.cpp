@@ -84,6 +84,8 @@ TEST(ReplaceAll, EndsWhereTheRuleWouldNot)
     EXPECT_EQ(Replace(u"%X%%X%", u"%X%", u"%X%"), u"%X%%X%");
     EXPECT_EQ(Replace(u"abc", u"", u"zz"), u"abc");               // empty pattern
     EXPECT_EQ(Replace(u"aab", u"ab", u"bbaa"), u"<null>");        // grows forever: gives up
+    // The rule itself, as the tests use it for comparison.
+    EXPECT_EQ(Reference(u"abc", u"", u"zz"), u"abc");
 }
 
 TEST(ReplaceAll, MatchesTheRescanningRuleOnRandomTexts)
@@ -115,14 +117,79 @@ TEST(ReplaceAll, MatchesTheRescanningRuleOnRandomTexts)
 
 TEST(ReplaceAll, AllocationFailuresLeaveNothing)
 {
-    long before = VHeapLiveBlocks();
-    for (unsigned long k = 1; k < 50; ++k) {
-        VHeapFailAt(k);
-        VCHAR *r = ReplaceAll(u"a %x% b %x% c", u"%x%", u"a much longer replacement text");
-        VHeapFailAt(0);
-        VFree(r);
-        EXPECT_EQ(VHeapLiveBlocks(), before);
+    const std::u16string longRun(200, u'a'), longReplacement(100, u'r');
+    const std::u16string selfContaining = std::u16string(60, u'<') + u"%X%" + std::u16string(60, u'>');
+    struct {
+        const char *name;
+        std::u16string text, pattern, replacement;
+        bool reference;   // the rescanning rule itself, which the tests compare with
+    } cases[] = {
+        {"short text", u"a %x% b %x% c", u"%x%", u"a much longer replacement text", false},
+        // The output outgrows the block sized for the text while copying the
+        // run behind a replacement.
+        {"long run after a growing replacement", u"%x%" + longRun, u"%x%", longReplacement, false},
+        // Inserted as it stands, past the room the text needed.
+        {"replacement holding its pattern", u"%x% and %x%", u"%x%", selfContaining, false},
+        {"rescanning rule", u"a %x% b %x% c", u"%x%", u"a much longer replacement text", true},
+    };
+    for (const auto &c : cases) {
+        long before = VHeapLiveBlocks();
+        auto run = [&] {
+            return c.reference ? ReplaceAllRescanning(c.text.c_str(), c.pattern.c_str(), c.replacement.c_str(),
+                                                      ReplaceStepLimit(c.text.size()))
+                               : ReplaceAll(c.text.c_str(), c.pattern.c_str(), c.replacement.c_str());
+        };
+        VCHAR *whole = run();
+        ASSERT_NE(whole, nullptr) << c.name;
+        const std::u16string expect = U(whole);
+        VFree(whole);
+        for (unsigned long k = 1;; ++k) {
+            VHeapFailAt(k);
+            VCHAR *r = run();
+            unsigned long used = VHeapAllocations();
+            VHeapFailAt(0);
+            if (k > used) {
+                EXPECT_EQ(U(r), expect) << c.name;
+                VFree(r);
+                break;
+            }
+            EXPECT_EQ(r, nullptr) << c.name << " k=" << k;
+            VFree(r);
+            EXPECT_EQ(VHeapLiveBlocks(), before) << c.name << " k=" << k;
+        }
     }
+}
+
+TEST(ReplaceAll, CaseIsIgnoredBeyondBasicLatin)
+{
+    // The device folds these pairs; letters with no one-to-one partner (the
+    // dotted and dotless i, kra, long s) and signs that only look like
+    // capitals stay as they are.
+    struct {
+        const char16_t *pattern, *text;
+        bool matches;
+    } cases[] = {
+        {u"\u00C4\u00D6\u00DC", u"\u00E4\u00F6\u00FC", true},          // ÄÖÜ / äöü
+        {u"\u00D7", u"\u00F7", false},                                  // × is no capital of ÷
+        {u"\u0100\u0139\u017D", u"\u0101\u013A\u017E", true},           // Ā Ĺ Ž
+        {u"\u0178", u"\u00FF", true},                                   // Ÿ / ÿ
+        {u"\u0130", u"i", false},                                       // İ
+        {u"\u0131", u"I", false},                                       // ı
+        {u"\u017F", u"s", false},                                       // ſ
+        {u"\u0138\u0149", u"\u0138\u0149", true},                         // ĸ ŉ as written
+        {u"\u03A3\u039F\u03A6\u0399\u0391", u"\u03C3\u03BF\u03C6\u03B9\u03B1", true},   // ΣΟΦΙΑ
+        {u"\u041F\u0420\u041E\u0413\u0420\u0410\u041C\u041C\u0410",
+         u"\u043F\u0440\u043E\u0433\u0440\u0430\u043C\u043C\u0430", true},            // ПРОГРАММА
+        {u"\u0401\u0416", u"\u0451\u0436", true},                         // ЁЖ / ёж
+    };
+    for (const auto &c : cases) {
+        std::u16string text = std::u16string(u"[") + c.text + u"]";
+        std::u16string lower = Replace(text, c.pattern, u"#");
+        std::u16string upper = Replace(std::u16string(u"[") + c.pattern + u"]", c.text, u"#");
+        EXPECT_EQ(lower == u"[#]", c.matches) << velkor::Utf16ToUtf8(c.pattern);
+        EXPECT_EQ(upper == u"[#]", c.matches) << velkor::Utf16ToUtf8(c.pattern);
+    }
+    EXPECT_EQ(Reference(u"[\u03A3]", u"\u03C3", u"#"), u"[#]");
 }
 
 TEST(ExpandText, OrderOfPasses)
@@ -173,4 +240,8 @@ TEST(StringHelpers, AssignAppendAndPaths)
     EXPECT_FALSE(AssignString(&s, u"x"));
     VHeapFailAt(0);
     EXPECT_EQ(s, nullptr);
+    // Appending to none starts the string.
+    ASSERT_TRUE(AppendString(&s, u"new"));
+    EXPECT_EQ(U(s), u"new");
+    VFree(s);
 }
