@@ -27,7 +27,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR commandLine, int)
     SetErrorMode(SEM_NOGPFAULTERRORBOX | SEM_FAILCRITICALERRORS);
     SetUnhandledExceptionFilter(EndHere);
     bool cabThere = GetFileAttributesW(L"\\kCABFILE.cab") != INVALID_FILE_ATTRIBUTES;
-    Append(L"\\windows\\crash.log", commandLine && *commandLine ? "started with a path" : "started without a path");
+    // Started without a command line, the system makes one of the program's name.
+    const wchar_t *line = GetCommandLineW();
+    Append(L"\\windows\\crash.log", line && wcsstr(line, L"kCABFILE") ? "started with a path" : "started without a path");
     Append(L"\\windows\\crash.log", cabThere ? " cab=yes\r\n" : " cab=no\r\n");
     CreateDirectoryW(L"\\Program Files", nullptr);
     CreateDirectoryW(L"\\Program Files\\kCABFILE", nullptr);
