@@ -6,6 +6,13 @@
 
 static HANDLE CreateTemporary(const WCHAR *path)
 {
+    /* A leftover of that name that is read-only, hidden or system would
+     * refuse CREATE_ALWAYS, or (where it is overwritten anyway) refuse
+     * DeleteFileW afterwards and stay behind: it is ours to replace. */
+    DWORD attributes = GetFileAttributesW(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
+        SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
     return CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
 }
 

@@ -442,6 +442,26 @@ TEST_F(HandOff, TemporaryFileThatCannotBeCreated)
     EXPECT_TRUE(fake.runs.empty());
 }
 
+TEST_F(HandOff, LeftoverTemporaryFileWithAttributesIsReplaced)
+{
+    const Bytes cab = Pattern(3000, 21);
+    const DWORD rows[] = {FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM,
+                          FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE};
+    LoadCab(cab);
+    for (DWORD attributes : rows) {
+        SCOPED_TRACE(attributes);
+        fake.runs.clear();
+        WriteBytes(TemporaryCabPath, Bytes(10000, 'x'));
+        ASSERT_TRUE(SetFileAttributesW(TemporaryCabPath, attributes));
+        EXPECT_EQ(RunHandOff(0), InstallDone);
+        ASSERT_EQ(fake.runs.size(), 1u);
+        EXPECT_TRUE(fake.runs[0].cab == cab) << "the installer got the old file's bytes";
+        EXPECT_FALSE(Exists(TemporaryCabPath)) << "the temporary file was left behind";
+        SetFileAttributesW(TemporaryCabPath, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(TemporaryCabPath);
+    }
+}
+
 // ------------------------------------------------------------- registry --
 
 struct HandOffRegistry : HandOff {

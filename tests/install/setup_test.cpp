@@ -39,6 +39,17 @@ Bytes ReadAll(const std::wstring &path)
 
 bool Exists(const std::wstring &path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+bool WriteBytesTo(const std::wstring &path, const Bytes &bytes)
+{
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    BOOL ok = bytes.empty() || WriteFile(f, bytes.data(), DWORD(bytes.size()), &written, nullptr);
+    CloseHandle(f);
+    return ok && written == bytes.size();
+}
+
 Bytes Fixture(const wchar_t *relative) { return ReadAll(FixturesDir() + relative); }
 
 // One line of the stand-in's log as field -> value.
@@ -122,8 +133,11 @@ struct DeviceRootCase : ::testing::Test {
     {
         std::wstring root = DeviceRoot();
         DeleteFileW((root + L"windows\\wceload.log").c_str());
+        SetFileAttributesW((root + L"kCABFILE.cab").c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileW((root + L"kCABFILE.cab").c_str());
         RemoveDirectoryW((root + L"kCABFILE.cab").c_str());
+        DeleteFileW((root + L"windows\\crash.log").c_str());
+        RemoveDirectoryW((root + L"windows\\wceload.exe").c_str());
         DeleteFileW((root + L"readme.txt").c_str());
         RemoveTree(root + L"Program Files");
         CreateDirectoryW((root + L"Program Files").c_str(), nullptr);
@@ -285,6 +299,26 @@ TEST_F(SetupMessages, InstallerMissing)
     EXPECT_FALSE(Exists(DeviceRoot() + L"kCABFILE.cab"));
 }
 
+TEST_F(SetupMessages, ReadOnlyTemporaryFileIsReplaced)
+{
+    // A read-only leftover of that name is the program's to replace: the
+    // component is installed from its own bytes and the file is gone after.
+    velkor::PackageRecipe recipe = Package(0, 1);
+    recipe.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
+    std::wstring exe = WriteSetup(recipe);
+    std::wstring cab = DeviceRoot() + L"kCABFILE.cab";
+    ASSERT_TRUE(WriteBytesTo(cab, Bytes(5000, 'x')));
+    ASSERT_TRUE(SetFileAttributesW(cab.c_str(), FILE_ATTRIBUTE_READONLY));
+    Wizard w;
+    w.Launch(exe);
+    EXPECT_EQ(w.WaitExit(), 0u);
+    EXPECT_FALSE(Exists(cab)) << "the temporary file was left behind";
+    EXPECT_TRUE(ReadAll(DeviceRoot() + L"Program Files\\kCABFILE\\readme.txt") == Fixture(L"files\\one\\readme.txt"));
+    std::vector<LogLine> log = InstallerLog();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].at("error"), "");
+}
+
 // -------------------------------------------------------------- cancel --
 
 TEST_F(SetupCancel, ConfirmedCancelStopsALargeComponent)
@@ -437,6 +471,75 @@ TEST_F(SetupDestination, InstallerMissingTakesEverythingBack)
     DWORD type = 0;
     EXPECT_TRUE(ReadValue(InstallKey, L"\\kCABFILE.cab", &type).empty()) << "the Install value was left behind";
     EXPECT_FALSE(Exists(DeviceRoot() + L"kCABFILE.cab"));
+}
+
+// An installer that is there but cannot be started: the run's message for a
+// failed start, nothing handed on, "fAskDest" and the Install value as before.
+TEST_F(SetupDestination, InstallerThatCannotStart)
+{
+    struct Row {
+        const char *name;
+        Bytes file;
+        bool folder;
+    } rows[] = {
+        {"a text file", {'n', 'o', 't', ' ', 'a', ' ', 'p', 'r', 'o', 'g', 'r', 'a', 'm', '\r', '\n'}, false},
+        {"an empty file", {}, false},
+        {"a damaged program", {'M', 'Z', 0x90, 0, 3, 0, 0, 0, 4, 0}, false},
+        {"a folder", {}, true},
+    };
+    std::wstring installer = DeviceRoot() + L"windows\\wceload.exe";
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        SetUp();
+        velkor::PackageRecipe recipe = Package(0, 0);
+        recipe.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
+        recipe.components.push_back({u"Files", Fixture(L"two.cab"), false, true});
+        std::wstring exe = WriteSetup(recipe);
+        ASSERT_TRUE(DeleteFileW(installer.c_str()));
+        if (row.folder)
+            ASSERT_TRUE(CreateDirectoryW(installer.c_str(), nullptr));
+        else
+            ASSERT_TRUE(WriteBytesTo(installer, row.file));
+        SetAskDest(true, 1);
+
+        ExpectEnding(exe, {row.name, L"The device's installer could not be started.", Title, Icon::Error});
+        EXPECT_FALSE(Exists(DeviceRoot() + L"kCABFILE.cab"));
+        bool present = false;
+        EXPECT_EQ(ReadDword(InstallerKey, L"fAskDest", &present), 1u);
+        EXPECT_TRUE(present);
+        DWORD type = 0;
+        EXPECT_TRUE(ReadValue(InstallKey, L"\\kCABFILE.cab", &type).empty()) << "the Install value was left";
+        EXPECT_FALSE(Exists(DeviceRoot() + L"Program Files\\Tool\\readme.txt"));
+        EXPECT_FALSE(Exists(DeviceRoot() + L"Program Files\\kCABFILE\\a.txt")) << "the second component went on";
+        RemoveDirectoryW(installer.c_str());
+        DeleteFileW(installer.c_str());
+    }
+    SetUp();
+}
+
+// An installer that crashes half-way was started: its outcome is not
+// examined, so the run goes on with the next component and ends without a
+// message, but the file is deleted and "fAskDest" is put back each time.
+TEST_F(SetupDestination, InstallerThatCrashes)
+{
+    velkor::PackageRecipe recipe = Package(0, 0);
+    recipe.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
+    recipe.components.push_back({u"Files", Fixture(L"two.cab"), false, true});
+    std::wstring exe = WriteSetup(recipe);
+    ASSERT_TRUE(CopyFileW((BinDir() + L"crashing_installer.exe").c_str(),
+                          (DeviceRoot() + L"windows\\wceload.exe").c_str(), FALSE));
+    SetAskDest(true, 1);
+
+    Wizard w(60000);
+    w.Launch(exe);
+    EXPECT_EQ(w.WaitExit(), 0u);
+    Bytes log = ReadAll(DeviceRoot() + L"windows\\crash.log");
+    EXPECT_EQ(std::string(log.begin(), log.end()),
+              "started without a path cab=yes\r\nstarted with a path cab=yes\r\n");
+    EXPECT_FALSE(Exists(DeviceRoot() + L"kCABFILE.cab"));
+    bool present = false;
+    EXPECT_EQ(ReadDword(InstallerKey, L"fAskDest", &present), 1u);
+    EXPECT_TRUE(InstallerLog().empty());
 }
 
 TEST_F(SetupDestination, RootFolderIsAFourByteValue)
