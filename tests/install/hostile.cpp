@@ -26,7 +26,8 @@ static Bytes Lines(const char *what, size_t size)
     Bytes out;
     char line[96];
     for (int n = 1; out.size() < size; ++n) {
-        int len = snprintf(line, sizeof line, "%s, line %d: the quick brown fox %d\r\n", what, n, n * 7 % 100);
+        // A period of 40 lines: a 64 KiB chunk deflates to a few hundred bytes.
+        int len = snprintf(line, sizeof line, "%s, line %d: the quick brown fox %d\r\n", what, n % 40, n * 7 % 100);
         out.insert(out.end(), line, line + len);
     }
     out.resize(size);

@@ -318,7 +318,8 @@ TEST_F(SetupHostile, ASampleOfHostilePackagesThroughSetupExe)
 
     cases.push_back({"the sample itself", f, &two});
     // Prefixes: a few as they are, more with the trailer put back.
-    for (size_t cut : {size_t(0), size_t(7), size_t(h), f.size() - 1}) {
+    // (A cut inside setup.exe's own image leaves no program to start.)
+    for (size_t cut : {size_t(h), size_t(h + 1), f.size() - 1}) {
         cases.push_back({"prefix " + std::to_string(cut), Bytes(f.begin(), f.begin() + cut), &two});
     }
     for (uint32_t cut : {h, h + 2, h + 4, h + 13, h + 40, h + 100, p0 - 200, p0 - 30, p0 - 12, p0 - 1, p0, p0 + 2,
