@@ -49,6 +49,7 @@ typedef struct {
     ULONGLONG Position;
     BOOL Broken;          /* a seek or read failed: nothing more is read */
     DWORD LastDrain;      /* tick count of the last drain */
+    uint32_t Unwritten;   /* bytes of the CAB still to come (UnpackedSize) */
 } PayloadReader;
 
 static BOOL DrainDue(PayloadReader *reader)
@@ -100,6 +101,19 @@ static int Discard(HANDLE temporary, int result)
     return result;
 }
 
+/* The chunks must add up to exactly UnpackedSize.  Stored chunks and the
+ * compressed byte carry no check of their own: a damaged package can decode
+ * cleanly into bytes that are not the CAB (a zlib stream copied as stored
+ * data, a chunk count cut short, another component's payload), and such a
+ * file must never reach the installer as if it were complete. */
+static BOOL TakeUnwritten(PayloadReader *reader, uint32_t length)
+{
+    if (length > reader->Unwritten)
+        return FALSE;
+    reader->Unwritten -= length;
+    return TRUE;
+}
+
 /* One chunk from the package into the temporary file. */
 static int CopyChunk(PayloadReader *reader, HANDLE temporary)
 {
@@ -127,7 +141,7 @@ static int CopyChunk(PayloadReader *reader, HANDLE temporary)
         return InstallCorrupt;
     }
 
-    BOOL written;
+    int written;
     if (compressed) {
         uint8_t *decoded;
         uint32_t length;
@@ -135,12 +149,14 @@ static int CopyChunk(PayloadReader *reader, HANDLE temporary)
             VFree(data);
             return InstallCorrupt;
         }
-        written = WriteWhole(temporary, decoded, length);
+        written = TakeUnwritten(reader, length) ? WriteWhole(temporary, decoded, length) : -1;
         VFree(decoded);
     } else {
-        written = WriteWhole(temporary, data, storedSize);
+        written = TakeUnwritten(reader, storedSize) ? WriteWhole(temporary, data, storedSize) : -1;
     }
     VFree(data);
+    if (written < 0)
+        return InstallCorrupt;
     return written ? InstallDone : InstallCannotCreate;
 }
 
@@ -176,7 +192,7 @@ static int UnpackPayload(PayloadReader *reader, HANDLE temporary)
             DrainMessageQueue();
         }
     }
-    return InstallDone;
+    return reader->Unwritten == 0 ? InstallDone : InstallCorrupt;
 }
 
 static void RestoreAskDest(DWORD saved)
@@ -232,7 +248,7 @@ static BOOL PassDestination(DWORD *saved)
 
 int HandOffComponent(HANDLE source, const Component *component)
 {
-    PayloadReader reader = {source, 0, component->PayloadOffset, FALSE, 0};
+    PayloadReader reader = {source, 0, component->PayloadOffset, FALSE, 0, component->UnpackedSize};
     if (!InstallOs.SourceSize(source, &reader.Size) || !InstallOs.Seek(source, component->PayloadOffset))
         reader.Broken = TRUE;
 

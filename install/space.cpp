@@ -23,17 +23,22 @@ DWORD RequiredSpace(void)
 
 /* The nearest existing folder of the destination, walking up one level at
  * a time.  The root folder ("\") when the walk runs out of levels: the
- * destination is the root itself, or a relative name that has no parent. */
+ * destination is the root itself, or a relative name that has no parent.
+ * The destination comes from the package and may be a megabyte of
+ * backslashes or of one-letter folders: the walk keeps its length instead of
+ * measuring the path again, passes over empty levels, and asks only about
+ * paths short enough to exist, so it stays linear and asks little. */
 static void NearestExistingFolder(WCHAR *path)
 {
-    DropTrailingBackslash(path);
-    while (path[0] != 0 && InstallOs.FileAttributes(path) == INVALID_FILE_ATTRIBUTES) {
-        if (!wcschr(path, L'\\')) {
-            path[0] = 0;
-            break;
-        }
-        CutAfterLastBackslash(path);
-        DropTrailingBackslash(path);
+    size_t length = wcslen(path);
+    while (length > 0 && path[length - 1] == L'\\')
+        path[--length] = 0;
+    while (length > 0 && (length >= MAX_PATH || InstallOs.FileAttributes(path) == INVALID_FILE_ATTRIBUTES)) {
+        while (length > 0 && path[length - 1] != L'\\')
+            --length;
+        while (length > 0 && path[length - 1] == L'\\')
+            --length;
+        path[length] = 0;   /* empty: the root, or nothing above a relative name */
     }
 }
 

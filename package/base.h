@@ -31,6 +31,10 @@ void VFree(void *block);
 void VHeapFailAt(unsigned long n);
 unsigned long VHeapAllocations(void);   /* allocations attempted so far */
 long VHeapLiveBlocks(void);
+/* The largest single request (allocation or resize) since the last reset,
+ * granted or not: what a hostile size made the program ask for. */
+size_t VHeapLargestRequest(void);
+void VHeapResetLargest(void);
 
 /* Sequential reader over a file.  Reads deliver all requested bytes or
  * report failure; the position and size let callers refuse a count that

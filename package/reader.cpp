@@ -11,6 +11,7 @@
 static unsigned long FailAt;
 static unsigned long Attempts;
 static long LiveBlocks;
+static size_t Largest;
 
 static int ShouldFail(void)
 {
@@ -23,9 +24,13 @@ static int ShouldFail(void)
 void VHeapFailAt(unsigned long n) { FailAt = n; Attempts = 0; }
 unsigned long VHeapAllocations(void) { return Attempts; }
 long VHeapLiveBlocks(void) { return LiveBlocks; }
+size_t VHeapLargestRequest(void) { return Largest; }
+void VHeapResetLargest(void) { Largest = 0; }
 
 void *VAlloc(size_t size)
 {
+    if (size > Largest)
+        Largest = size;
     if (ShouldFail())
         return NULL;
     void *p = PlatformHeapAlloc(size);
@@ -38,6 +43,8 @@ void *VResize(void *block, size_t size)
 {
     if (!block)
         return VAlloc(size);
+    if (size > Largest)
+        Largest = size;
     if (ShouldFail())
         return NULL;
     return PlatformHeapResize(block, size);

@@ -64,7 +64,8 @@ TEST_F(HandOff, CopiesStoredChunksAndWritesOnlyWhatDecodes)
     Bytes unstated;
     velkor::PutCompressedBlock(unstated, small, 0);   // decoded size not stated: room for 256 bytes
     LoadPayload(Payload({StoredBlock(a), CompressedBlock(b, 65536), StoredBlock({}), unstated,
-                         CompressedBlock(d, 5000)}));
+                         CompressedBlock(d, 5000)}),
+                uint32_t(a.size() + b.size() + c.size() + d.size()));
     EXPECT_EQ(RunHandOff(0), InstallDone);
     ASSERT_EQ(fake.runs.size(), 1u);
     Bytes expected = a;
@@ -79,7 +80,7 @@ TEST_F(HandOff, CompressedByteOtherThanOneCountsAsCompressed)
     Bytes data = Pattern(3000, 9);
     Bytes block = CompressedBlock(data, 3000);
     block[0] = 2;
-    LoadPayload(Payload({block}));
+    LoadPayload(Payload({block}), 3000);
     EXPECT_EQ(RunHandOff(0), InstallDone);
     ASSERT_EQ(fake.runs.size(), 1u);
     EXPECT_TRUE(fake.runs[0].cab == data);
@@ -284,6 +285,61 @@ TEST_F(HandOff, DamagedPayloadsEndAsCorrupt)
         }
         ExpectNoLeak();
     }
+}
+
+// Damage that decodes cleanly into something other than the CAB: only the
+// length of what the chunks add up to can tell, so it must be UnpackedSize.
+TEST_F(HandOff, ChunksThatDoNotAddUpToTheUnpackedSizeAreCorrupt)
+{
+    Bytes data = Pattern(2 * 65536 + 10, 15), other = Pattern(5000, 16);
+    Bytes good = velkor::BuildPayload(data, 1), second = velkor::BuildPayload(other, 1);
+    struct Row {
+        const char *name;
+        std::function<void(Bytes &)> damage;
+        int64_t sizeChange;
+    } rows[] = {
+        // The first chunk's zlib stream, decoded size field included, is
+        // copied as stored data; the next prefix is then read in the middle
+        // of that stream's check value, so cut to that one chunk.
+        {"compressed byte cleared", [](Bytes &p) { p[4] = 0; p[0] = 1; }, 0},
+        {"chunk count one short", [](Bytes &p) { p[0] -= 1; }, 0},
+        {"chunk count zero", [](Bytes &p) { p[0] = 0; }, 0},
+        {"UnpackedSize one more", [](Bytes &) {}, +1},
+        {"UnpackedSize one less", [](Bytes &) {}, -1},
+        {"UnpackedSize zero", [](Bytes &) {}, -int64_t(2 * 65536 + 10)},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        TearDown();
+        SetUp();
+        Bytes payload = good;
+        row.damage(payload);
+        LoadPayload(payload, uint32_t(int64_t(data.size()) + row.sizeChange));
+        EXPECT_EQ(RunHandOff(0), InstallCorrupt);
+        EXPECT_TRUE(fake.runs.empty()) << "the installer got a CAB that is not the one packed";
+        EXPECT_FALSE(Exists(TemporaryCabPath));
+        ExpectNoLeak();
+    }
+
+    // A payload offset moved onto the other component's payload.
+    TearDown();
+    SetUp();
+    velkor::PackageRecipe recipe = ToolPackage(1);
+    recipe.components.push_back({u"Main", {}, true, true});
+    recipe.components.push_back({u"Extra", {}, true, true});
+    file = Assemble(recipe, {good, second}, {uint32_t(data.size()), uint32_t(other.size())});
+    Load(file);
+    Component moved = Package.Components[0];
+    moved.PayloadOffset = file.payloadOffsets[1];
+    EXPECT_EQ(HandOffComponent(Source(), &moved), InstallCorrupt);
+    moved = Package.Components[1];
+    moved.PayloadOffset = file.payloadOffsets[0];
+    EXPECT_EQ(HandOffComponent(Source(), &moved), InstallCorrupt);
+    EXPECT_TRUE(fake.runs.empty());
+    EXPECT_EQ(RunHandOff(1), InstallDone);
+    ASSERT_EQ(fake.runs.size(), 1u);
+    EXPECT_TRUE(fake.runs[0].cab == other);
+    ExpectNoLeak();
 }
 
 TEST_F(HandOff, StoredChunkWithShortDataIsCorrupt)

@@ -84,6 +84,42 @@ TEST_F(Space, FreeSpaceIsMeasuredAtTheNearestExistingFolder)
     }
 }
 
+// A hostile destination of a megabyte: the walk up stays linear and asks
+// only about paths short enough to be a folder.
+TEST_F(Space, AMegabyteDestinationIsWalkedQuickly)
+{
+    std::u16string levels;
+    while (levels.size() < (1u << 19))
+        levels += u"\\a";
+    struct Row {
+        const char *name;
+        std::u16string destination;
+        std::vector<std::wstring> existing;
+        std::wstring measured;
+        int maxQueries;
+    } rows[] = {
+        {"backslashes", std::u16string(1u << 19, u'\\'), {}, L"\\", 0},
+        {"one-letter folders", levels, {}, L"\\", MAX_PATH / 2},
+        {"one-letter folders below an existing one", u"\\Program Files" + levels, {L"\\Program Files"},
+         L"\\Program Files", MAX_PATH / 2},
+        {"doubled backslashes", u"\\Program Files\\\\Tool\\\\\\", {L"\\Program Files"}, L"\\Program Files", 2},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        fake.existing = row.existing;
+        fake.freeQueries.clear();
+        fake.attributeQueries = 0;
+        Load(Sized(WithComponents({}, row.destination), {}), false);
+        DWORD start = GetTickCount();
+        EXPECT_EQ(DestinationFreeSpace(), 0xFFFFFFFFu);
+        EXPECT_LT(GetTickCount() - start, 2000u);
+        EXPECT_LE(fake.attributeQueries, row.maxQueries);
+        ASSERT_EQ(fake.freeQueries.size(), 1u);
+        EXPECT_EQ(fake.freeQueries[0], row.measured);
+        Unload();
+    }
+}
+
 TEST_F(Space, FreeSpaceClampsAtFourGigabytesAndIsZeroWhenUnknown)
 {
     Load(Sized(WithComponents({}), {}), false);

@@ -250,6 +250,7 @@ static void FakeWaitProcess(HANDLE process) {}
 
 static DWORD FakeFileAttributes(const WCHAR *path)
 {
+    ++fake.attributeQueries;
     if (fake.realSpace)
         return Win32InstallOs.FileAttributes(path);
     for (const std::wstring &e : fake.existing)

@@ -81,6 +81,7 @@ struct Fakes {
     // space
     bool realSpace = false;
     std::vector<std::wstring> existing;   // folders whose attributes exist
+    int attributeQueries = 0;
     ULONGLONG freeBytes = 1ull << 40;
     bool failFree = false;
     std::vector<std::wstring> freeQueries;
