@@ -13,6 +13,7 @@
 #include "robot.h"
 #include "packages.h"
 #include "hostile.h"
+#include "devicefiles.h"
 
 #include "package.h"
 
@@ -29,50 +30,14 @@
 using namespace robot;
 using namespace installtest;
 
+using namespace devicefiles;
+
 namespace {
 
 const wchar_t InstallerKeyPath[] = L"SOFTWARE\\Apps\\Microsoft Application Installer";
 const wchar_t BuiltInCaption[] = L"Velkor";
 const wchar_t BuiltInNotAPackage[] = L"Invalid Velkor setup package. Please download this setup package again.";
 const wchar_t BuiltInOutOfMemory[] = L"Out of memory. Velkor cannot continue, please try to install it later.";
-
-Bytes ReadAll(const std::wstring &path)
-{
-    Bytes out;
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    if (f == INVALID_HANDLE_VALUE)
-        return out;
-    out.resize(GetFileSize(f, nullptr));
-    DWORD got = 0;
-    if (!out.empty() && !ReadFile(f, out.data(), DWORD(out.size()), &got, nullptr))
-        got = 0;
-    out.resize(got);
-    CloseHandle(f);
-    return out;
-}
-
-bool Exists(const std::wstring &path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-void RemoveTree(const std::wstring &folder)
-{
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring path = folder + L"\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(path);
-            else
-                DeleteFileW(path.c_str());
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryW(folder.c_str());
-}
 
 // "fAskDest" as the prefix's registry holds it; "missing" when it is absent.
 std::string AskDest()
@@ -96,31 +61,7 @@ void SetAskDest(DWORD value)
     RegCloseKey(key);
 }
 
-using LogLine = std::map<std::string, std::string>;
-
-std::vector<LogLine> InstallerLog()
-{
-    Bytes raw = ReadAll(DeviceRoot() + L"windows\\wceload.log");
-    std::vector<LogLine> lines;
-    std::istringstream in(std::string(raw.begin(), raw.end()));
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty())
-            continue;
-        LogLine fields;
-        std::istringstream parts(line);
-        std::string field;
-        while (std::getline(parts, field, '\t')) {
-            size_t eq = field.find('=');
-            fields[eq == std::string::npos ? field : field.substr(0, eq)] =
-                eq == std::string::npos ? "" : field.substr(eq + 1);
-        }
-        lines.push_back(fields);
-    }
-    return lines;
-}
+std::vector<LogLine> InstallerLog() { return devicefiles::InstallerLog(DeviceRoot()); }
 
 // What the program must do with a package, from the loader run here.
 struct Prediction {

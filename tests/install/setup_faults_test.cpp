@@ -16,6 +16,7 @@
 #include "handoff_io.h"
 #include "testpackages.h"
 #include "cabwrite.h"
+#include "devicefiles.h"
 
 #include <gtest/gtest.h>
 
@@ -32,6 +33,8 @@
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandLine, int showCommand);
 
+using namespace devicefiles;
+
 namespace {
 
 using installtest::Bytes;
@@ -43,35 +46,6 @@ std::wstring Root()
     wchar_t current[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, current);
     return std::wstring(current, 3);
-}
-
-bool Exists(const std::wstring &path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-Bytes ReadAll(const std::wstring &path)
-{
-    Bytes out;
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    if (f == INVALID_HANDLE_VALUE)
-        return out;
-    out.resize(GetFileSize(f, nullptr));
-    DWORD got = 0;
-    if (!out.empty() && !ReadFile(f, out.data(), DWORD(out.size()), &got, nullptr))
-        got = 0;
-    out.resize(got);
-    CloseHandle(f);
-    return out;
-}
-
-bool WriteAll(const std::wstring &path, const Bytes &bytes)
-{
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    BOOL ok = bytes.empty() || WriteFile(f, bytes.data(), DWORD(bytes.size()), &written, nullptr);
-    CloseHandle(f);
-    return ok && written == bytes.size();
 }
 
 std::wstring OwnPath()

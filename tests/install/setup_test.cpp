@@ -6,6 +6,7 @@
 #include "packages.h"
 #include "testpackages.h"
 #include "cabwrite.h"
+#include "devicefiles.h"
 
 #include <gtest/gtest.h>
 
@@ -16,68 +17,16 @@
 using namespace robot;
 using installtest::Bytes;
 
+using namespace devicefiles;
+
 namespace {
 
 const wchar_t InstallerKey[] = L"SOFTWARE\\Apps\\Microsoft Application Installer";
 const wchar_t InstallKey[] = L"SOFTWARE\\Apps\\Microsoft Application Installer\\Install";
 
-Bytes ReadAll(const std::wstring &path)
-{
-    Bytes out;
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    if (f == INVALID_HANDLE_VALUE)
-        return out;
-    out.resize(GetFileSize(f, nullptr));
-    DWORD got = 0;
-    if (!out.empty() && !ReadFile(f, out.data(), DWORD(out.size()), &got, nullptr))
-        got = 0;
-    out.resize(got);
-    CloseHandle(f);
-    return out;
-}
-
-bool Exists(const std::wstring &path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-bool WriteBytesTo(const std::wstring &path, const Bytes &bytes)
-{
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    BOOL ok = bytes.empty() || WriteFile(f, bytes.data(), DWORD(bytes.size()), &written, nullptr);
-    CloseHandle(f);
-    return ok && written == bytes.size();
-}
-
 Bytes Fixture(const wchar_t *relative) { return ReadAll(FixturesDir() + relative); }
 
-// One line of the stand-in's log as field -> value.
-using LogLine = std::map<std::string, std::string>;
-
-std::vector<LogLine> InstallerLog()
-{
-    Bytes raw = ReadAll(DeviceRoot() + L"windows\\wceload.log");
-    std::vector<LogLine> lines;
-    std::istringstream in(std::string(raw.begin(), raw.end()));
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty())
-            continue;
-        LogLine fields;
-        std::istringstream parts(line);
-        std::string field;
-        while (std::getline(parts, field, '\t')) {
-            size_t eq = field.find('=');
-            fields[eq == std::string::npos ? field : field.substr(0, eq)] =
-                eq == std::string::npos ? "" : field.substr(eq + 1);
-        }
-        lines.push_back(fields);
-    }
-    return lines;
-}
+std::vector<LogLine> InstallerLog() { return devicefiles::InstallerLog(DeviceRoot()); }
 
 velkor::PackageRecipe Package(uint8_t pageFlags, uint8_t useDefault, const std::u16string &destination = u"\\Program Files\\%SoftwareName%")
 {
@@ -105,26 +54,6 @@ void ExpectBox(const MessageBoxInfo &box, const std::wstring &text, const std::w
 }
 
 const std::wstring Title = L"Tool Setup";
-
-void RemoveTree(const std::wstring &folder)
-{
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring path = folder + L"\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(path);
-            else
-                DeleteFileW(path.c_str());
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryW(folder.c_str());
-}
 
 // Every case starts from a device root as the bench makes it: no log, no
 // installed files, no temporary CAB, the installer in place.
@@ -307,7 +236,7 @@ TEST_F(SetupMessages, ReadOnlyTemporaryFileIsReplaced)
     recipe.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
     std::wstring exe = WriteSetup(recipe);
     std::wstring cab = DeviceRoot() + L"kCABFILE.cab";
-    ASSERT_TRUE(WriteBytesTo(cab, Bytes(5000, 'x')));
+    ASSERT_TRUE(WriteAll(cab, Bytes(5000, 'x')));
     ASSERT_TRUE(SetFileAttributesW(cab.c_str(), FILE_ATTRIBUTE_READONLY));
     Wizard w;
     w.Launch(exe);
@@ -499,7 +428,7 @@ TEST_F(SetupDestination, InstallerThatCannotStart)
         if (row.folder)
             ASSERT_TRUE(CreateDirectoryW(installer.c_str(), nullptr));
         else
-            ASSERT_TRUE(WriteBytesTo(installer, row.file));
+            ASSERT_TRUE(WriteAll(installer, row.file));
         SetAskDest(true, 1);
 
         ExpectEnding(exe, {row.name, L"The device's installer could not be started.", Title, Icon::Error});
