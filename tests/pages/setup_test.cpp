@@ -192,16 +192,21 @@ TEST(ComponentsSetup, RowsSortedTickedAsThePackageSaysAndDrawnFromTheBitmap)
     EXPECT_EQ(w.Text(ButtonOk), NextText);
 
     // The boxes on screen are the bitmap's cells: two ticked, two empty.
-    // Other tests' windows share the screen: look again until none covers
-    // the tree.
+    // Other tests' windows share the screen: the wizard stays above them
+    // while it is looked at, and is looked at again until none covers the
+    // tree.
+    HWND frame = GetAncestor(w.Control(1012), GA_ROOT);
+    const UINT still = SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE;
     int ticked = 0, empty = 0;
-    for (int attempt = 0; attempt < 40 && (ticked != 2 || empty != 2); ++attempt) {
+    for (int attempt = 0; attempt < 100 && (ticked != 2 || empty != 2); ++attempt) {
+        SetWindowPos(frame, HWND_TOPMOST, 0, 0, 0, 0, still);
         w.Repaint();
         Sleep(50);
         Capture shown = CaptureControl(w, 1012);
         ticked = CountStateImages(shown, 2);
         empty = CountStateImages(shown, 1);
     }
+    SetWindowPos(frame, HWND_NOTOPMOST, 0, 0, 0, 0, still);
     EXPECT_EQ(ticked, 2);
     EXPECT_EQ(empty, 2);
 
