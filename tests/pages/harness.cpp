@@ -1,4 +1,5 @@
 // harness.cpp -- see harness.h.
+#include "devicefiles.h"
 #include "harness.h"
 #include "platform.h"
 
@@ -242,29 +243,9 @@ void MakeFile(const std::wstring &relativePath)
     CloseHandle(f);
 }
 
-static void RemoveAbsolute(const std::wstring &path)
-{
-    WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring child = path + L"\\" + name;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveAbsolute(child);
-            else
-                DeleteFileW(child.c_str());
-        } while (FindNextFileW(search, &entry));
-        FindClose(search);
-    }
-    RemoveDirectoryW(path.c_str());
-}
-
 void RemoveTree(const std::wstring &relativePath)
 {
-    RemoveAbsolute(Root() + relativePath);
+    devicefiles::RemoveTree(Root() + relativePath);
 }
 
 std::wstring ItemText(HWND tree, HTREEITEM item)

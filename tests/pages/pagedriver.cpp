@@ -1,4 +1,5 @@
 // pagedriver.cpp -- see pagedriver.h.
+#include "devicefiles.h"
 #include "pagedriver.h"
 
 #include <functional>
@@ -96,27 +97,7 @@ void MakeFolders(const std::vector<std::wstring> &relativePaths)
     }
 }
 
-static void RemoveAbsolute(const std::wstring &path)
-{
-    WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring child = path + L"\\" + name;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveAbsolute(child);
-            else
-                DeleteFileW(child.c_str());
-        } while (FindNextFileW(search, &entry));
-        FindClose(search);
-    }
-    RemoveDirectoryW(path.c_str());
-}
-
-void RemoveTree(const std::wstring &relativePath) { RemoveAbsolute(RootPath() + relativePath); }
+void RemoveTree(const std::wstring &relativePath) { devicefiles::RemoveTree(RootPath() + relativePath); }
 
 std::vector<std::wstring> TreePaths(robot::Wizard &w, int treeId)
 {

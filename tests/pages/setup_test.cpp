@@ -2,6 +2,7 @@
 // Wine, driven by the robot as a user would.  What each page shows, what
 // each tap does, what survives Back and Next, and what the pages hand on
 // (seen through the pages that follow).
+#include "devicefiles.h"
 #include "pagedriver.h"
 
 #include <gtest/gtest.h>
@@ -594,56 +595,10 @@ namespace {
 const wchar_t InstallerKey[] = L"SOFTWARE\\Apps\\Microsoft Application Installer";
 const wchar_t InstallKey[] = L"SOFTWARE\\Apps\\Microsoft Application Installer\\Install";
 
-velkor::Bytes ReadAll(const std::wstring &path)
-{
-    velkor::Bytes out;
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    if (f == INVALID_HANDLE_VALUE)
-        return out;
-    out.resize(GetFileSize(f, nullptr));
-    DWORD got = 0;
-    if (!out.empty() && !ReadFile(f, out.data(), DWORD(out.size()), &got, nullptr))
-        got = 0;
-    out.resize(got);
-    CloseHandle(f);
-    return out;
-}
-
 bool Exists(const std::wstring &relative) { return GetFileAttributesW((DeviceRoot() + relative).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // The installer stand-in's log: one map of field to value per run.
-std::vector<std::map<std::string, std::string>> InstallerLog()
-{
-    velkor::Bytes raw = ReadAll(DeviceRoot() + L"windows\\wceload.log");
-    std::vector<std::map<std::string, std::string>> lines;
-    std::string text(raw.begin(), raw.end());
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty())
-            continue;
-        std::map<std::string, std::string> fields;
-        size_t p = 0;
-        while (p <= line.size()) {
-            size_t tab = line.find('\t', p);
-            if (tab == std::string::npos)
-                tab = line.size();
-            std::string field = line.substr(p, tab - p);
-            size_t eq = field.find('=');
-            fields[field.substr(0, eq)] = eq == std::string::npos ? "" : field.substr(eq + 1);
-            p = tab + 1;
-        }
-        lines.push_back(fields);
-    }
-    return lines;
-}
+std::vector<devicefiles::LogLine> InstallerLog() { return devicefiles::InstallerLog(DeviceRoot()); }
 
 std::wstring InstallValue()
 {
@@ -684,7 +639,7 @@ protected:
         MakeFolders({L"Apps\\Games", L"Apps\\Tools"});
         SetAskDest(1);
     }
-    static velkor::Bytes Cab(const wchar_t *name) { return ReadAll(FixturesDir() + name); }
+    static velkor::Bytes Cab(const wchar_t *name) { return devicefiles::ReadAll(FixturesDir() + name); }
     // "Readme" (one.cab: readme.txt), "Two files" (two.cab: a.txt, sub\b.txt)
     // and "Big data" (big.cab: data.bin), all selected and all accepting a
     // destination.
