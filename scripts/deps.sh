@@ -10,7 +10,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   mingw-w64 libz-mingw-w64-dev
   wine wine64 xvfb xauth fonts-wine fonts-dejavu-extra
-  gcab imagemagick python3
+  gcab imagemagick python3 xdotool
 )
 # scripts/coverage.sh also reads clang's profiles (llvm-profdata, llvm-cov);
 # mingw-w64's gcov comes with mingw-w64 above.

@@ -53,6 +53,20 @@ static HWND CreatePage(int slot)
     return page;
 }
 
+/* Hiding the page that held the focus hands it to the frame, where no key
+ * does anything.  The page now on screen takes it then, at its first
+ * control that takes the focus, as a dialog does when it opens.  Only when
+ * the focus is ours: a wizard behind another program stays there. */
+static void GiveFocusToPage(HWND page)
+{
+    HWND focus = GetFocus();
+    if (!focus || focus == page || IsChild(page, focus))
+        return;
+    HWND first = GetNextDlgTabItem(page, NULL, FALSE);
+    if (first)
+        SendMessageW(page, WM_NEXTDLGCTL, (WPARAM)first, TRUE);
+}
+
 BOOL ShowPage(int flag)
 {
     int slot = SlotOf(flag);
@@ -71,6 +85,7 @@ BOOL ShowPage(int flag)
         return FALSE;
     SetWindowPos(PageWindows[slot], HWND_TOP, client.left, client.top, client.right, client.bottom,
                  SWP_SHOWWINDOW);
+    GiveFocusToPage(PageWindows[slot]);
     return TRUE;
 }
 

@@ -563,31 +563,6 @@ TEST_F(DestinationSetup, RootStaysOpen)
     EXPECT_EQ(w.WaitExit(), 0u);
 }
 
-TEST_F(DestinationSetup, FreeSpaceOf4GiBOrMoreDoesNotWrap)
-{
-    ULARGE_INTEGER available, total, free;
-    ASSERT_TRUE(GetDiskFreeSpaceExW(DeviceRoot().c_str(), &available, &total, &free));
-    if (free.QuadPart < (1ull << 32))
-        GTEST_SKIP() << "the bench's volume has less than 4 GiB free";
-    // Two components of 3 GiB: their sum is held at the 32-bit ceiling, and
-    // the volume's free space as well, so the check passes.
-    Wizard w;
-    w.Launch(WriteSizedPackageExe(Recipe(FComponents | FDestination | FReady, 0, {u"Half", u"Other half"}),
-                                  {3221225472u, 3221225472u}, L"huge.exe"));
-    w.WaitPage(PageComponents);
-    Go(w, ButtonOk, PageDestination);
-    EXPECT_EQ(SpaceFigure(w), L"3 Gb");
-    Go(w, ButtonOk, PageReady);
-    Go(w, ButtonBack, PageDestination);
-    Go(w, ButtonBack, PageComponents);
-    w.SetTreeCheck(1012, L"Other half", false);
-    Go(w, ButtonOk, PageDestination);
-    EXPECT_EQ(SpaceFigure(w), L"3 Gb");
-    Go(w, ButtonOk, PageReady);
-    w.Click(ButtonCancel);
-    EXPECT_EQ(w.WaitExit(), 0u);
-}
-
 // ------------------------------------------------- what is installed --
 
 namespace {
@@ -619,6 +594,15 @@ void SetAskDest(DWORD value)
               ERROR_SUCCESS);
     RegSetValueExW(key, L"fAskDest", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), sizeof value);
     RegCloseKey(key);
+}
+
+void ClearInstallValue()
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, InstallKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+        RegDeleteValueW(key, L"\\kCABFILE.cab");
+        RegCloseKey(key);
+    }
 }
 
 DWORD AskDest()
@@ -746,4 +730,61 @@ TEST_F(HandOffSetup, TypedFolderAndTheRootReachTheInstaller)
         DeleteFileW((DeviceRoot() + row.file).c_str());
     }
     RemoveTree(L"Brand New");
+}
+
+// The choice on the location page reaches the installer: a folder picked in
+// the tree through the Install value with no command line and "fAskDest" 0
+// while it runs; the device's own choice through the command line alone.  A
+// component that does not take the folder goes the device's way in the same
+// run, with "fAskDest" already given back.
+TEST_F(HandOffSetup, LocationChoiceReachesTheInstaller)
+{
+    const struct {
+        const char *name;
+        uint8_t packageDefault;   // what the package chose; the user taps the other
+        int radio;
+        std::string firstCmdline, firstAskDest, firstDest;
+        std::wstring installValue;
+    } rows[] = {
+        {"choose a folder", 1, 1009, "", "0", "\\Apps\\Games", L"\\Apps\\Games"},
+        {"let the device choose", 0, 1008, "\\kCABFILE.cab", "1", "\\Program Files\\kCABFILE", L"(no value)"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        SetUp();
+        ClearInstallValue();
+        velkor::PackageRecipe recipe = Recipe(FLocation | FDestination | FReady, row.packageDefault);
+        recipe.components.push_back({u"Readme", Cab(L"one.cab"), true, true});
+        recipe.components.push_back({u"Two files", Cab(L"two.cab"), false, true});   // not into the folder
+        Wizard w;
+        w.Launch(WritePackageExe(recipe, L"location.exe"));
+        w.WaitPage(PageLocation);
+        EXPECT_TRUE(w.Checked(row.packageDefault ? 1008 : 1009));
+        w.Click(row.radio);
+        WaitFor(w, "the tapped choice", [&] { return w.Checked(row.radio); });
+        if (row.radio == 1009) {
+            Go(w, ButtonOk, PageDestination);
+            w.SelectTreeItem(1011, L"\\Apps\\Games");
+            WaitFor(w, "the picked folder in the field", [&] { return w.Text(1010) == L"\\Apps\\Games"; });
+            Go(w, ButtonOk, PageReady);
+        } else {
+            Go(w, ButtonOk, PageReady);
+        }
+        Install(w);
+
+        auto log = InstallerLog();
+        ASSERT_EQ(log.size(), 2u);
+        EXPECT_EQ(log[0]["cmdline"], row.firstCmdline);
+        EXPECT_EQ(log[0]["fAskDest"], row.firstAskDest) << "fAskDest while the installer ran";
+        EXPECT_EQ(log[0]["dest"], row.firstDest);
+        EXPECT_EQ(log[0]["files"], "readme.txt");
+        EXPECT_EQ(log[1]["cmdline"], "\\kCABFILE.cab");
+        EXPECT_EQ(log[1]["fAskDest"], "1") << "fAskDest was not back before the next component";
+        EXPECT_EQ(log[1]["dest"], "\\Program Files\\kCABFILE");
+        for (const devicefiles::LogLine &line : log)
+            EXPECT_EQ(line.at("exit"), "0");
+        EXPECT_EQ(Narrow(InstallValue()), Narrow(row.installValue));
+        EXPECT_EQ(AskDest(), 1u) << "the installer's own setting was not given back";
+        EXPECT_FALSE(Exists(L"kCABFILE.cab"));
+    }
 }

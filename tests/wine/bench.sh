@@ -184,8 +184,16 @@ cmd_stop() {
     fi
     # Drive letters left behind by killed runs.
     if [ -d "$STATE/prefix/dosdevices" ]; then
-        find "$STATE/prefix/dosdevices" -maxdepth 1 -type l -lname "$STATE/roots/*" -delete 2>/dev/null || true
+        find "$STATE/prefix/dosdevices" -maxdepth 1 -type l \( -lname "$STATE/roots/*" -o -lname "$STATE/volumes/*" \) \
+            -delete 2>/dev/null || true
     fi
+    # Volumes that volume.sh could not unmount because it was killed.
+    local v
+    for v in "$STATE"/volumes/*/; do
+        [ -d "$v" ] || continue
+        mountpoint -q "$v" && { umount "$v" 2>/dev/null || umount -l "$v" 2>/dev/null || true; }
+        rmdir "$v" 2>/dev/null || true
+    done
     return 0
 }
 
@@ -212,7 +220,8 @@ take_letter() {
         exec {fd}>"$STATE/locks/drive-$l.lock"
         if flock -n "$fd"; then
             if [ -L "$WINEPREFIX/dosdevices/$l:" ] &&
-               [[ "$(readlink "$WINEPREFIX/dosdevices/$l:")" != "$STATE/roots/"* ]]; then
+               [[ "$(readlink "$WINEPREFIX/dosdevices/$l:")" != "$STATE/roots/"* ]] &&
+               [[ "$(readlink "$WINEPREFIX/dosdevices/$l:")" != "$STATE/volumes/"* ]]; then
                 exec {fd}>&-        # a letter somebody mapped by hand
                 continue
             fi
@@ -230,6 +239,37 @@ release_letter() {
     rm -f "$WINEPREFIX/dosdevices/$LETTER:"
     exec {LETTER_FD}>&-
     LETTER=""
+}
+
+# A second volume for the test (VELKOR_BENCH_VOLUME, a Unix folder, usually a
+# small file system the caller mounted): it becomes the device folder
+# "\Storage Card" and a drive of its own, VELKOR_VOLUME_ROOT, so a program
+# can also be started with it as its device root.
+VOLUME_LETTER=""
+VOLUME_FD=""
+map_volume() {
+    local root=$1 main=$LETTER mainfd=$LETTER_FD
+    [ -n "${VELKOR_BENCH_VOLUME:-}" ] || return 0
+    [ -d "$VELKOR_BENCH_VOLUME" ] || die "run: VELKOR_BENCH_VOLUME '$VELKOR_BENCH_VOLUME' is no folder"
+    ln -sfn "$VELKOR_BENCH_VOLUME" "$root/Storage Card"
+    take_letter
+    VOLUME_LETTER=$LETTER VOLUME_FD=$LETTER_FD
+    LETTER=$main LETTER_FD=$mainfd
+    ln -sfn "$VELKOR_BENCH_VOLUME" "$WINEPREFIX/dosdevices/$VOLUME_LETTER:"
+    export VELKOR_VOLUME_ROOT
+    VELKOR_VOLUME_ROOT="$(printf '%s' "$VOLUME_LETTER" | tr '[:lower:]' '[:upper:]'):\\"
+}
+
+release_volume() {
+    [ -n "$VOLUME_LETTER" ] || return 0
+    rm -f "$WINEPREFIX/dosdevices/$VOLUME_LETTER:"
+    exec {VOLUME_FD}>&-
+    VOLUME_LETTER=""
+}
+
+release_letters() {
+    release_volume
+    release_letter
 }
 
 WINE_PID=""
@@ -271,9 +311,10 @@ cmd_run() {
     : >"$log"
 
     take_letter
-    trap release_letter EXIT
+    trap release_letters EXIT
     trap 'stop_program; exit 143' INT TERM
     ln -sfn "$root" "$WINEPREFIX/dosdevices/$LETTER:"
+    map_volume "$root"
 
     local drive
     drive=$(printf '%s' "$LETTER" | tr '[:lower:]' '[:upper:]')
@@ -297,7 +338,7 @@ cmd_run() {
     wait "$WINE_PID" || rc=$?
     WINE_PID=""
     wait "$TAIL_PID" || true
-    release_letter
+    release_letters
     return $rc
 }
 
