@@ -198,11 +198,19 @@ TEST_F(SmallVolume, PackageWithoutPagesIsRefusedAndWaitsForClose)
     EXPECT_EQ(w.Frame(), frame);
     EXPECT_TRUE(IsWindowVisible(frame));
     EXPECT_EQ(w.PageId(), 0) << "a page shows in the frame";
-    RECT r;
+    RECT r, shown;
     GetWindowRect(frame, &r);
-    EXPECT_GE(r.bottom - r.top, GetSystemMetrics(SM_CYSCREEN) / 2) << "the frame is not full-screen";
     PostMessageW(frame, WM_CLOSE, 0, 0);
     EXPECT_EQ(w.WaitExit(), 0u);
+    // Full-screen: as large as the frame of a wizard that shows its pages.
+    Wizard paged;
+    paged.Launch(WriteSized(Recipe(FWelcome, 1, u"\\Storage Card\\Tool"), {2 * MiB}, L"paged.exe"));
+    paged.WaitPage(PageWelcome);
+    GetWindowRect(paged.Frame(), &shown);
+    paged.Click(ButtonCancel);
+    EXPECT_EQ(paged.WaitExit(), 0u);
+    EXPECT_EQ(r.right - r.left, shown.right - shown.left) << "the frame is not full-screen";
+    EXPECT_EQ(r.bottom - r.top, shown.bottom - shown.top) << "the frame is not full-screen";
     EXPECT_TRUE(InstallerLog(DeviceRoot()).empty());
     EXPECT_FALSE(Exists(DeviceRoot() + L"kCABFILE.cab"));
 }
