@@ -28,7 +28,11 @@ mkdir -p "$dir"
 child=""
 cleanup() {
     local rc=$?
-    [ -n "$child" ] && kill "$child" 2>/dev/null && wait "$child" 2>/dev/null
+    set +e      # nothing may stop the unmount
+    if [ -n "$child" ]; then
+        kill "$child" 2>/dev/null
+        wait "$child" 2>/dev/null
+    fi
     if mountpoint -q "$dir"; then
         umount "$dir" 2>/dev/null || umount -l "$dir" 2>/dev/null || echo "volume: cannot unmount $dir" >&2
     fi
