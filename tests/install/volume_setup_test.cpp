@@ -8,12 +8,14 @@
 #include "testpackages.h"
 #include "cabwrite.h"
 #include "devicefiles.h"
+#include "wizard_support.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 
 using namespace robot;
+using wizardtest::WaitUntil;
 using namespace devicefiles;
 using installtest::Bytes;
 
@@ -101,16 +103,6 @@ void ExpectBox(const MessageBoxInfo &box, const std::wstring &text, const std::w
     EXPECT_EQ(Narrow(box.text), Narrow(text));
     EXPECT_EQ(Narrow(box.caption), Narrow(caption));
     EXPECT_EQ(IconName(box.icon), std::string(IconName(Icon::Error)));
-}
-
-void WaitUntil(Wizard &w, const std::string &what, const std::function<bool()> &condition)
-{
-    DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start > Limit(w.TimeLimit()))
-            throw Timeout("waited for " + what + ": " + w.Describe());
-        Sleep(20);
-    }
 }
 
 void WaitBoxGone(Wizard &w) { WaitUntil(w, "the message box to close", [&] { return !w.HasMessageBox(); }); }

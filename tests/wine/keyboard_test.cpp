@@ -92,16 +92,6 @@ std::string FocusName(Wizard &w, HWND focus)
     return where + ", control " + std::to_string(GetDlgCtrlID(focus));
 }
 
-void WaitUntil(Wizard &w, const std::string &what, const std::function<bool()> &condition)
-{
-    DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start > Limit(w.TimeLimit()))
-            throw Timeout("waited for " + what + ": " + w.Describe());
-        Sleep(20);
-    }
-}
-
 // Waits until the focus is on control `id` of the page on screen.
 void ExpectFocus(Wizard &w, int id, const std::string &when)
 {

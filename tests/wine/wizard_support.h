@@ -6,6 +6,7 @@
 #include "robot.h"
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -64,6 +65,17 @@ inline std::string PageList(const std::vector<int> &flags)
     for (int f : flags)
         s += (s.empty() ? "" : ", ") + robot::PageName(robot::PageIdOfFlag(f));
     return s.empty() ? "no page" : s;
+}
+
+// Waits until `condition` holds, failing with `what` after the robot's limit.
+inline void WaitUntil(robot::Wizard &w, const std::string &what, const std::function<bool()> &condition)
+{
+    DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > robot::Limit(w.TimeLimit()))
+            throw robot::Timeout("waited for " + what + ": " + w.Describe());
+        Sleep(20);
+    }
 }
 
 // Waits for the end of the process, failing when a frame or a message box
