@@ -6,6 +6,7 @@
  */
 #include "package.h"
 #include "codec.h"
+#include "pageflow.h"
 #include "text.h"
 
 #include <string.h>
@@ -48,22 +49,6 @@ static void *AllocRecords(PackageReader *file, uint32_t count, size_t recordSize
     return block;
 }
 
-uint8_t LowestPage(uint8_t flags)
-{
-    for (uint8_t bit = PageWelcome; bit <= PageReady; bit <<= 1)
-        if (flags & bit)
-            return bit;
-    return 0;
-}
-
-uint8_t HighestPage(uint8_t flags)
-{
-    for (uint8_t bit = PageReady; bit >= PageWelcome; bit >>= 1)
-        if (flags & bit)
-            return bit;
-    return 0;
-}
-
 static LoadResult ReadHeader(PackageReader *file)
 {
     Package.SoftwareName = ReadPackageString(file);
@@ -86,11 +71,7 @@ static LoadResult ReadHeader(PackageReader *file)
     if (!ReadU8(file, &Package.UseDefaultLocation) || !ReadU8(file, &Package.RequireInstallArgument) ||
         !ReadU8(file, &pageFlags))
         return LoadOutOfMemory;
-    /* Bits 64 and 128 name no page; a destination page that would always be
-     * skipped leaves no page at all. */
-    pageFlags &= PageAll;
-    if (pageFlags == PageDestination && Package.UseDefaultLocation)
-        pageFlags = 0;
+    pageFlags = PagesShown(pageFlags, Package.UseDefaultLocation);
     Package.PageFlags = pageFlags;
     Package.FirstPage = LowestPage(pageFlags);
     Package.LastPage = HighestPage(pageFlags);

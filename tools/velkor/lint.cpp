@@ -10,6 +10,7 @@
 #include "ce000.h"
 #include "codec.h"
 #include "format.h"
+#include "pageflow.h"
 #include "rules.h"
 
 #include <algorithm>
@@ -319,8 +320,10 @@ std::vector<Finding> LintSpec(const PackageRecipe &recipe, uint8_t storedPageFla
             "the page flags hold bits that name no page (stored 0x" +
                 std::string(1, "0123456789ABCDEF"[storedPageFlags >> 4]) +
                 std::string(1, "0123456789ABCDEF"[storedPageFlags & 15]) + ")");
+    // Without a location page nothing changes the skip, so the destination
+    // page shows only where the wizard starts on it.
     if ((pages & PageDestination) && udl && !(pages & PageLocation)) {
-        if ((pages & (PageDestination - 1)) != 0 || pages == PageDestination)
+        if (LowestPage(PagesShown(pages, udl)) != PageDestination)
             add("unreachable-page", "package.pages",
                 "the destination page is never shown: use_default_location is true and there is no location page");
         else

@@ -10,6 +10,7 @@
 
 #include "codec.h"
 #include "format.h"
+#include "pageflow.h"
 #include "package.h"
 
 #include <cstring>
@@ -259,9 +260,7 @@ PackageInfo ReadPackage(const uint8_t *data, uint64_t size, ReadDepth depth, con
     p.requireInstallArgument = w.U8(flagsAt, "flags", "the flag bytes");
     p.storedPageFlags = w.U8(flagsAt, "flags", "the flag bytes");
 
-    uint8_t pages = p.storedPageFlags & PageAll;
-    if (pages == PageDestination && p.useDefaultLocation)
-        pages = 0;
+    uint8_t pages = PagesShown(p.storedPageFlags, p.useDefaultLocation);
     p.pageFlags = pages;
     p.firstPage = LowestPage(pages);
     p.lastPage = HighestPage(pages);
