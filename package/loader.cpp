@@ -30,7 +30,7 @@ static int ReadU32(PackageReader *file, uint32_t *value)
     uint8_t b[4];
     if (!ReadExact(file, b, 4))
         return 0;
-    *value = (uint32_t)b[0] | ((uint32_t)b[1] << 8) | ((uint32_t)b[2] << 16) | ((uint32_t)b[3] << 24);
+    *value = ReadLittle32(b);
     return 1;
 }
 

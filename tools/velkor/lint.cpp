@@ -484,16 +484,8 @@ private:
             return cached_;
         const ChunkInfo &b = c_.chunks[k];
         const uint8_t *stored = file_ + b.offset + (b.compressed ? BLOCK_PREFIX_COMPRESSED : BLOCK_PREFIX_STORED);
-        if (b.compressed) {
-            uint8_t *decoded = nullptr;
-            uint32_t length = 0;
-            if (!InflateBlock(stored, b.storedSize, b.decodedSize, &decoded, &length))
-                throw Damage(b.offset, label_ + ", chunk " + std::to_string(k + 1), "zlib stream damaged");
-            cached_.assign(decoded, decoded + length);
-            VFree(decoded);
-        } else {
-            cached_.assign(stored, stored + b.storedSize);
-        }
+        if (!ProgramChunk(stored, b, cached_))
+            throw Damage(b.offset, label_ + ", chunk " + std::to_string(k + 1), "zlib stream damaged");
         cachedIndex_ = k;
         return cached_;
     }
