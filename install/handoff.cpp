@@ -12,7 +12,7 @@
  */
 #include "install.h"
 #include "handoff_io.h"
-#include "codec.h"
+#include "payload.h"
 #include "format.h"
 
 const WCHAR TemporaryCabPath[] = L"\\kCABFILE.cab";
@@ -35,11 +35,6 @@ void DrainMessageQueue(void)
     }
 }
 
-static uint32_t U32(const BYTE *p)
-{
-    return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
-}
-
 /* The package as the hand-off reads it: where the payload cursor is and how
  * much file lies behind it, so that no size from the file is trusted
  * beyond what the file can hold. */
@@ -50,6 +45,7 @@ typedef struct {
     BOOL Broken;          /* a seek or read failed: nothing more is read */
     DWORD LastDrain;      /* tick count of the last drain */
     uint32_t Unwritten;   /* bytes of the CAB still to come (UnpackedSize) */
+    HANDLE Temporary;     /* the CAB file being written */
 } PayloadReader;
 
 static BOOL DrainDue(PayloadReader *reader)
@@ -63,14 +59,10 @@ static BOOL DrainDue(PayloadReader *reader)
     return TRUE;
 }
 
-static ULONGLONG Remaining(const PayloadReader *reader)
-{
-    return reader->Position < reader->Size ? reader->Size - reader->Position : 0;
-}
-
 /* TRUE only when all size bytes arrived. */
-static BOOL ReadWhole(PayloadReader *reader, void *buffer, DWORD size)
+static int ReadWhole(void *context, void *buffer, uint32_t size)
 {
+    PayloadReader *reader = (PayloadReader *)context;
     DWORD delivered = 0;
     if (reader->Broken)
         return FALSE;
@@ -82,6 +74,19 @@ static BOOL ReadWhole(PayloadReader *reader, void *buffer, DWORD size)
     }
     reader->Position += delivered;
     return TRUE;
+}
+
+static uint64_t Remaining(void *context)
+{
+    const PayloadReader *reader = (const PayloadReader *)context;
+    return reader->Position < reader->Size ? reader->Size - reader->Position : 0;
+}
+
+/* Between reading a chunk and decoding it. */
+static void DrainIfDue(void *context)
+{
+    if (DrainDue((PayloadReader *)context))
+        DrainMessageQueue();
 }
 
 /* TRUE only when all size bytes were written; a full disk reports a
@@ -101,74 +106,36 @@ static int Discard(HANDLE temporary, int result)
     return result;
 }
 
-/* The chunks must add up to exactly UnpackedSize.  Stored chunks and the
- * compressed byte carry no check of their own: a damaged package can decode
- * cleanly into bytes that are not the CAB (a zlib stream copied as stored
- * data, a chunk count cut short, another component's payload), and such a
- * file must never reach the installer as if it were complete. */
-static BOOL TakeUnwritten(PayloadReader *reader, uint32_t length)
+/* One decoded chunk into the temporary file.  The chunks must add up to
+ * exactly UnpackedSize.  Stored chunks and the compressed byte carry no
+ * check of their own: a damaged package can decode cleanly into bytes that
+ * are not the CAB (a zlib stream copied as stored data, a chunk count cut
+ * short, another component's payload), and such a file must never reach
+ * the installer as if it were complete. */
+static int WriteChunk(void *context, const uint8_t *data, uint32_t length)
 {
+    PayloadReader *reader = (PayloadReader *)context;
     if (length > reader->Unwritten)
-        return FALSE;
+        return InstallCorrupt;
     reader->Unwritten -= length;
-    return TRUE;
+    return WriteWhole(reader->Temporary, data, length) ? ChunkTaken : InstallCannotCreate;
 }
 
-/* One chunk from the package into the temporary file. */
-static int CopyChunk(PayloadReader *reader, HANDLE temporary)
+static int ChunkResult(int result)
 {
-    BYTE prefix[BLOCK_PREFIX_COMPRESSED];
-    if (!ReadWhole(reader, prefix, BLOCK_PREFIX_STORED))
-        return InstallCorrupt;
-    BOOL compressed = prefix[0] != BLOCK_STORED;
-    if (compressed && !ReadWhole(reader, prefix + BLOCK_PREFIX_STORED, 4))
-        return InstallCorrupt;
-    uint32_t storedSize = U32(prefix + 1);
-    uint32_t decodedSize = compressed ? U32(prefix + BLOCK_PREFIX_STORED) : 0;
-    /* A size the rest of the file cannot hold is damage, not a reason to
-     * ask the heap for up to 4 GiB. */
-    if (storedSize > Remaining(reader))
-        return InstallCorrupt;
-
-    BYTE *data = (BYTE *)VAlloc(storedSize);
-    if (!data)
+    if (result == ChunkTaken)
+        return InstallDone;
+    if (result == ChunkNoMemory)
         return InstallNoMemory;
-    BOOL complete = ReadWhole(reader, data, storedSize);
-    if (DrainDue(reader))
-        DrainMessageQueue();
-    if (!complete) {
-        VFree(data);
-        return InstallCorrupt;
-    }
-
-    int written;
-    if (compressed) {
-        uint8_t *decoded;
-        uint32_t length;
-        if (!InflateBlock(data, storedSize, decodedSize, &decoded, &length)) {
-            VFree(data);
-            return InstallCorrupt;
-        }
-        written = TakeUnwritten(reader, length) ? WriteWhole(temporary, decoded, length) : -1;
-        VFree(decoded);
-    } else {
-        written = TakeUnwritten(reader, storedSize) ? WriteWhole(temporary, data, storedSize) : -1;
-    }
-    VFree(data);
-    if (written < 0)
-        return InstallCorrupt;
-    return written ? InstallDone : InstallCannotCreate;
+    return result == ChunkDamaged ? InstallCorrupt : result;
 }
 
 /* Unpacks the payload into the open temporary file, which stays open. */
-static int UnpackPayload(PayloadReader *reader, HANDLE temporary)
+static int UnpackPayload(PayloadReader *reader)
 {
-    BYTE raw[4];
-    if (!ReadWhole(reader, raw, 4))
-        return InstallCorrupt;
-    uint32_t count = U32(raw);
-    /* Every chunk takes at least its prefix; a larger count is damage. */
-    if (count > Remaining(reader) / BLOCK_PREFIX_STORED)
+    PayloadStream stream = {{ReadWhole, Remaining, reader}, DrainIfDue, WriteChunk, reader};
+    uint32_t count;
+    if (ReadChunkCount(&stream.Source, &count) != ChunkTaken)
         return InstallCorrupt;
 
     PostMessageW(ProgressBar, PBM_SETRANGE32, 0, (LPARAM)count);
@@ -182,7 +149,7 @@ static int UnpackPayload(PayloadReader *reader, HANDLE temporary)
     for (uint32_t i = 0; i < count; ++i) {
         if (CancelRequested)
             return InstallCancelled;
-        int result = CopyChunk(reader, temporary);
+        int result = ChunkResult(ReadChunk(&stream));
         if (result != InstallDone)
             return result;
         /* The last chunk always shows: the bar ends full, and a cancel
@@ -248,14 +215,15 @@ static BOOL PassDestination(DWORD *saved)
 
 int HandOffComponent(HANDLE source, const Component *component)
 {
-    PayloadReader reader = {source, 0, component->PayloadOffset, FALSE, 0, component->UnpackedSize};
+    PayloadReader reader = {source, 0, component->PayloadOffset, FALSE, 0, component->UnpackedSize, NULL};
     if (!InstallOs.SourceSize(source, &reader.Size) || !InstallOs.Seek(source, component->PayloadOffset))
         reader.Broken = TRUE;
 
     HANDLE temporary = InstallOs.CreateTemporary(TemporaryCabPath);
     if (temporary == INVALID_HANDLE_VALUE)
         return InstallCannotCreate;
-    int result = UnpackPayload(&reader, temporary);
+    reader.Temporary = temporary;
+    int result = UnpackPayload(&reader);
     if (result != InstallDone)
         return Discard(temporary, result);
     InstallOs.Close(temporary);

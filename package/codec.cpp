@@ -9,11 +9,6 @@
 #include <string.h>
 #include <zlib.h>
 
-static uint32_t ReadU32(const uint8_t *p)
-{
-    return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
-}
-
 static voidpf ZAlloc(voidpf opaque, uInt items, uInt size)
 {
     (void)opaque;
@@ -29,18 +24,21 @@ static void ZFree(voidpf opaque, voidpf address)
     VFree(address);
 }
 
+uint64_t InflateCapacity(uint32_t storedSize, uint32_t decodedSize)
+{
+    if (decodedSize == 0)
+        return ((uint64_t)storedSize + 255) & ~(uint64_t)255;
+    /* A stated size above what deflate can produce from these bytes is not
+     * worth allocating: the stream could never fill it.  The slack covers
+     * the stream's own header and check. */
+    uint64_t bound = (uint64_t)storedSize * DEFLATE_MAX_RATIO + 4096;
+    return decodedSize < bound ? decodedSize : bound;
+}
+
 int InflateBlock(const uint8_t *stored, uint32_t storedSize, uint32_t decodedSize,
                  uint8_t **out, uint32_t *length)
 {
-    uint64_t capacity;
-    if (decodedSize != 0) {
-        /* A stated size above what deflate can produce from these bytes is
-         * not worth allocating: the stream could never fill it. */
-        uint64_t bound = (uint64_t)storedSize * DEFLATE_MAX_RATIO + 4096;
-        capacity = decodedSize < bound ? decodedSize : bound;
-    } else {
-        capacity = ((uint64_t)storedSize + 255) & ~(uint64_t)255;
-    }
+    uint64_t capacity = InflateCapacity(storedSize, decodedSize);
     *out = NULL;
     *length = 0;
 
@@ -84,7 +82,7 @@ VCHAR *ReadPackageString(PackageReader *file)
     uint8_t raw[4];
     if (!ReadExact(file, raw, 4))
         return NULL;
-    uint32_t count = ReadU32(raw);
+    uint32_t count = ReadLittle32(raw);
     if ((uint64_t)count * 2 > ReaderRemaining(file))
         return NULL;
     VCHAR *text = (VCHAR *)VAlloc(((size_t)count + 1) * 2);
@@ -119,30 +117,47 @@ static VCHAR *TerminateText(uint8_t *data, uint32_t length)
     return text;
 }
 
+int ReadBlockPrefix(ByteSource *source, BlockPrefix *prefix)
+{
+    uint8_t raw[BLOCK_PREFIX_COMPRESSED];
+    if (!source->Read(source->Context, raw, BLOCK_PREFIX_STORED))
+        return 0;
+    prefix->Compressed = raw[0] != BLOCK_STORED;
+    if (prefix->Compressed && !source->Read(source->Context, raw + BLOCK_PREFIX_STORED, 4))
+        return 0;
+    prefix->StoredSize = ReadLittle32(raw + 1);
+    prefix->DecodedSize = prefix->Compressed ? ReadLittle32(raw + BLOCK_PREFIX_STORED) : 0;
+    return prefix->StoredSize <= source->Remaining(source->Context);
+}
+
+static int ReadFromFile(void *context, void *buffer, uint32_t size)
+{
+    return ReadExact((PackageReader *)context, buffer, size);
+}
+
+static uint64_t RemainingInFile(void *context)
+{
+    return ReaderRemaining((PackageReader *)context);
+}
+
 VCHAR *ReadBlock(PackageReader *file)
 {
-    uint8_t prefix[BLOCK_PREFIX_COMPRESSED];
-    if (!ReadExact(file, prefix, BLOCK_PREFIX_STORED))
-        return NULL;
-    int compressed = prefix[0] != BLOCK_STORED;
-    if (compressed && !ReadExact(file, prefix + BLOCK_PREFIX_STORED, 4))
-        return NULL;
-    uint32_t storedSize = ReadU32(prefix + 1);
-    uint32_t decodedSize = compressed ? ReadU32(prefix + 5) : 0;
-    if (storedSize > ReaderRemaining(file))
+    ByteSource source = {ReadFromFile, RemainingInFile, file};
+    BlockPrefix prefix;
+    if (!ReadBlockPrefix(&source, &prefix))
         return NULL;
 
-    uint8_t *data = (uint8_t *)VAlloc(storedSize);
+    uint8_t *data = (uint8_t *)VAlloc(prefix.StoredSize);
     if (!data)
         return NULL;
-    if (!ReadExact(file, data, storedSize)) {
+    if (!ReadExact(file, data, prefix.StoredSize)) {
         VFree(data);
         return NULL;
     }
-    uint32_t length = storedSize;
-    if (compressed) {
+    uint32_t length = prefix.StoredSize;
+    if (prefix.Compressed) {
         uint8_t *decoded;
-        int ok = InflateBlock(data, storedSize, decodedSize, &decoded, &length);
+        int ok = InflateBlock(data, prefix.StoredSize, prefix.DecodedSize, &decoded, &length);
         VFree(data);
         if (!ok)
             return NULL;

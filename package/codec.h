@@ -7,6 +7,40 @@
 
 #include "base.h"
 
+/* The u32 at p, little-endian as every integer of the format. */
+static inline uint32_t ReadLittle32(const uint8_t *p)
+{
+    return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
+}
+
+/* The room InflateBlock decodes a stream into: the stated decoded size, but
+ * never more than deflate can produce from storedSize bytes; with no size
+ * stated, the stored size rounded up to 256. */
+uint64_t InflateCapacity(uint32_t storedSize, uint32_t decodedSize);
+
+/* Where a reader takes its bytes from: the loader's file, the hand-off's
+ * source, or the authoring tool's copy of a package in memory. */
+typedef struct ByteSource {
+    /* Exactly size bytes from the cursor on; 0 when they cannot all be read. */
+    int (*Read)(void *context, void *buffer, uint32_t size);
+    /* Bytes left behind the cursor: no size from the file is believed
+     * beyond what the file still holds. */
+    uint64_t (*Remaining)(void *context);
+    void *Context;
+} ByteSource;
+
+/* The prefix of a Block: the compressed byte and the sizes after it. */
+typedef struct {
+    uint8_t Compressed;
+    uint32_t StoredSize;
+    uint32_t DecodedSize;   /* 0 for stored data, or when not stated */
+} BlockPrefix;
+
+/* Reads a Block prefix (5 bytes, 9 when compressed).  0 when it cannot be
+ * read in full or its stored size is more than the rest of the source
+ * holds. */
+int ReadBlockPrefix(ByteSource *source, BlockPrefix *prefix);
+
 /* One PackageString as a new zero-terminated string.
  * NULL: the read failed or ended early, the count is more than the rest of
  * the file holds, or no memory. */

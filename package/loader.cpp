@@ -6,6 +6,7 @@
  */
 #include "package.h"
 #include "codec.h"
+#include "pageflow.h"
 #include "text.h"
 
 #include <string.h>
@@ -29,7 +30,7 @@ static int ReadU32(PackageReader *file, uint32_t *value)
     uint8_t b[4];
     if (!ReadExact(file, b, 4))
         return 0;
-    *value = (uint32_t)b[0] | ((uint32_t)b[1] << 8) | ((uint32_t)b[2] << 16) | ((uint32_t)b[3] << 24);
+    *value = ReadLittle32(b);
     return 1;
 }
 
@@ -46,22 +47,6 @@ static void *AllocRecords(PackageReader *file, uint32_t count, size_t recordSize
     if (block)
         memset(block, 0, (size_t)bytes);
     return block;
-}
-
-uint8_t LowestPage(uint8_t flags)
-{
-    for (uint8_t bit = PageWelcome; bit <= PageReady; bit <<= 1)
-        if (flags & bit)
-            return bit;
-    return 0;
-}
-
-uint8_t HighestPage(uint8_t flags)
-{
-    for (uint8_t bit = PageReady; bit >= PageWelcome; bit >>= 1)
-        if (flags & bit)
-            return bit;
-    return 0;
 }
 
 static LoadResult ReadHeader(PackageReader *file)
@@ -86,11 +71,7 @@ static LoadResult ReadHeader(PackageReader *file)
     if (!ReadU8(file, &Package.UseDefaultLocation) || !ReadU8(file, &Package.RequireInstallArgument) ||
         !ReadU8(file, &pageFlags))
         return LoadOutOfMemory;
-    /* Bits 64 and 128 name no page; a destination page that would always be
-     * skipped leaves no page at all. */
-    pageFlags &= PageAll;
-    if (pageFlags == PageDestination && Package.UseDefaultLocation)
-        pageFlags = 0;
+    pageFlags = PagesShown(pageFlags, Package.UseDefaultLocation);
     Package.PageFlags = pageFlags;
     Package.FirstPage = LowestPage(pageFlags);
     Package.LastPage = HighestPage(pageFlags);

@@ -60,8 +60,4 @@ extern uint8_t AgreementAccepted;
 LoadResult LoadPackage(void);
 void ReleasePackage(void);
 
-/* Lowest and highest of the six page bits; 0 for none. */
-uint8_t LowestPage(uint8_t flags);
-uint8_t HighestPage(uint8_t flags);
-
 #endif

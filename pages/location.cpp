@@ -5,13 +5,13 @@
  * or shows the destination page.
  */
 #include "pages.h"
+#include "pageflow.h"
 
 /* OK starts the installation when nothing follows: this page is the last,
  * or only the destination page follows and it is being skipped. */
 static void UpdateLocationOkCaption(HWND page)
 {
-    BOOL installs = Package.LastPage == PageLocation ||
-                    (Package.LastPage == PageDestination && Package.UseDefaultLocation);
+    BOOL installs = OkInstalls(Package.PageFlags, Package.UseDefaultLocation, PageLocation);
     SetDlgItemTextW(page, IDOK, PackageText(installs ? TextInstallButton : TextNextButton));
 }
 

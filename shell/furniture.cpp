@@ -4,6 +4,7 @@
  */
 #include "setup.h"
 #include "platform.h"
+#include "pageflow.h"
 
 #define HEADER_LEFT      8
 #define HEADER_BOTTOM    24
@@ -63,10 +64,11 @@ void PaintPageHeader(HWND page, int textIndex)
 void LabelNavigationButtons(HWND page, int flag)
 {
     SetDlgItemTextW(page, IDCANCEL, PackageText(TextCancelButton));
-    SetDlgItemTextW(page, IDOK, PackageText(flag == Package.LastPage ? TextInstallButton : TextNextButton));
+    SetDlgItemTextW(page, IDOK, PackageText(OkInstalls(Package.PageFlags, Package.UseDefaultLocation, (uint8_t)flag) ? TextInstallButton
+                                                                                           : TextNextButton));
     HWND back = GetDlgItem(page, IDC_BACK);
     SetWindowTextW(back, PackageText(TextBackButton));
-    EnableWindow(back, flag != Package.FirstPage);
+    EnableWindow(back, flag != LowestPage(Package.PageFlags));
 }
 
 void FillHtmlPanel(HWND panel, int textIndex)

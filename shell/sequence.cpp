@@ -7,6 +7,7 @@
  * shown, so they keep what the user entered.
  */
 #include "setup.h"
+#include "pageflow.h"
 
 int CurrentPage;
 HWND PageWindows[PAGE_COUNT];
@@ -120,58 +121,19 @@ static void ShowOrQuit(int flag)
 
 static void StepForward(void)
 {
-    int flags = Package.PageFlags;
-    int last = Package.LastPage;
-    int skipDestination = Package.UseDefaultLocation;
-    int candidate = CurrentPage;
-
-    for (;;) {
-        /* Reaching the last page (or leaving a run without pages) installs. */
-        if (candidate == last || candidate == 0) {
-            CurrentPage = candidate;
-            if (RunInstallation())
-                QuitWizard();
-            return;
-        }
-        do
-            candidate <<= 1;
-        while (candidate <= PageReady && !(candidate & flags));
-        if (candidate > PageReady) {
-            candidate = last;
-            continue;
-        }
-        if (candidate == PageDestination && skipDestination)
-            continue;
-        ShowOrQuit(candidate);
+    PageStep step = NextPage(Package.PageFlags, Package.UseDefaultLocation, (uint8_t)CurrentPage);
+    if (step.Installs) {
+        CurrentPage = step.Page;
+        if (RunInstallation())
+            QuitWizard();
         return;
     }
+    ShowOrQuit(step.Page);
 }
 
 static void StepBack(void)
 {
-    int flags = Package.PageFlags;
-    int first = Package.FirstPage;
-    int skipDestination = Package.UseDefaultLocation;
-    int candidate = CurrentPage;
-
-    for (;;) {
-        /* The scan can end on the first page through the skip of a
-         * destination page that is the first page; it is then shown rather
-         * than leaving the frame empty. */
-        if (candidate == first || candidate == 0) {
-            ShowOrQuit(first);
-            return;
-        }
-        do
-            candidate >>= 1;
-        while (candidate != 0 && !(candidate & flags));
-        if (candidate == 0)
-            candidate = first;
-        else if (candidate == PageDestination && skipDestination)
-            continue;
-        ShowOrQuit(candidate);
-        return;
-    }
+    ShowOrQuit(PreviousPage(Package.PageFlags, Package.UseDefaultLocation, (uint8_t)CurrentPage));
 }
 
 LRESULT WizardCommand(WPARAM code)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "packages.h"
+#include "pageflow.h"
 #include "robot.h"
 
 #include <atomic>
@@ -17,45 +18,27 @@ namespace wizardtest {
 
 using namespace robot;
 
-// The pages a user walks through with Next, in order: the first page is
-// shown whatever it is; after it come the other pages of the flags in
-// increasing order, less the destination page while the platform chooses
-// the location.  A lone destination page with the default location leaves
-// no page at all.  Flags are the six page bits (1 ... 32).
+// The pages a user walks through with Next, in order, as the page-order
+// module gives them (its own tests check it against the design); here the
+// program is checked against it.  Flags are the stored page bits.
 inline std::vector<int> ExpectedPages(int flags, bool useDefaultLocation)
 {
-    flags &= 63;
-    if (flags == 16 && useDefaultLocation)
-        return {};
+    uint8_t shown = PagesShown(uint8_t(flags), useDefaultLocation);
     std::vector<int> pages;
-    for (int bit = 1; bit <= 32; bit <<= 1) {
-        if (!(flags & bit))
-            continue;
-        bool first = pages.empty();
-        if (first || bit != 16 || !useDefaultLocation)
-            pages.push_back(bit);
+    for (uint8_t current = LowestPage(shown); current != 0;) {
+        pages.push_back(current);
+        PageStep step = NextPage(shown, useDefaultLocation, current);
+        if (step.Installs)
+            break;
+        current = step.Page;
     }
     return pages;
 }
 
-inline int HighestBit(int flags)
-{
-    int h = 0;
-    for (int bit = 1; bit <= 32; bit <<= 1)
-        if (flags & bit)
-            h = bit;
-    return h;
-}
-
-// Whether OK reads the install text on the page of `flag`: on the last page
-// of the package, and on the location page also when the only page after it
-// is a destination page that the default location skips.
+// Whether OK reads the install text on the page of `flag`.
 inline bool OkReadsInstall(int flag, int flags, bool useDefaultLocation)
 {
-    int last = HighestBit(flags & 63);
-    if (flag == 8)
-        return last == 8 || (last == 16 && useDefaultLocation);
-    return flag == last;
+    return OkInstalls(PagesShown(uint8_t(flags), useDefaultLocation), useDefaultLocation, uint8_t(flag)) != 0;
 }
 
 // "welcome, agreement" for messages.

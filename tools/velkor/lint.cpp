@@ -10,6 +10,7 @@
 #include "ce000.h"
 #include "codec.h"
 #include "format.h"
+#include "pageflow.h"
 #include "rules.h"
 
 #include <algorithm>
@@ -319,8 +320,10 @@ std::vector<Finding> LintSpec(const PackageRecipe &recipe, uint8_t storedPageFla
             "the page flags hold bits that name no page (stored 0x" +
                 std::string(1, "0123456789ABCDEF"[storedPageFlags >> 4]) +
                 std::string(1, "0123456789ABCDEF"[storedPageFlags & 15]) + ")");
+    // Without a location page nothing changes the skip, so the destination
+    // page shows only where the wizard starts on it.
     if ((pages & PageDestination) && udl && !(pages & PageLocation)) {
-        if ((pages & (PageDestination - 1)) != 0 || pages == PageDestination)
+        if (LowestPage(PagesShown(pages, udl)) != PageDestination)
             add("unreachable-page", "package.pages",
                 "the destination page is never shown: use_default_location is true and there is no location page");
         else
@@ -481,16 +484,8 @@ private:
             return cached_;
         const ChunkInfo &b = c_.chunks[k];
         const uint8_t *stored = file_ + b.offset + (b.compressed ? BLOCK_PREFIX_COMPRESSED : BLOCK_PREFIX_STORED);
-        if (b.compressed) {
-            uint8_t *decoded = nullptr;
-            uint32_t length = 0;
-            if (!InflateBlock(stored, b.storedSize, b.decodedSize, &decoded, &length))
-                throw Damage(b.offset, label_ + ", chunk " + std::to_string(k + 1), "zlib stream damaged");
-            cached_.assign(decoded, decoded + length);
-            VFree(decoded);
-        } else {
-            cached_.assign(stored, stored + b.storedSize);
-        }
+        if (!ProgramChunk(stored, b, cached_))
+            throw Damage(b.offset, label_ + ", chunk " + std::to_string(k + 1), "zlib stream damaged");
         cachedIndex_ = k;
         return cached_;
     }

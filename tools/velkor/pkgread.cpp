@@ -9,7 +9,9 @@
 #include "pkgwrite.h"
 
 #include "codec.h"
+#include "payload.h"
 #include "format.h"
+#include "pageflow.h"
 #include "package.h"
 
 #include <cstring>
@@ -43,11 +45,8 @@ std::string Hex(const uint8_t *p, size_t n)
 // InflateBlock.  Returns "" and fills `out`, or says what is wrong.
 std::string Inflate(const uint8_t *stored, uint32_t storedSize, uint32_t decodedSize, Bytes &out)
 {
-    uint64_t capacity = decodedSize ? decodedSize : (uint64_t(storedSize) + 255) & ~uint64_t(255);
-    // A deflate stream cannot expand more than this; a larger stated size is
-    // not worth allocating for.
-    uint64_t reachable = uint64_t(storedSize) * DEFLATE_MAX_RATIO + 256;
-    out.resize(size_t(std::min(capacity, reachable)));
+    uint64_t capacity = InflateCapacity(storedSize, decodedSize);
+    out.resize(size_t(capacity));
 
     z_stream z;
     std::memset(&z, 0, sizeof z);
@@ -85,6 +84,36 @@ std::string Inflate(const uint8_t *stored, uint32_t storedSize, uint32_t decoded
     if (decodedSize != 0 && produced != decodedSize)
         return "decodes to " + Plural(produced, "byte") + ", not the stated " + std::to_string(decodedSize);
     return "";
+}
+
+// A chunk's data in memory, as the setup program's payload reader sees it.
+struct MemorySource {
+    const uint8_t *data;
+    uint64_t size;
+    uint64_t pos = 0;
+};
+
+int ReadMemory(void *context, void *buffer, uint32_t size)
+{
+    auto *m = static_cast<MemorySource *>(context);
+    if (size > m->size - m->pos)
+        return 0;
+    if (size)
+        std::memcpy(buffer, m->data + m->pos, size);
+    m->pos += size;
+    return 1;
+}
+
+uint64_t RemainingInMemory(void *context)
+{
+    auto *m = static_cast<MemorySource *>(context);
+    return m->size - m->pos;
+}
+
+int Keep(void *context, const uint8_t *data, uint32_t length)
+{
+    static_cast<Bytes *>(context)->assign(data, data + length);
+    return ChunkTaken;
 }
 
 struct Walker {
@@ -204,16 +233,10 @@ void ReadPayload(Walker &w, ComponentInfo &c, size_t index, bool decode, const D
         }
         const uint8_t *stored = w.data + w.pos;
         Bytes out = w.BlockData(b, item);
-        if (b.compressed) {
-            // What the device will do with this chunk, byte for byte.
-            uint8_t *theirs = nullptr;
-            uint32_t length = 0;
-            int ok = InflateBlock(stored, b.storedSize, b.decodedSize, &theirs, &length);
-            bool same = ok && length == out.size() && (length == 0 || std::memcmp(theirs, out.data(), length) == 0);
-            VFree(theirs);
-            if (!same)
-                throw Damage(b.offset, item, "the setup program's decoder refuses this chunk");
-        }
+        // What the device will do with this chunk, byte for byte.
+        Bytes theirs;
+        if (!ProgramChunk(stored, b, theirs) || theirs != out)
+            throw Damage(b.offset, item, "the setup program's decoder refuses this chunk");
         decoded += out.size();
         if (sink && !out.empty())
             sink(index, out.data(), out.size());
@@ -226,6 +249,17 @@ void ReadPayload(Walker &w, ComponentInfo &c, size_t index, bool decode, const D
 }
 
 }  // namespace
+
+bool ProgramChunk(const uint8_t *stored, const ChunkInfo &b, Bytes &out)
+{
+    MemorySource m{stored, b.storedSize};
+    PayloadStream stream = {{ReadMemory, RemainingInMemory, &m}, nullptr, Keep, &out};
+    BlockPrefix prefix = {uint8_t(b.compressed != 0), b.storedSize, b.decodedSize};
+    int result = ReadChunkData(&stream, &prefix);
+    if (result == ChunkNoMemory)
+        throw Failure(ExitInternal, "out of memory while decoding");
+    return result == ChunkTaken;
+}
 
 PackageInfo ReadPackage(const uint8_t *data, uint64_t size, ReadDepth depth, const DecodedSink &sink,
                         bool acceptFewTexts)
@@ -259,9 +293,7 @@ PackageInfo ReadPackage(const uint8_t *data, uint64_t size, ReadDepth depth, con
     p.requireInstallArgument = w.U8(flagsAt, "flags", "the flag bytes");
     p.storedPageFlags = w.U8(flagsAt, "flags", "the flag bytes");
 
-    uint8_t pages = p.storedPageFlags & PageAll;
-    if (pages == PageDestination && p.useDefaultLocation)
-        pages = 0;
+    uint8_t pages = PagesShown(p.storedPageFlags, p.useDefaultLocation);
     p.pageFlags = pages;
     p.firstPage = LowestPage(pages);
     p.lastPage = HighestPage(pages);

@@ -71,6 +71,11 @@ enum class ReadDepth {
 PackageInfo ReadPackage(const uint8_t *data, uint64_t size, ReadDepth depth, const DecodedSink &sink = nullptr,
                         bool acceptFewTexts = false);
 
+// Decodes one chunk's stored data (which start at `stored`) with the setup
+// program's own payload reader into `out`.  False where the program would
+// call the package damaged.
+bool ProgramChunk(const uint8_t *stored, const ChunkInfo &b, std::vector<uint8_t> &out);
+
 // Runs the setup program's own loader over the bytes and checks that it
 // accepts them and reads the same components.  Throws Damage otherwise.
 void CheckWithProgramLoader(const uint8_t *data, uint64_t size, const PackageInfo &info);

@@ -11,6 +11,7 @@
 #include "pkgwrite.h"
 
 #include "format.h"
+#include "pageflow.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -313,32 +314,19 @@ void CopyFile(const std::string &from, const std::string &to)
 std::vector<uint8_t> PreviewPages(const PackageInfo &p)
 {
     std::vector<uint8_t> pages;
-    const unsigned flags = p.pageFlags, last = p.lastPage;
-    if (!flags || !p.firstPage)
+    if (!p.pageFlags || !p.firstPage)
         return pages;
-    bool useDefault = p.useDefaultLocation != 0;
-    unsigned current = p.firstPage;
-    pages.push_back(uint8_t(current));
-    if (current == PageLocation)
-        useDefault = false;   // the robot chooses a folder there
-    while (current != last) {
-        unsigned candidate = current;
-        while (true) {
-            if (candidate == last)
-                return pages;   // Next here starts the installation
-            candidate <<= 1;
-            while (!(candidate & flags))
-                candidate <<= 1;
-            if (candidate == PageDestination && useDefault)
-                continue;
-            break;
-        }
-        current = candidate;
-        pages.push_back(uint8_t(current));
+    uint8_t useDefault = p.useDefaultLocation != 0;
+    uint8_t current = p.firstPage;
+    for (;;) {
+        pages.push_back(current);
         if (current == PageLocation)
-            useDefault = false;
+            useDefault = 0;   // the robot chooses a folder there
+        PageStep step = NextPage(p.pageFlags, useDefault, current);
+        if (step.Installs)
+            return pages;     // Next here starts the installation
+        current = step.Page;
     }
-    return pages;
 }
 
 std::string PreviewFileName(size_t n, uint8_t page)
