@@ -96,13 +96,21 @@ static void CloseKey(HKEY key)
     RegCloseKey(key);
 }
 
+/* The device takes no start-up information (its CreateProcessW wants NULL
+ * there); the desktop needs one. */
+#ifdef _WIN32_WCE
+#define STARTUP_INFO(startup) NULL
+#else
+#define STARTUP_INFO(startup) (startup)
+#endif
+
 static BOOL StartProcess(const WCHAR *application, WCHAR *commandLine, HANDLE *process)
 {
     STARTUPINFOW startup;
     PROCESS_INFORMATION info;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
-    if (!CreateProcessW(application, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info))
+    if (!CreateProcessW(application, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, STARTUP_INFO(&startup), &info))
         return FALSE;
     CloseHandle(info.hThread);
     *process = info.hProcess;

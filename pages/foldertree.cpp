@@ -7,6 +7,7 @@
  * again, so later changes on the disk are not followed.
  */
 #include "pages.h"
+#include "platform.h"
 
 #include <shellapi.h>
 
@@ -32,7 +33,7 @@ static BOOL GetItemText(HTREEITEM item, WCHAR *buffer)
         return FALSE;
     /* A tree may hand back its own buffer instead of filling ours. */
     if (record.pszText != buffer) {
-        lstrcpynW(buffer, record.pszText ? record.pszText : L"", ITEM_TEXT_UNITS);
+        wcsncpy(buffer, record.pszText ? record.pszText : L"", ITEM_TEXT_UNITS - 1);
     }
     buffer[ITEM_TEXT_UNITS - 1] = 0;
     return TRUE;
@@ -69,15 +70,8 @@ static int FolderIcon(const WCHAR *folderPath)
 {
     SHFILEINFO info;
     ZeroMemory(&info, sizeof info);
-#ifndef _WIN32_WCE
-    /* The desktop shell knows no path relative to the current drive ("\x"
-     * finds no icon); the device has no drives, so its paths are whole. */
-    WCHAR full[MAX_PATH];
-    DWORD length = GetFullPathNameW(folderPath, MAX_PATH, full, NULL);
-    if (length && length < MAX_PATH)
-        folderPath = full;
-#endif
-    if (!SHGetFileInfo(folderPath, 0, &info, sizeof info, SHGFI_SYSICONINDEX))
+    WCHAR buffer[MAX_PATH];
+    if (!SHGetFileInfo(PlatformShellPath(folderPath, buffer), 0, &info, sizeof info, SHGFI_SYSICONINDEX))
         return 0;
     return info.iIcon;
 }

@@ -1,14 +1,18 @@
 /*
  * platform.h -- the Pocket PC shell and HTML viewer calls the setup program
- * makes.  On the device they are the real SHInitDialog, SHCreateMenuBar,
- * InitHTMLControl and ShellExecuteEx; on the desktop, small stand-ins that
- * give the frame a device-sized working area and provide our own HTML view
- * under the class name "DISPLAYCLASS".
+ * makes.  On the device (platform_ce.cpp) they are the real SHInitDialog,
+ * SHCreateMenuBar, InitHTMLControl and ShellExecuteEx; on the desktop
+ * (platform_win.cpp) they call the stand-ins in desktop/, which give the
+ * frame a device-sized working area and provide our own HTML view under the
+ * class name "DISPLAYCLASS".
  */
 #ifndef VELKOR_PLATFORM_H
 #define VELKOR_PLATFORM_H
 
 #include <windows.h>
+#ifdef _WIN32_WCE
+#include "ce_shell.h"
+#endif
 
 /* HTML viewer messages and notification (values as on the device). */
 #ifndef DTM_ADDTEXTW
@@ -26,18 +30,6 @@ typedef struct {
     LPARAM lParam;
 } HtmlViewNotify;
 
-/* Our own view only (the device's control has no such message): the
- * client rectangle of the first visible piece of link number wParam (in
- * document order) into the RECT at lParam.  FALSE when there is no such
- * link or none of it is on screen.  For tests that tap links. */
-#define HVM_GETLINKRECT   (WM_USER + 900)
-
-/* Device working area (a 240 x 320 screen less its top and bottom bars). */
-#define DEVICE_SCREEN_WIDTH   240
-#define DEVICE_SCREEN_HEIGHT  320
-#define DEVICE_TOP_BAR        26
-#define DEVICE_MENU_BAR       26
-
 /* SHInitDialog with SHIDIF_SIZEDLG: size the dialog to the working area. */
 void PlatformSizeDialogToWorkArea(HWND dialog);
 /* SHCreateMenuBar with SHCMBF_EMPTYBAR; returns the bar or NULL. */
@@ -46,5 +38,13 @@ HWND PlatformCreateEmptyMenuBar(HWND frame);
 BOOL PlatformInitHtmlControl(HINSTANCE instance);
 /* ShellExecuteEx on a link target with the default verb. */
 BOOL PlatformOpenLink(LPCWSTR target);
+/* Selects the font a page's own painting starts from into a paint DC and
+ * returns the object to select back afterwards, or NULL when nothing was
+ * changed (the device's DC already starts with its UI font). */
+HGDIOBJ PlatformSelectPageFont(HWND page, HDC dc);
+/* The path as the shell's file-information call understands it: the path
+ * itself on the device, where every path is whole; `buffer` (MAX_PATH code
+ * units) may receive a rewritten copy. */
+const WCHAR *PlatformShellPath(const WCHAR *path, WCHAR *buffer);
 
 #endif

@@ -38,7 +38,7 @@ WINBIN=$BUILD/win/bin
 step "making the sample CABs (gcab) and the package in $OUT"
 rm -rf "$OUT"
 samples/make-sample-cabs.sh "$OUT/sample" >/dev/null
-"$VELKOR" build "$OUT/sample/manifest.toml" --stub "$WINBIN/setup.exe" -o "$OUT/pocketnotes-setup.exe"
+"$VELKOR" build "$OUT/sample/manifest.toml" --stub "$WINBIN/setup.exe" --desktop-stub -o "$OUT/pocketnotes-setup.exe"
 
 step "velkor list"
 "$VELKOR" list "$OUT/pocketnotes-setup.exe"

@@ -18,7 +18,7 @@ targets=(
   "loader    tests/fuzz/fuzz_loader            0  tests/fuzz/corpus_loader ../tests/fuzz/regressions_loader"
   "inflate   tests/fuzz/fuzz_inflate           0  tests/fuzz/corpus_inflate ../tests/fuzz/regressions_inflate"
   "manifest  tests/fuzz/fuzz_manifest       8192  tests/fuzz/corpus_manifest ../tests/fuzz/regressions_manifest"
-  "html      tests/platform/fuzz_html      65536  tests/platform/html_corpus_run ../tests/platform/html_corpus"
+  "html      tests/desktop/fuzz_html       65536  tests/desktop/html_corpus_run ../tests/desktop/html_corpus"
   "setupinfo tests/wceload/fuzz_setupinfo   8192  tests/wceload/setupinfo_corpus"
 )
 for row in "${targets[@]}"; do

@@ -20,12 +20,7 @@ void DrawPageHeader(HWND window, HDC dc, const WCHAR *text)
     rect.top = 0;
     rect.bottom = HEADER_BOTTOM;
 
-#ifndef _WIN32_WCE
-    /* A desktop paint DC starts with the bold System font, where the device
-     * starts with its UI font; start from the dialog's font instead. */
-    HFONT dialogFont = (HFONT)SendMessageW(window, WM_GETFONT, 0, 0);
-    HGDIOBJ originalFont = dialogFont ? SelectObject(dc, dialogFont) : NULL;
-#endif
+    HGDIOBJ originalFont = PlatformSelectPageFont(window, dc);
 
     HGDIOBJ current = GetCurrentObject(dc, OBJ_FONT);
     if (current && GetObjectW(current, sizeof description, &description) != 0) {
@@ -47,10 +42,8 @@ void DrawPageHeader(HWND window, HDC dc, const WCHAR *text)
         DeleteObject(pen);
     }
 
-#ifndef _WIN32_WCE
     if (originalFont)
         SelectObject(dc, originalFont);
-#endif
 }
 
 void PaintPageHeader(HWND page, int textIndex)

@@ -9,7 +9,7 @@
 #include "setup.h"
 #include "platform.h"
 
-#include <stdio.h>
+#include <string.h>
 
 HINSTANCE InstanceHandle;
 HICON AppIcon;
@@ -30,12 +30,22 @@ void QuitWizard(void)
     PostQuitMessage(0);
 }
 
+/* Two lower-case hexadecimal digits.  Written out by hand: the device's C
+ * library has only the swprintf without a buffer size. */
+static void PutHexByte(WCHAR *destination, unsigned value)
+{
+    static const WCHAR digits[] = L"0123456789abcdef";
+    destination[0] = digits[(value >> 4) & 15];
+    destination[1] = digits[value & 15];
+}
+
 void FormatHtmlColor(WCHAR *destination, COLORREF color)
 {
     destination[0] = L'#';
-    swprintf(destination + 1, 3, L"%.2x", (unsigned)GetRValue(color));
-    swprintf(destination + 3, 3, L"%.2x", (unsigned)GetGValue(color));
-    swprintf(destination + 5, 3, L"%.2x", (unsigned)GetBValue(color));
+    PutHexByte(destination + 1, GetRValue(color));
+    PutHexByte(destination + 3, GetGValue(color));
+    PutHexByte(destination + 5, GetBValue(color));
+    destination[7] = L'\0';
 }
 
 void ShowFrameFullScreen(void)
@@ -140,6 +150,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandLine, 
     }
 
     PlatformInitHtmlControl(InstanceHandle);
+    /* The device registers the tree view and progress bar classes only on
+     * request; the page and progress templates need them. */
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_TREEVIEW_CLASSES | ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
     MenuBarWindow = NULL;
     StateImageList = NULL;
 

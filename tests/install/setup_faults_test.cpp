@@ -577,6 +577,29 @@ TEST_F(HeapFaults, EveryAllocationOfAWholeRunFailsCleanly)
     DeleteFileW(exe.c_str());
 }
 
+// The HTML colour of start-up: a number sign, then red, green and blue as
+// two lower-case hexadecimal digits each, terminated, and nothing written
+// past the eight code units.
+TEST(HtmlColor, SixLowerCaseDigitsAndATerminator)
+{
+    struct {
+        COLORREF color;
+        const WCHAR *text;
+    } cases[] = {
+        {RGB(0, 0, 0), L"#000000"},       {RGB(255, 255, 255), L"#ffffff"}, {RGB(0x12, 0xAB, 0xCD), L"#12abcd"},
+        {RGB(1, 0x10, 0xF0), L"#0110f0"}, {RGB(0x0F, 0xF0, 0x09), L"#0ff009"},
+    };
+    for (const auto &c : cases) {
+        WCHAR text[10];
+        for (WCHAR &unit : text)
+            unit = 0xBEEF;
+        FormatHtmlColor(text, c.color | 0xFF000000u);   // the top byte is not a colour
+        EXPECT_EQ(std::wstring(text), std::wstring(c.text));
+        EXPECT_EQ(text[8], 0xBEEF);
+        EXPECT_EQ(text[9], 0xBEEF);
+    }
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t **argv)

@@ -90,7 +90,12 @@ const BadInput BadInputs[] = {
          ASSERT_EQ(Velkor({"build", "app.toml", "--stub", "setup.exe", "-o", "built.exe"}, d).code, 0);
          fs::rename(d / "built.exe", d / "setup.exe"); },
      {}, 5, "already carries a package"},
-    {"PackagePast4GiB", [](const fs::path &d) { Sparse(d / "setup.exe", "MZ", 0xFFFFFF00ull); }, {}, 6,
+    {"PackagePast4GiB",
+     [](const fs::path &d) {
+         Bytes stub = Stub();
+         Sparse(d / "setup.exe", std::string(stub.begin(), stub.end()), 0xFFFFFF00ull);
+     },
+     {}, 6,
      "the package would be larger than 4 GiB"},
     {"CabPast4GiB", [](const fs::path &d) {
          Bytes cab = ReadBytes(d / "main.cab");

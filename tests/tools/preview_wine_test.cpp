@@ -85,7 +85,7 @@ TEST_F(ToolTest, PreviewShowsEveryPageAndLeavesNothingRunning)
     MakeCab(dir / "main.cab", Prose(3000));
     MakeCab(dir / "extras.cab", Prose(500));
     WriteText(dir / "app.toml", Manifest);
-    Result b = Velkor({"build", "app.toml", "--stub", (winBin / "setup.exe").string(), "-o", "pkg.exe"}, dir);
+    Result b = Velkor({"build", "app.toml", "--stub", (winBin / "setup.exe").string(), "--desktop-stub", "-o", "pkg.exe"}, dir);
     ASSERT_EQ(b.code, 0) << b.err;
 
     Result r = Velkor({"preview", "pkg.exe", "-o", "shots", "--state", state.string(), "--win-bin", winBin.string()}, dir);

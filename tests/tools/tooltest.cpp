@@ -214,12 +214,28 @@ Bytes MakeCabOfSize(const fs::path &cab, size_t size, uint32_t seed)
     return made;
 }
 
+Bytes PeStub(uint16_t machine, uint16_t subsystem)
+{
+    Bytes b = Noise(4096, 99);
+    b[0] = 'M';
+    b[1] = 'Z';
+    const uint32_t pe = 0x80, optional = pe + 24;
+    SetU32(b, 0x3C, pe);
+    SetU32(b, pe, 0x00004550);                     // "PE\0\0"
+    b[pe + 4] = uint8_t(machine);
+    b[pe + 5] = uint8_t(machine >> 8);
+    b[pe + 20] = 0xE0;                              // optional header: 224 bytes
+    b[pe + 21] = 0;
+    b[optional] = 0x0B;                             // PE32
+    b[optional + 1] = 0x01;
+    b[optional + 68] = uint8_t(subsystem);
+    b[optional + 69] = uint8_t(subsystem >> 8);
+    return b;
+}
+
 Bytes Stub()
 {
-    Bytes b{'M', 'Z'};
-    Bytes fill = Noise(4094, 99);
-    b.insert(b.end(), fill.begin(), fill.end());
-    return b;
+    return PeStub(0x01C2, 9);
 }
 
 uint32_t GetU32(const Bytes &b, uint64_t at)

@@ -52,7 +52,10 @@ Bytes SetupInfo(const std::string &app, const std::vector<std::string> &targets)
 // A CAB of exactly `size` bytes (content sized to fit the gcab overhead).
 Bytes MakeCabOfSize(const fs::path &cab, size_t size, uint32_t seed);
 
-Bytes Stub();   // "MZ" and filler, as a setup program starts
+// The start of a Windows program: "MZ", a PE header naming the machine and
+// subsystem, filler.  Stub() is a device one (ARM, Windows CE GUI).
+Bytes PeStub(uint16_t machine, uint16_t subsystem);
+Bytes Stub();
 
 // Where the items of a built package lie, found by walking it
 // independently of velkor's own reader.

@@ -7,6 +7,7 @@
 #include "errors.h"
 #include "files.h"
 #include "format.h"
+#include "pefile.h"
 
 #include <algorithm>
 #include <cstring>
@@ -153,6 +154,23 @@ BuildSummary BuildPackageFile(const Manifest &m, const std::string &stubPath, co
     summary.fileSize = out.size();
     out.Commit();
     return summary;
+}
+
+void CheckStubProgram(const std::string &stubPath, bool desktopStub)
+{
+    MappedFile stub(stubPath, "stub");
+    PeHeaders pe;
+    std::string why;
+    if (stub.size() < 2 || std::memcmp(stub.data(), "MZ", 2) != 0)
+        return;
+    if (!ReadPeHeaders(stub.data(), stub.size(), pe, why))
+        throw Failure(ExitBadInput, "stub '" + stubPath + "' is not a Windows program: " + why);
+    if (IsDeviceProgram(pe) || desktopStub)
+        return;
+    throw Failure(ExitBadInput, "stub '" + stubPath + "' is " + DescribeProgram(pe) + "; a device stub is " +
+                                    DeviceProgramWanted +
+                                    ". Give the setup program built for the device, or --desktop-stub to package "
+                                    "this one for the desktop test bench");
 }
 
 }  // namespace velkor

@@ -32,3 +32,15 @@ BuildSummary BuildPackageFile(const Manifest &manifest, const std::string &stubP
                               unsigned jobs);
 
 }  // namespace velkor
+
+namespace velkor {
+
+// Checks that the stub is a setup program built for the device: an ARM
+// Windows CE GUI program (pefile.h).  Any other Windows program is refused
+// unless desktopStub (the desktop build run under Wine); "MZ" without a PE
+// header is always refused.  A file without "MZ" is left to
+// BuildPackageFile, which refuses it.  Throws ExitCannotRead or
+// ExitBadInput.
+void CheckStubProgram(const std::string &stubPath, bool desktopStub);
+
+}  // namespace velkor

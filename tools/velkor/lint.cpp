@@ -5,6 +5,7 @@
 #include "build.h"
 #include "errors.h"
 #include "files.h"
+#include "pefile.h"
 #include "pkgread.h"
 
 #include "ce000.h"
@@ -548,6 +549,12 @@ std::vector<Finding> LintPackage(const uint8_t *data, uint64_t size)
         recipe.texts.push_back(t.text);
 
     std::vector<Finding> out = LintSpec(recipe, p.storedPageFlags);
+    PeHeaders pe;
+    std::string why;
+    if (!ReadPeHeaders(data, p.headerOffset, pe, why) || !IsDeviceProgram(pe))
+        out.push_back({"desktop-stub", "setup program",
+                       "the setup program is " + DescribeStub(data, p.headerOffset) + ", not " + DeviceProgramWanted +
+                           "; the package will not run on the device"});
     for (size_t i = 0; i < p.components.size(); ++i) {
         PackageCab cab(data, p.components[i], i);
         auto found = LintCab(cab, ComponentItem(recipe, i), "", recipe, i);

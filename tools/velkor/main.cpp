@@ -11,6 +11,7 @@
 #include "manifest.h"
 #include "pkgread.h"
 #include "pkgwrite.h"
+#include "pefile.h"
 #include "preview.h"
 
 #include "format.h"
@@ -83,10 +84,10 @@ std::string Join(const std::vector<std::string> &v)
 
 double Ratio(const ComponentInfo &c) { return c.unpackedSize ? double(c.payloadSize) / c.unpackedSize : 0.0; }
 
-void PrintList(const std::string &path, const PackageInfo &p)
+void PrintList(const std::string &path, const PackageInfo &p, const std::string &program)
 {
     std::printf("Package %s: %llu bytes\n", path.c_str(), (unsigned long long)p.fileSize);
-    std::printf("  setup program  at 0, %u bytes\n", p.headerOffset);
+    std::printf("  setup program  at 0, %u bytes, %s\n", p.headerOffset, program.c_str());
     std::printf("  header         at %u, %llu bytes\n", p.headerOffset, (unsigned long long)p.headerSize);
     std::printf("  trailer        at %llu\n", (unsigned long long)(p.fileSize - TRAILER_SIZE));
     std::printf("Software name            %s\n", Visible(p.softwareName).c_str());
@@ -185,9 +186,11 @@ void PrintListJson(const std::string &path, const PackageInfo &p)
     std::fputs(j.str().c_str(), stdout);
 }
 
-int RunBuild(const std::string &manifestPath, const std::string &stub, const std::string &out, unsigned jobs)
+int RunBuild(const std::string &manifestPath, const std::string &stub, const std::string &out, unsigned jobs,
+             bool desktopStub)
 {
     Manifest m = LoadManifest(manifestPath);
+    CheckStubProgram(stub, desktopStub);
     // A component that is not a CAB stops the build with its own error below.
     for (const auto &f : LintManifest(m))
         if (!f.note && f.check != "not-a-cab")
@@ -208,7 +211,7 @@ int RunList(const std::string &path, bool json)
     if (json)
         PrintListJson(path, p);
     else
-        PrintList(path, p);
+        PrintList(path, p, DescribeStub(f.data(), p.headerOffset));
     return ExitOk;
 }
 
@@ -383,6 +386,9 @@ int main(int argc, char **argv)
     build->add_option("-o,--output", out, "File to write (replaced only when complete)")->required()->type_name("OUT");
     build->add_option("-j,--jobs", jobs, "Threads compressing chunks; 0 = one per core (default). The output is the same for any value")
         ->check(CLI::Range(0u, 1024u))->type_name("N");
+    bool desktopStub = false;
+    build->add_flag("--desktop-stub", desktopStub,
+                    "Accept a setup program built for the desktop (the Wine test bench) instead of the device");
     build->footer(ExitCodeHelp);
 
     CLI::App *list = app.add_subcommand("list", "Show what a package holds: names, flags, pages, variables, components, texts.");
@@ -452,7 +458,7 @@ int main(int argc, char **argv)
     std::string target = package;
     try {
         if (*build)
-            return RunBuild(manifest, stub, out, jobs);
+            return RunBuild(manifest, stub, out, jobs, desktopStub);
         if (*list)
             return RunList(package, json);
         if (*verify)

@@ -7,6 +7,7 @@
 #include "platform.h"
 #include "htmlview.h"
 #include "htmlview_win.h"
+#include "desktop.h"
 
 #include <new>
 #include <stdexcept>

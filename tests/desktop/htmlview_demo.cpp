@@ -7,6 +7,7 @@
  *   htmlview_demo /check result.txt                    scripted checks; exit code = failures
  */
 #include "platform.h"
+#include "desktop.h"
 
 #include <shellapi.h>
 #include <stdio.h>
