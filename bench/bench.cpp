@@ -5,6 +5,7 @@
 #include "codec.h"
 #include "pkgwrite.h"
 #include "text.h"
+#include "rescanning.h"
 
 #include <algorithm>
 #include <chrono>

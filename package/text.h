@@ -33,10 +33,4 @@ void DropTrailingBackslash(VCHAR *path);
  * with NULL, as if memory had run out. */
 unsigned long ReplaceStepLimit(size_t textLength);
 
-/* The rescanning rule as first written: replace the leftmost match, then
- * search the whole string again.  Quadratic; kept for the differential
- * tests and the benchmark.  Gives up (NULL) after maxSteps replacements. */
-VCHAR *ReplaceAllRescanning(const VCHAR *text, const VCHAR *pattern, const VCHAR *replacement,
-                            unsigned long maxSteps);
-
 #endif

@@ -1,6 +1,7 @@
 // Placeholder expansion and the string helpers.
 #include "testutil.h"
 #include "text.h"
+#include "rescanning.h"
 
 #include <gtest/gtest.h>
 #include <random>
