@@ -399,7 +399,7 @@ std::vector<Finding> LintCab(CabBytes &cab, const std::string &item, const std::
     std::vector<uint8_t> bytes;
     why = ReadCabMember(cab, dir, infos[0], wceload::CeMaxSetupInfoSize, &bytes);
     if (!why.empty()) {
-        bool undecoded = why.find("does not decode") != std::string::npos;
+        bool undecoded = why.find("unknown compression") != std::string::npos;
         return add(undecoded ? "cab-unchecked" : "bad-setup-info",
                    (undecoded ? "was not checked: its setup information " : "setup information ") + infoName +
                        " cannot be read: " + why,
@@ -505,18 +505,59 @@ private:
 
 }  // namespace
 
+const std::vector<std::string> &LintCheckNames()
+{
+    static const std::vector<std::string> names = {
+        "text-count", "undefined-placeholder", "destination-empty", "destination-too-long", "destination-invalid",
+        "placeholder-in-name", "duplicate-component", "page-flags", "unreachable-page",
+        "location-without-destination", "no-destination-component", "nothing-selected", "agreement-missing",
+        "space-placeholder-missing", "html", "not-a-cab", "not-a-device-cab", "cab-unchecked", "bad-setup-info",
+    };
+    return names;
+}
+
+Diagnostic AsDiagnostic(const Finding &f)
+{
+    return {f.file, f.line, f.col, f.note ? Severity::Note : Severity::Warning, f.check, f.message};
+}
+
+namespace {
+
+// A language's findings about its own texts, named "texts.<tag>.<name>".
+void LintLanguage(const Manifest &m, const ManifestLanguage &lang, std::vector<Finding> &out)
+{
+    PackageRecipe recipe = RecipeForLanguage(m, lang.tag);
+    for (Finding f : LintSpec(recipe, recipe.pageFlags)) {
+        size_t i = 0;
+        while (i < TextNames().size() && f.item != "texts." + TextNames()[i])
+            ++i;
+        if (i == TextNames().size() || !lang.given[i])
+            continue;   // not its own text: the default texts' findings say it
+        std::string renamed = "texts." + lang.tag + "." + TextNames()[i];
+        for (size_t at; (at = f.message.find(f.item)) != std::string::npos;)
+            f.message.replace(at, f.item.size(), renamed);
+        f.item = renamed;
+        out.push_back(f);
+    }
+}
+
+}  // namespace
+
 std::vector<Finding> LintManifest(const Manifest &m)
 {
     std::vector<Finding> out = LintSpec(m.recipe, m.recipe.pageFlags);
+    for (const auto &lang : m.languages)
+        LintLanguage(m, lang, out);
     for (size_t i = 0; i < m.components.size(); ++i) {
         std::string item = ComponentItem(m.recipe, i);
         const std::string &path = m.components[i].cabPath;
-        std::string label = item + " (" + m.path + ":" + std::to_string(m.components[i].line) + ")";
+        std::string label = item;
         try {
             CheckCabFile(path, label);
         } catch (const Failure &e) {
-            if (e.code != ExitBadInput)
-                throw;   // missing or unreadable: bad input, as for build
+            if (e.code != ExitBadInput)   // missing or unreadable: bad input, as for build
+                throw DiagnosticFailure(e.code, {m.path, m.components[i].cab.line, m.components[i].cab.col,
+                                                 Severity::Error, "", e.what()});
             std::string why = e.what();
             std::string suffix = " [" + label + "]";
             if (why.size() > suffix.size() && why.compare(why.size() - suffix.size(), suffix.size(), suffix) == 0)
@@ -528,7 +569,26 @@ std::vector<Finding> LintManifest(const Manifest &m)
         auto found = LintCab(cab, item, m.components[i].cabAsWritten, m.recipe, i);
         out.insert(out.end(), found.begin(), found.end());
     }
-    return out;
+    std::vector<Finding> kept;
+    for (Finding &f : out) {
+        if (std::find(m.lintDisabled.begin(), m.lintDisabled.end(), f.check) != m.lintDisabled.end())
+            continue;
+        SourcePlace at = m.PlaceOf(f.item);
+        if (f.item.rfind("component ", 0) == 0) {
+            size_t n = std::strtoul(f.item.c_str() + 10, nullptr, 10);
+            at = n >= 1 && n <= m.components.size()
+                     ? (f.check == "not-a-cab" || f.check == "not-a-device-cab" || f.check == "bad-setup-info" ||
+                                f.check == "cab-unchecked"
+                            ? m.components[n - 1].cab
+                            : m.PlaceOf("component " + std::to_string(n)))
+                     : m.PlaceOf("component");
+        }
+        f.file = m.path;
+        f.line = at.line;
+        f.col = at.col;
+        kept.push_back(std::move(f));
+    }
+    return kept;
 }
 
 std::vector<Finding> LintPackage(const uint8_t *data, uint64_t size)
