@@ -573,7 +573,9 @@ std::vector<Finding> LintManifest(const Manifest &m)
     for (Finding &f : out) {
         if (std::find(m.lintDisabled.begin(), m.lintDisabled.end(), f.check) != m.lintDisabled.end())
             continue;
-        SourcePlace at = m.PlaceOf(f.item);
+        // A text that is not written: the page that needs it is.
+        bool unwritten = f.item.rfind("texts.", 0) == 0 && !m.places.count(f.item);
+        SourcePlace at = m.PlaceOf(unwritten ? "package.pages" : f.item);
         if (f.item.rfind("component ", 0) == 0) {
             size_t n = std::strtoul(f.item.c_str() + 10, nullptr, 10);
             at = n >= 1 && n <= m.components.size()
