@@ -1,4 +1,4 @@
-// diag.cpp -- the one printer of diag.h.
+// diag.cpp -- the one printer of diag.h, and the names of the lint checks.
 #include "diag.h"
 
 namespace velkor {
@@ -11,6 +11,17 @@ const char *SeverityName(Severity s)
     case Severity::Note: return "note";
     }
     return "error";
+}
+
+const std::vector<std::string> &LintCheckNames()
+{
+    static const std::vector<std::string> names = {
+        "text-count", "undefined-placeholder", "destination-empty", "destination-too-long", "destination-invalid",
+        "placeholder-in-name", "duplicate-component", "page-flags", "unreachable-page",
+        "location-without-destination", "no-destination-component", "nothing-selected", "agreement-missing",
+        "space-placeholder-missing", "html", "not-a-cab", "not-a-device-cab", "cab-unchecked", "bad-setup-info",
+    };
+    return names;
 }
 
 std::string FormatDiagnostic(const Diagnostic &d)

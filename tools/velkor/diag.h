@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace velkor {
 
@@ -22,7 +23,11 @@ struct Diagnostic {
     std::string message;
 };
 
-const char *SeverityName(Severity s);   // "error", "warning", "note"
+const char *SeverityName(Severity s);
+
+// The names of every lint check, as findings carry them and as a
+// manifest's [lint] disable takes them (README.md describes each).
+const std::vector<std::string> &LintCheckNames();   // "error", "warning", "note"
 
 // One line, without its line break.
 std::string FormatDiagnostic(const Diagnostic &d);

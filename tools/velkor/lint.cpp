@@ -505,17 +505,6 @@ private:
 
 }  // namespace
 
-const std::vector<std::string> &LintCheckNames()
-{
-    static const std::vector<std::string> names = {
-        "text-count", "undefined-placeholder", "destination-empty", "destination-too-long", "destination-invalid",
-        "placeholder-in-name", "duplicate-component", "page-flags", "unreachable-page",
-        "location-without-destination", "no-destination-component", "nothing-selected", "agreement-missing",
-        "space-placeholder-missing", "html", "not-a-cab", "not-a-device-cab", "cab-unchecked", "bad-setup-info",
-    };
-    return names;
-}
-
 Diagnostic AsDiagnostic(const Finding &f)
 {
     return {f.file, f.line, f.col, f.note ? Severity::Note : Severity::Warning, f.check, f.message};

@@ -31,8 +31,6 @@ struct Finding {
 // The finding as a diagnostic line: a warning, or a note.
 Diagnostic AsDiagnostic(const Finding &f);
 
-// The names of every check, as [lint] disable takes them.
-const std::vector<std::string> &LintCheckNames();
 
 // Checks of the names, flags, pages, variables and texts.  recipe.texts may
 // hold fewer or more than 30 (a package read back); storedPageFlags is the

@@ -5,7 +5,6 @@
 
 #include "diag.h"
 #include "errors.h"
-#include "lint.h"
 #include "files.h"
 #include "format.h"
 
