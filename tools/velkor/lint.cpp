@@ -551,12 +551,15 @@ std::vector<Finding> LintManifest(const Manifest &m)
             std::string suffix = " [" + label + "]";
             if (why.size() > suffix.size() && why.compare(why.size() - suffix.size(), suffix.size(), suffix) == 0)
                 why.resize(why.size() - suffix.size());
-            out.push_back({"not-a-cab", item, item + ": " + why, false});
+            out.push_back({"not-a-cab", item, item + ": " + why, false, m.path, m.components[i].cab.line,
+                           m.components[i].cab.col});
             continue;
         }
         FileCab cab(path);
-        auto found = LintCab(cab, item, m.components[i].cabAsWritten, m.recipe, i);
-        out.insert(out.end(), found.begin(), found.end());
+        for (Finding f : LintCab(cab, item, m.components[i].cabAsWritten, m.recipe, i)) {
+            f.line = m.components[i].cab.line, f.col = m.components[i].cab.col;   // about the CAB: at its name
+            out.push_back(f);
+        }
     }
     std::vector<Finding> kept;
     for (Finding &f : out) {
@@ -565,15 +568,9 @@ std::vector<Finding> LintManifest(const Manifest &m)
         // A text that is not written: the page that needs it is.
         bool unwritten = f.item.rfind("texts.", 0) == 0 && !m.places.count(f.item);
         SourcePlace at = m.PlaceOf(unwritten ? "package.pages" : f.item);
-        if (f.item.rfind("component ", 0) == 0) {
-            size_t n = std::strtoul(f.item.c_str() + 10, nullptr, 10);
-            at = n >= 1 && n <= m.components.size()
-                     ? (f.check == "not-a-cab" || f.check == "not-a-device-cab" || f.check == "bad-setup-info" ||
-                                f.check == "cab-unchecked"
-                            ? m.components[n - 1].cab
-                            : m.PlaceOf("component " + std::to_string(n)))
-                     : m.PlaceOf("component");
-        }
+        for (size_t i = 0; i < m.components.size(); ++i)
+            if (f.item == ComponentItem(m.recipe, i))
+                at = f.line ? SourcePlace{f.line, f.col} : m.PlaceOf("component " + std::to_string(i + 1));
         f.file = m.path;
         f.line = at.line;
         f.col = at.col;
