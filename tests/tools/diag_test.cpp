@@ -27,13 +27,6 @@ welcome_body = """<p>Hello
    from Acme</p>"""
 )";
 
-std::string Swap(std::string s, const std::string &from, const std::string &to)
-{
-    size_t at = s.find(from);
-    EXPECT_NE(at, std::string::npos) << from;
-    return at == std::string::npos ? s : s.replace(at, from.size(), to);
-}
-
 struct PlaceCase {
     const char *name;
     std::string manifest;
@@ -47,17 +40,17 @@ struct PlaceCase {
 std::vector<PlaceCase> PlaceCases()
 {
     return {
-        {"Syntax", Swap(Good, "name = \"Tool\"", "name = \"Tool"), nullptr, {}, 4,
+        {"Syntax", Replace(Good, "name = \"Tool\"", "name = \"Tool"), nullptr, {}, 4,
          "app.toml:2:13: error: Error while parsing string: unescaped control characters other than TAB (U+0009) are "
          "explicitly prohibited", 4},
-        {"UnknownKey", Swap(Good, "company = \"Acme\"\n", "company = \"Acme\"\n  colour = \"red\"\n"), nullptr, {}, 4,
+        {"UnknownKey", Replace(Good, "company = \"Acme\"\n", "company = \"Acme\"\n  colour = \"red\"\n"), nullptr, {}, 4,
          "app.toml:4:3: error: package.colour: unknown key (expected one of: name, company, destination, "
          "use_default_location, require_install_argument, pages)", 4},
-        {"BadValue", Swap(Good, "company = \"Acme\"\n", "company = \"Acme\"\nuse_default_location = \"yes\"\n"), nullptr,
+        {"BadValue", Replace(Good, "company = \"Acme\"\n", "company = \"Acme\"\nuse_default_location = \"yes\"\n"), nullptr,
          {}, 4, "app.toml:4:24: error: package.use_default_location: expected true or false, found a string", 4},
-        {"BadValueInALanguage", Swap(Good, "[texts]\n", "[texts.de]\nwelcome_title = 7\n[texts]\n"), nullptr, {}, 4,
+        {"BadValueInALanguage", Replace(Good, "[texts]\n", "[texts.de]\nwelcome_title = 7\n[texts]\n"), nullptr, {}, 4,
          "app.toml:11:17: error: texts.de.welcome_title: expected a string or { file = \"...\" }, found an integer", 4},
-        {"UnknownTextInALanguage", Swap(Good, "[texts]\n", "[texts.de]\n  welcome_titel = \"Hallo\"\n[texts]\n"),
+        {"UnknownTextInALanguage", Replace(Good, "[texts]\n", "[texts.de]\n  welcome_titel = \"Hallo\"\n[texts]\n"),
          nullptr, {}, 4, "app.toml:11:3: error: texts.de.welcome_titel: unknown text (README.md lists the thirty text names)", 4},
         {"UnknownLintCheck", std::string(Good) + "[lint]\ndisable = [\"html\", \"htlm\"]\n", nullptr, {}, 4,
          "app.toml:15:20: error: lint.disable: unknown check 'htlm' (checks: text-count, undefined-placeholder, "
@@ -76,9 +69,9 @@ std::vector<PlaceCase> PlaceCases()
         {"CabIsNotACab", Good, [](const fs::path &d) { WriteText(d / "main.cab", std::string(64, 'x')); }, {}, 5,
          "app.toml:8:7: error: 'main.cab' is not a CAB file (it does not start with \"MSCF\") [component 1 'Main']", 9},
         // On the second line of a multi-line string, after other text.
-        {"UndefinedName", Swap(Good, "   from Acme", "   from ${WHO} and ${WHERE}"), nullptr, {"-D", "WHO=us"}, 4,
+        {"UndefinedName", Replace(Good, "   from Acme", "   from ${WHO} and ${WHERE}"), nullptr, {"-D", "WHO=us"}, 4,
          "app.toml:13:20: error: texts.welcome_body: ${WHERE} is not defined (give it with -D WHERE=VALUE)", 4},
-        {"UndefinedNameInAKey'sValue", Swap(Good, "cab = \"main.cab\"", "cab = \"${CABS}/main.cab\""), nullptr, {}, 4,
+        {"UndefinedNameInAKey'sValue", Replace(Good, "cab = \"main.cab\"", "cab = \"${CABS}/main.cab\""), nullptr, {}, 4,
          "app.toml:8:8: error: component.cab: ${CABS} is not defined (give it with -D CABS=VALUE)", 4},
         {"DefineWithoutValue", Good, nullptr, {"-D", "VERSION"}, 2,
          "velkor: error: -D VERSION: expected NAME=VALUE, NAME a letter or '_' then letters, digits or '_'", 2},
@@ -216,6 +209,11 @@ ready_body = "<p>Fertig<i></p>"
     // A package has no [lint] table and no lines: every check, no places.
     r = Velkor({"lint", "out.exe"}, dir);
     EXPECT_NE(r.out.find("out.exe: warning: texts.ready_body is not well-formed HTML"), std::string::npos) << r.out;
+    v = nlohmann::json::parse(Velkor({"lint", "--json", "out.exe"}, dir).out);
+    ASSERT_GT(v["findings"].size(), 0u);
+    EXPECT_EQ(v["findings"][0]["file"], "out.exe");
+    EXPECT_TRUE(v["findings"][0]["line"].is_null());
+    EXPECT_TRUE(v["findings"][0]["column"].is_null());
 }
 
 }  // namespace

@@ -43,13 +43,6 @@ struct BadInput {
     const char *message;
 };
 
-std::string Replace(std::string s, const std::string &from, const std::string &to)
-{
-    size_t at = s.find(from);
-    EXPECT_NE(at, std::string::npos) << from;
-    return at == std::string::npos ? s : s.replace(at, from.size(), to);
-}
-
 void Manifest(const fs::path &dir, const std::string &from, const std::string &to)
 {
     WriteText(dir / "app.toml", Replace(GoodManifest, from, to));

@@ -146,6 +146,13 @@ Bytes MakeCab(const fs::path &cab, const Bytes &content)
     return MakeCabOf(cab, {{"SETUP.000", SetupInfo("Tool", {"data.bin"})}, {"data.001", content}});
 }
 
+std::string Replace(std::string s, const std::string &from, const std::string &to)
+{
+    size_t at = s.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return at == std::string::npos ? s : s.replace(at, from.size(), to);
+}
+
 Bytes MakeLzxCab(const fs::path &cab, const std::vector<std::pair<std::string, Bytes>> &members)
 {
     const size_t Frame = 32768;

@@ -31,6 +31,9 @@ int WaitExit(int pid);
 // Runs any program (gcab) and returns its exit code.
 int RunProgram(const std::vector<std::string> &argv);
 
+// s with its first `from` replaced by `to` (a test failure when it has none).
+std::string Replace(std::string s, const std::string &from, const std::string &to);
+
 Bytes ReadBytes(const fs::path &p);
 void WriteBytes(const fs::path &p, const Bytes &b);
 void WriteText(const fs::path &p, const std::string &s);

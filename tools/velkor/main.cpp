@@ -375,7 +375,7 @@ int main(int argc, char **argv)
     CLI::App *build = app.add_subcommand("build", "Write the setup program followed by the package a manifest describes.");
     build->add_option("manifest", manifest, "TOML manifest (format: tools/velkor/README.md)")->required()->type_name("MANIFEST");
     build->add_option("--stub", stub, "The setup program, without a package")->required()->type_name("SETUP_EXE");
-    build->add_option("-o,--output", out, "File to write (replaced only when complete)")->required()->type_name("OUT");
+    build->add_option("-o,--output", out, "File to write (replaced only when complete); with --all-languages, the folder")->required()->type_name("OUT");
     build->add_option("-j,--jobs", jobs, "Threads compressing chunks; 0 = one per core (default). The output is the same for any value")
         ->check(CLI::Range(0u, 1024u))->type_name("N");
     build->add_option("-D", defineArgs, "Fill ${NAME} in the manifest's strings with VALUE (repeatable)")
