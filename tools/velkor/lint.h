@@ -18,8 +18,10 @@
 namespace velkor {
 
 struct Finding {
-    std::string check;     // stable name, e.g. "undefined-placeholder" (README.md lists them)
-    std::string item;      // what it is about: "texts.welcome_body", "package.pages", "component 2 'Help'"
+    std::string check;     // stable name, e.g. "undefined-placeholder": one of LintCheckNames() (diag.h)
+    // What it is about: "texts.welcome_body", "package.pages", "component 2 'Help'".
+    // For a manifest the item also says where: the key of that name.
+    std::string item;
     std::string message;   // one line, naming the item
     bool note = false;     // could not be checked; does not count as a finding
     // Where it is written: set for a manifest's findings (LintManifest),
