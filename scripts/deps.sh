@@ -6,7 +6,7 @@ set -euo pipefail
 
 PACKAGES=(
   cmake ninja-build g++ make pkg-config
-  zlib1g-dev libgtest-dev libcli11-dev libtomlplusplus-dev
+  zlib1g-dev libgtest-dev libcli11-dev libtomlplusplus-dev nlohmann-json3-dev libmspack-dev
   clang libclang-rt-14-dev llvm-14
   mingw-w64 libz-mingw-w64-dev
   wine wine64 xvfb xauth fonts-wine fonts-dejavu-extra

@@ -43,13 +43,6 @@ struct BadInput {
     const char *message;
 };
 
-std::string Replace(std::string s, const std::string &from, const std::string &to)
-{
-    size_t at = s.find(from);
-    EXPECT_NE(at, std::string::npos) << from;
-    return at == std::string::npos ? s : s.replace(at, from.size(), to);
-}
-
 void Manifest(const fs::path &dir, const std::string &from, const std::string &to)
 {
     WriteText(dir / "app.toml", Replace(GoodManifest, from, to));
@@ -61,29 +54,30 @@ const BadInput BadInputs[] = {
      {}, 3, "not a regular file"},
     {"MissingStub", [](const fs::path &d) { fs::remove(d / "setup.exe"); }, {}, 3, "cannot read stub 'setup.exe'"},
     {"MissingCab", [](const fs::path &d) { fs::remove(d / "main.cab"); }, {}, 3,
-     "cannot read CAB file 'main.cab': No such file or directory [component 1 'Main' (app.toml:6)]"},
+     "app.toml:8:7: error: cannot read CAB file 'main.cab': No such file or directory [component 1 'Main']"},
     {"MissingTextFile", [](const fs::path &d) { fs::remove(d / "eula.txt"); }, {}, 3,
-     "[texts.agreement_body, app.toml:11]"},
-    {"TomlSyntax", [](const fs::path &d) { Manifest(d, "[texts]", "[texts"); }, {}, 4, "app.toml:10:"},
+     "app.toml:11:27: error: cannot read text file 'eula.txt': No such file or directory [texts.agreement_body]"},
+    {"TomlSyntax", [](const fs::path &d) { Manifest(d, "[texts]", "[texts"); }, {}, 4, "app.toml:10:7: error: Error while parsing table header: expected ']'"},
     {"WrongType", [](const fs::path &d) { Manifest(d, "company = \"Acme\"", "company = 7"); }, {}, 4,
-     "app.toml:3: package.company: expected a string, found an integer"},
+     "app.toml:3:11: error: package.company: expected a string, found an integer"},
     {"UnknownKey", [](const fs::path &d) { Manifest(d, "cab =", "cabfile ="); }, {}, 4,
-     "app.toml:8: component.cabfile: unknown key"},
+     "app.toml:8:1: error: component.cabfile: unknown key"},
     {"MissingKey", [](const fs::path &d) { Manifest(d, "name = \"Tool\"\n", ""); }, {}, 4,
-     "app.toml:1: package.name: missing"},
+     "app.toml:1:1: error: package.name: missing"},
     {"UnknownPage", [](const fs::path &d) { Manifest(d, "\"ready\"", "\"finish\""); }, {}, 4,
-     "app.toml:4: package.pages: unknown page 'finish'"},
-    {"PageTwice", [](const fs::path &d) { Manifest(d, "\"ready\"", "\"welcome\""); }, {}, 4, "listed twice"},
+     "app.toml:4:34: error: package.pages: unknown page 'finish'"},
+    {"PageTwice", [](const fs::path &d) { Manifest(d, "\"ready\"", "\"welcome\""); }, {}, 4,
+     "app.toml:4:34: error: package.pages: page 'welcome' is listed twice"},
     {"UnknownText", [](const fs::path &d) { Manifest(d, "agreement_body", "agreement_text"); }, {}, 4,
-     "app.toml:11: texts.agreement_text: unknown text"},
+     "app.toml:11:1: error: texts.agreement_text: unknown text"},
     {"NoComponent", [](const fs::path &d) { Manifest(d, "[[component]]\nname = \"Main\"\ncab = \"main.cab\"\n", ""); },
-     {}, 4, "component: missing"},
+     {}, 4, "app.toml:1:1: error: component: missing"},
     {"TextFileNotUtf8", [](const fs::path &d) { WriteText(d / "eula.txt", "caf\xE9 au lait"); }, {}, 4,
-     "is not UTF-8 (bad byte at offset 3)"},
+     "app.toml:11:27: error: texts.agreement_body: text file 'eula.txt' is not UTF-8 (bad byte at offset 3)"},
     {"NotACab", [](const fs::path &d) { WriteText(d / "main.cab", std::string(100, 'Z')); }, {}, 5,
-     "'main.cab' is not a CAB file (it does not start with \"MSCF\")"},
+     "app.toml:8:7: error: 'main.cab' is not a CAB file (it does not start with \"MSCF\")"},
     {"TruncatedCab", [](const fs::path &d) { fs::resize_file(d / "main.cab", 60); }, {}, 5,
-     "CAB file 'main.cab' is truncated: its header states"},
+     "app.toml:8:7: error: CAB file 'main.cab' is truncated: its header states"},
     {"StubNotAProgram", [](const fs::path &d) { WriteText(d / "setup.exe", "#!/bin/sh\n"); }, {}, 5,
      "stub 'setup.exe' is not a Windows program"},
     {"StubHasAPackage", [](const fs::path &d) {
@@ -100,7 +94,7 @@ const BadInput BadInputs[] = {
     {"CabPast4GiB", [](const fs::path &d) {
          Bytes cab = ReadBytes(d / "main.cab");
          Sparse(d / "main.cab", std::string(cab.begin(), cab.end()), 0x100000010ull); },
-     {}, 6, "CAB file 'main.cab' is larger than 4 GiB"},
+     {}, 6, "app.toml:8:7: error: CAB file 'main.cab' is larger than 4 GiB"},
     {"OutputFolderMissing", nullptr, {"build", "app.toml", "--stub", "setup.exe", "-o", "no/such/out.exe"}, 8,
      "cannot create output 'no/such/out.exe'"},
     {"NoStubOption", nullptr, {"build", "app.toml", "-o", "out.exe"}, 2, "--stub is required"},
@@ -136,7 +130,11 @@ TEST_P(BadInputTest, MessageCodeAndNothingLeftBehind)
     Result r = Velkor(args, dir);
     EXPECT_EQ(r.code, c.code) << r.err;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << "expected \"" << c.message << "\" in: " << r.err;
-    EXPECT_EQ(r.err.rfind("velkor: error: ", 0), 0u) << r.err;
+    // A fault at a place in the manifest is reported at that place.
+    if (std::string(c.message).rfind("app.toml:", 0) == 0)
+        EXPECT_EQ(r.err.rfind(c.message, 0), 0u) << r.err;
+    else
+        EXPECT_EQ(r.err.rfind("velkor: error: ", 0), 0u) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_EQ(Listing(dir), before);   // no output, no temporary file, no folder
 }
@@ -176,7 +174,7 @@ TEST_F(ToolTest, WarningsDoNotFailTheBuild)
     WriteText(dir / "app.toml", Replace(GoodManifest, "[texts]\nagreement_body = { file = \"eula.txt\" }\n", ""));
     Result r = Velkor({"build", "app.toml", "--stub", "setup.exe", "-o", "out.exe"}, dir);
     EXPECT_EQ(r.code, 0);
-    EXPECT_NE(r.err.find("velkor: warning: app.toml: the agreement page is selected but texts.agreement_body"),
+    EXPECT_NE(r.err.find("app.toml:4:1: warning: the agreement page is selected but texts.agreement_body"),
               std::string::npos) << r.err;
 }
 

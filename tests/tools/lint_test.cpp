@@ -12,6 +12,7 @@
 
 #include <cstring>
 #include <functional>
+#include <regex>
 
 using namespace tooltest;
 using velkor::Bytes;
@@ -166,13 +167,23 @@ const LintCase LintCases[] = {
      [](const fs::path &d) {
          Bytes cab = MakeCabOf(d / "main.cab", {{"SETUP.000", SetupInfo("Tool", {"data.bin"})}, {"data.001", Prose(10)}}, true);
          // The first CFDATA follows the 36-byte header, one folder and the
-         // file records; spoil the deflate data just after its "CK".
+         // file records; spoil the deflate data just after its "CK" (and
+         // clear the block's checksum, which would notice first).
          uint32_t dataAt = GetU32(cab, 36);
          cab.at(dataAt + 8 + 2) ^= 0xFF;
          cab.at(dataAt + 8 + 3) ^= 0xFF;
+         SetU32(cab, dataAt, 0);
          WriteBytes(d / "main.cab", cab);
      },
-     "bad-setup-info", "cannot be read: MSZIP block 1 is damaged"},
+     "bad-setup-info", "cannot be read: its MSZIP data is damaged"},
+    {"DataBlockChecksumWrong",
+     [](const fs::path &d) {
+         Bytes cab = MakeCabOf(d / "main.cab", {{"SETUP.000", SetupInfo("Tool", {"data.bin"})}, {"data.001", Prose(10)}});
+         uint32_t dataAt = GetU32(cab, 36);
+         cab.at(dataAt + 8 + 40) ^= 0x01;   // stored data, so only the checksum can tell
+         WriteBytes(d / "main.cab", cab);
+     },
+     "bad-setup-info", "'SETUP.000' cannot be read: a data block's checksum does not match"},
 };
 
 class LintTest : public ToolTest, public ::testing::WithParamInterface<LintCase> {};
@@ -299,8 +310,8 @@ TEST_F(LintPackageTest, BuildWarnsAndStillBuildsAndLintOfThePackageAgrees)
     WriteText(dir / "app.toml", LintManifest("", "", "ready_body = \"<p><b>Ready</p>\"\nwelcome_body = \"%Typo%\""));
     Result b = Velkor({"build", "app.toml", "--stub", "setup.exe", "-o", "out.exe"}, dir);
     EXPECT_EQ(b.code, 0) << b.err;
-    EXPECT_NE(b.err.find("velkor: warning: app.toml: texts.welcome_body uses %Typo%"), std::string::npos) << b.err;
-    EXPECT_NE(b.err.find("velkor: warning: app.toml: texts.ready_body is not well-formed HTML"), std::string::npos);
+    EXPECT_NE(b.err.find("app.toml:16:1: warning: texts.welcome_body uses %Typo%"), std::string::npos) << b.err;
+    EXPECT_NE(b.err.find("app.toml:15:1: warning: texts.ready_body is not well-formed HTML"), std::string::npos);
     ASSERT_TRUE(fs::exists(dir / "out.exe"));
 
     Result fromManifest = Velkor({"lint", "app.toml"}, dir);
@@ -309,10 +320,8 @@ TEST_F(LintPackageTest, BuildWarnsAndStillBuildsAndLintOfThePackageAgrees)
     EXPECT_EQ(fromPackage.code, 9);
     // The same findings, whichever form is checked.
     auto body = [](const std::string &out, const std::string &file) {
-        std::string s = out;
-        for (size_t at; (at = s.find(file + ": ")) != std::string::npos;)
-            s.erase(at, file.size() + 2);
-        return s;
+        // "app.toml:16:1: " or "out.exe: ": a package has no lines.
+        return std::regex_replace(out, std::regex("(^|\n)" + file + "(:[0-9]+:[0-9]+)?: "), "$1");
     };
     EXPECT_EQ(body(fromManifest.out, "app.toml"), body(fromPackage.out, "out.exe"));
 
@@ -360,10 +369,10 @@ TEST_F(LintPackageTest, BadInputs)
         {{"lint", "a", "b"}, 2, "velkor: error:"},
         {{"lint", "missing.toml"}, 3, "velkor: error: cannot read manifest or package 'missing.toml'"},
         {{"lint", "sub"}, 3, "not a regular file"},
-        {{"lint", "broken.toml"}, 4, "velkor: error: broken.toml:1"},
+        {{"lint", "broken.toml"}, 4, "broken.toml:1:9: error: "},
         {{"lint", "program.exe"}, 7, "velkor: error: program.exe: trailer at offset"},
         {{"lint", "damaged.exe"}, 7, "component 1 'Main', chunk 1 at offset"},
-        {{"lint", "sub/nocab.toml"}, 3, "velkor: error: cannot read CAB file 'sub/main.cab'"},
+        {{"lint", "sub/nocab.toml"}, 3, "sub/nocab.toml:12:7: error: cannot read CAB file 'sub/main.cab'"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.args.back());
@@ -483,6 +492,75 @@ TEST(LintParts, Sha256KnownAnswers)
     for (size_t at = 0, step = 1; at < a.size(); at += step, step = step % 131 + 7)
         h.Update(reinterpret_cast<const uint8_t *>(a.data()) + at, std::min(step, a.size() - at));
     EXPECT_EQ(h.FinishHex(), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+// LZX folders are decoded like any other: a .000 behind several frames is
+// found and checked, a damaged block header is a finding, and no cut or
+// flipped byte makes the reader leave the cabinet's bytes.
+TEST_F(ToolTest, LzxCabsAreReadLikeAnyOther)
+{
+    WriteBytes(dir / "setup.exe", Stub());
+    Write(dir, LintManifest());
+    const Bytes info = SetupInfo("Tool", {"data.bin"});
+    Bytes good = MakeLzxCab(dir / "main.cab", {{"data.001", Prose(100001)}, {"SETUP.000", info}});
+    ASSERT_EQ(GetU32(good, 40) >> 16 & 0xFFFF, 0x0F03u);   // the folder says LZX
+    Result r = Velkor({"lint", "app.toml"}, dir);
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(r.out, "app.toml: no findings\n");
+    ASSERT_EQ(Velkor({"build", "app.toml", "--stub", "setup.exe", "-o", "pkg.exe"}, dir).code, 0);
+    r = Velkor({"lint", "pkg.exe"}, dir);   // the same CAB, read chunk by chunk out of a package
+    EXPECT_EQ(r.code, 0) << r.out;
+
+    struct Case {
+        const char *name;
+        std::function<Bytes()> make;
+        const char *message;
+    } cases[] = {
+        {"malformed .000 inside LZX",
+         [&] { return MakeLzxCab(dir / "main.cab", {{"data.001", Prose(40000)}, {"SETUP.000", Prose(300)}}); },
+         "has setup information 'SETUP.000' that is malformed: setup information lacks its MSCE signature"},
+        {"block type 0 in the first frame",
+         [&] {
+             Bytes cab = MakeLzxCab(dir / "main.cab", {{"SETUP.000", info}, {"data.001", Prose(10)}});
+             cab.at(GetU32(cab, 36) + 8 + 1) &= 0x8F;
+             WriteBytes(dir / "main.cab", cab);
+             return cab;
+         },
+         "setup information 'SETUP.000' cannot be read: its LZX data is damaged"},
+        {"frames shorter than the folder says",
+         [&] {
+             Bytes cab = MakeLzxCab(dir / "main.cab", {{"data.001", Prose(70000)}, {"SETUP.000", info}});
+             SetU32(cab, 36 + 4, (GetU32(cab, 40) & 0xFFFF0000u) | 2);   // two CFDATA of three
+             WriteBytes(dir / "main.cab", cab);
+             return cab;
+         },
+         "setup information 'SETUP.000' cannot be read"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        c.make();
+        r = Velkor({"lint", "app.toml"}, dir);
+        EXPECT_EQ(r.code, 9) << r.out;
+        EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("[bad-setup-info]"), std::string::npos) << r.out;
+    }
+
+    velkor::PackageRecipe recipe;
+    recipe.destination = u"\\Program Files\\Tool";
+    recipe.components.push_back({u"Main", {}, true, true});
+    Bytes cab = MakeLzxCab(dir / "c.cab", {{"data.001", Prose(40000)}, {"SETUP.000", info}});
+    for (size_t cut = 0; cut < cab.size(); cut += (cut < 400 ? 1 : 97)) {
+        MemoryCab part(Bytes(cab.begin(), cab.begin() + long(cut)));
+        ASSERT_EQ(velkor::LintCab(part, "c", "", recipe, 0).size(), 1u) << cut;
+    }
+    for (size_t at = 0; at < 600; ++at) {
+        for (uint8_t flip : {0x01, 0x80, 0xFF}) {
+            Bytes bad = cab;
+            bad[at] ^= flip;
+            MemoryCab spoilt(bad);
+            velkor::LintCab(spoilt, "c", "", recipe, 0);
+        }
+    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // tooltest.cpp -- fixture helpers for the velkor tests.
 #include "tooltest.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
 #include <spawn.h>
@@ -143,6 +144,73 @@ Bytes MakeCabOf(const fs::path &cab, const std::vector<std::pair<std::string, By
 Bytes MakeCab(const fs::path &cab, const Bytes &content)
 {
     return MakeCabOf(cab, {{"SETUP.000", SetupInfo("Tool", {"data.bin"})}, {"data.001", content}});
+}
+
+std::string Replace(std::string s, const std::string &from, const std::string &to)
+{
+    size_t at = s.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return at == std::string::npos ? s : s.replace(at, from.size(), to);
+}
+
+Bytes MakeLzxCab(const fs::path &cab, const std::vector<std::pair<std::string, Bytes>> &members)
+{
+    const size_t Frame = 32768;
+    auto u16 = [](Bytes &b, uint32_t v) { b.push_back(uint8_t(v)), b.push_back(uint8_t(v >> 8)); };
+    auto u32 = [&](Bytes &b, uint32_t v) { u16(b, v & 0xFFFF), u16(b, v >> 16); };
+    Bytes folder;
+    for (const auto &m : members)
+        folder.insert(folder.end(), m.second.begin(), m.second.end());
+
+    // The CFDATA blocks: per frame, the block header (the first frame also
+    // says "no E8 translation" in its first bit) padded to 32 bits, the
+    // three repeated offsets, the bytes, and a pad byte after an odd count.
+    Bytes blocks;
+    size_t count = 0;
+    for (size_t at = 0; at < folder.size(); at += Frame, ++count) {
+        uint32_t n = uint32_t(std::min(Frame, folder.size() - at));
+        uint32_t bits = at == 0 ? (3u << 28) | (n << 4) : (3u << 29) | (n << 5);
+        Bytes data;
+        u16(data, bits >> 16);
+        u16(data, bits & 0xFFFF);
+        for (int r = 0; r < 3; ++r)
+            u32(data, 1);
+        data.insert(data.end(), folder.begin() + long(at), folder.begin() + long(at + n));
+        if (n & 1)
+            data.push_back(0);
+        u32(blocks, 0);
+        u16(blocks, uint32_t(data.size()));
+        u16(blocks, n);
+        blocks.insert(blocks.end(), data.begin(), data.end());
+    }
+
+    Bytes files;
+    uint32_t offset = 0;
+    for (const auto &m : members) {
+        u32(files, uint32_t(m.second.size()));
+        u32(files, offset);
+        u16(files, 0);                      // folder 0
+        u16(files, 0x5021), u16(files, 0), u16(files, 0x20);   // date, time, archive
+        files.insert(files.end(), m.first.begin(), m.first.end());
+        files.push_back(0);
+        offset += uint32_t(m.second.size());
+    }
+    const uint32_t header = 36, folderRecord = 8;
+    Bytes out{'M', 'S', 'C', 'F'};
+    u32(out, 0);
+    u32(out, uint32_t(header + folderRecord + files.size() + blocks.size()));
+    u32(out, 0);
+    u32(out, header + folderRecord);   // the file records
+    u32(out, 0);
+    out.push_back(3), out.push_back(1);
+    u16(out, 1), u16(out, uint32_t(members.size())), u16(out, 0), u16(out, 0x1234), u16(out, 0);
+    u32(out, uint32_t(header + folderRecord + files.size()));
+    u16(out, uint32_t(count));
+    u16(out, 0x0F03);   // LZX, window 2^15
+    out.insert(out.end(), files.begin(), files.end());
+    out.insert(out.end(), blocks.begin(), blocks.end());
+    WriteBytes(cab, out);
+    return out;
 }
 
 Bytes SetupInfo(const std::string &app, const std::vector<std::string> &targets)

@@ -31,6 +31,9 @@ int WaitExit(int pid);
 // Runs any program (gcab) and returns its exit code.
 int RunProgram(const std::vector<std::string> &argv);
 
+// s with its first `from` replaced by `to` (a test failure when it has none).
+std::string Replace(std::string s, const std::string &from, const std::string &to);
+
 Bytes ReadBytes(const fs::path &p);
 void WriteBytes(const fs::path &p, const Bytes &b);
 void WriteText(const fs::path &p, const std::string &s);
@@ -46,6 +49,10 @@ Bytes MakeCab(const fs::path &cab, const Bytes &content);
 // A CAB made by gcab from (member name, bytes) in this order; mszip: MSZIP
 // compression, else stored.
 Bytes MakeCabOf(const fs::path &cab, const std::vector<std::pair<std::string, Bytes>> &members, bool mszip = false);
+// A CAB with one LZX folder (window 2^15), written here since no tool at
+// hand writes LZX: each 32 KiB frame is one LZX "uncompressed" block, which
+// every LZX decoder must take.  The CFDATA checksums are left 0 (unchecked).
+Bytes MakeLzxCab(const fs::path &cab, const std::vector<std::pair<std::string, Bytes>> &members);
 // A setup-information file (.000) that installs file numbers 1, 2, ... as
 // `targets` into %CE1%\<app>.
 Bytes SetupInfo(const std::string &app, const std::vector<std::string> &targets);

@@ -4,6 +4,7 @@
 // place with the offsets that the payloads landed at.
 #include "build.h"
 
+#include "diag.h"
 #include "errors.h"
 #include "files.h"
 #include "format.h"
@@ -91,7 +92,14 @@ BuildSummary BuildPackageFile(const Manifest &m, const std::string &stubPath, co
     summary.stubSize = stub.size();
     uint64_t minimum = stub.size() + TRAILER_SIZE;
     for (size_t i = 0; i < m.components.size(); ++i) {
-        uint64_t size = CheckCabFile(m.components[i].cabPath, ComponentLabel(m, i));
+        uint64_t size = 0;
+        try {
+            size = CheckCabFile(m.components[i].cabPath, "component " + std::to_string(i + 1) + " '" +
+                                                             Utf16ToUtf8(m.recipe.components[i].name) + "'");
+        } catch (const Failure &e) {
+            throw DiagnosticFailure(e.code, {m.path, m.components[i].cab.line, m.components[i].cab.col,
+                                             Severity::Error, "", e.what()});
+        }
         sizes.push_back(uint32_t(size));
         summary.unpackedTotal += size;
         summary.chunkCount += ChunkCount(size);
@@ -152,6 +160,10 @@ BuildSummary BuildPackageFile(const Manifest &m, const std::string &stubPath, co
         throw Failure(ExitInternal, "internal error: the header changed size when its offsets were filled in");
     out.WriteAt(stub.size(), real.data(), real.size());
     summary.fileSize = out.size();
+    for (size_t i = 0; i < offsets.size(); ++i) {
+        uint64_t end = i + 1 < offsets.size() ? offsets[i + 1] : summary.fileSize - TRAILER_SIZE;
+        summary.components.push_back({sizes[i], end - offsets[i], ChunkCount(sizes[i])});
+    }
     out.Commit();
     return summary;
 }

@@ -8,10 +8,15 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace velkor {
 
 struct BuildSummary {
+    struct Component {
+        uint64_t unpackedSize = 0, storedSize = 0, chunkCount = 0;
+    };
+    std::vector<Component> components;
     uint64_t fileSize = 0;
     uint64_t stubSize = 0;
     uint64_t headerSize = 0;
@@ -25,7 +30,8 @@ struct BuildSummary {
 // Throws ExitCannotRead, ExitBadInput, or ExitTooLarge for a file past 4 GiB.
 uint64_t CheckCabFile(const std::string &path, const std::string &label);
 
-// jobs 0: one compressing thread per core.  The bytes written do not depend
+// jobs 0: one compressing thread per core.  A CAB that is missing or not a
+// CAB is a DiagnosticFailure at the manifest's `cab` key.  The bytes written do not depend
 // on jobs.  Throws Failure; on every failure nothing is left at outPath (an
 // existing file there is untouched).
 BuildSummary BuildPackageFile(const Manifest &manifest, const std::string &stubPath, const std::string &outPath,

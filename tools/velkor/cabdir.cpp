@@ -1,13 +1,18 @@
-// cabdir.cpp -- reads a cabinet's directory and one member.  Offsets and
-// sizes come from the file, so each is checked against the stated cabinet
-// size (which CheckCabFile has checked against the file) before use.
+// cabdir.cpp -- a cabinet's directory and one member, read with libmspack
+// (every compression a cabinet may use).  libmspack reads through CabBytes,
+// so a CAB inside a package is read without being written out; the header
+// is checked here first so the commonest faults get plain messages.
 #include "cabdir.h"
 
 #include "pkgwrite.h"
 
+#include <mspack.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
-#include <zlib.h>
+#include <exception>
+#include <memory>
 
 namespace velkor {
 
@@ -15,58 +20,6 @@ namespace {
 
 const size_t HeaderSize = 36;
 const uint16_t FlagPrevious = 1, FlagNext = 2, FlagReserve = 4;
-const size_t MaxNameBytes = 256;      // CFFILE names are at most 255 bytes and a zero
-const uint16_t NameIsUtf8 = 0x80;
-const size_t MszipWindow = 32768;
-
-struct Cursor {
-    CabBytes &cab;
-    uint64_t limit;   // the stated cabinet size
-    uint64_t pos = 0;
-
-    bool Has(uint64_t n) const { return pos <= limit && n <= limit - pos; }
-
-    bool Bytes(size_t n, uint8_t *out)
-    {
-        if (!Has(n))
-            return false;
-        cab.Read(pos, n, out);
-        pos += n;
-        return true;
-    }
-    bool U8(uint8_t *v) { return Bytes(1, v); }
-    bool U16(uint16_t *v)
-    {
-        uint8_t b[2];
-        if (!Bytes(2, b))
-            return false;
-        *v = uint16_t(b[0] | b[1] << 8);
-        return true;
-    }
-    bool U32(uint32_t *v)
-    {
-        uint8_t b[4];
-        if (!Bytes(4, b))
-            return false;
-        *v = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
-        return true;
-    }
-    // A zero-terminated string of at most MaxNameBytes bytes.
-    bool String(std::string *out)
-    {
-        uint8_t buf[MaxNameBytes];
-        size_t n = size_t(std::min<uint64_t>(MaxNameBytes, pos <= limit ? limit - pos : 0));
-        if (n == 0)
-            return false;
-        cab.Read(pos, n, buf);
-        const uint8_t *zero = static_cast<const uint8_t *>(std::memchr(buf, 0, n));
-        if (!zero)
-            return false;
-        out->assign(reinterpret_cast<const char *>(buf), size_t(zero - buf));
-        pos += size_t(zero - buf) + 1;
-        return true;
-    }
-};
 
 std::u16string FromWindows1252(const std::string &s)
 {
@@ -83,6 +36,150 @@ std::u16string FromWindows1252(const std::string &s)
 
 std::string Number(uint64_t n) { return std::to_string(n); }
 
+// libmspack's file system: "cab" is the cabinet (read only), "out" the
+// member being extracted, kept in memory up to a limit.  A Read that
+// throws is held and thrown again once libmspack has returned.
+struct Handle {
+    bool input;
+    uint64_t pos = 0;
+};
+
+struct System {
+    mspack_system sys;
+    CabBytes *cab = nullptr;
+    uint64_t limit = 0;              // the stated cabinet size
+    std::vector<uint8_t> *out = nullptr;
+    size_t maxOut = 0;
+    std::exception_ptr thrown;
+};
+
+System *Of(mspack_system *s) { return reinterpret_cast<System *>(s); }
+
+// The System each handle belongs to; one cabinet is read at a time per
+// System, and handles are only ever made by Open below.
+struct OpenHandle {
+    Handle h;
+    System *owner;
+};
+
+mspack_file *Open(mspack_system *self, const char *name, int mode)
+{
+    bool input = std::strcmp(name, "cab") == 0 && mode == MSPACK_SYS_OPEN_READ;
+    bool output = std::strcmp(name, "out") == 0 && mode == MSPACK_SYS_OPEN_WRITE && Of(self)->out;
+    if (!input && !output)
+        return nullptr;
+    return reinterpret_cast<mspack_file *>(new OpenHandle{{input, 0}, Of(self)});
+}
+
+OpenHandle *H(mspack_file *f) { return reinterpret_cast<OpenHandle *>(f); }
+
+void Close(mspack_file *f) { delete H(f); }
+
+int Read(mspack_file *f, void *buffer, int bytes)
+{
+    OpenHandle *h = H(f);
+    System *s = h->owner;
+    if (!h->h.input || bytes < 0 || s->thrown)
+        return -1;
+    uint64_t left = h->h.pos < s->limit ? s->limit - h->h.pos : 0;
+    size_t n = size_t(std::min<uint64_t>(uint64_t(bytes), left));
+    try {
+        if (n)
+            s->cab->Read(h->h.pos, n, static_cast<uint8_t *>(buffer));
+    } catch (...) {
+        s->thrown = std::current_exception();
+        return -1;
+    }
+    h->h.pos += n;
+    return int(n);
+}
+
+int Write(mspack_file *f, void *buffer, int bytes)
+{
+    OpenHandle *h = H(f);
+    System *s = h->owner;
+    if (h->h.input || bytes < 0 || size_t(bytes) > s->maxOut - s->out->size())
+        return -1;
+    const uint8_t *b = static_cast<const uint8_t *>(buffer);
+    s->out->insert(s->out->end(), b, b + bytes);
+    return bytes;
+}
+
+int Seek(mspack_file *f, off_t offset, int mode)
+{
+    OpenHandle *h = H(f);
+    if (!h->h.input)
+        return -1;
+    int64_t base = mode == MSPACK_SYS_SEEK_START ? 0
+                   : mode == MSPACK_SYS_SEEK_CUR ? int64_t(h->h.pos)
+                                                 : int64_t(h->owner->limit);
+    int64_t to = base + int64_t(offset);
+    if (to < 0 || uint64_t(to) > h->owner->limit)
+        return -1;
+    h->h.pos = uint64_t(to);
+    return 0;
+}
+
+off_t Tell(mspack_file *f) { return off_t(H(f)->h.pos); }
+
+void Message(mspack_file *, const char *, ...) {}
+void *Alloc(mspack_system *, size_t n) { return std::malloc(n); }
+void Free(void *p) { std::free(p); }
+void Copy(void *from, void *to, size_t n) { std::memmove(to, from, n); }
+
+struct Decompressor {
+    System system;
+    mscab_decompressor *cabd = nullptr;
+    mscabd_cabinet *cabinet = nullptr;
+
+    Decompressor(CabBytes &cab, uint64_t limit)
+    {
+        system.sys = {Open, Close, Read, Write, Seek, Tell, Message, Alloc, Free, Copy, nullptr};
+        system.cab = &cab;
+        system.limit = limit;
+        cabd = mspack_create_cab_decompressor(&system.sys);
+    }
+    ~Decompressor()
+    {
+        if (cabd && cabinet)
+            cabd->close(cabd, cabinet);
+        if (cabd)
+            mspack_destroy_cab_decompressor(cabd);
+    }
+    void Rethrow()
+    {
+        if (system.thrown)
+            std::rethrow_exception(system.thrown);
+    }
+};
+
+std::string ErrorText(int code)
+{
+    switch (code) {
+    case MSPACK_ERR_READ: return "its data runs past the cabinet";
+    case MSPACK_ERR_SEEK: return "an offset in it points past the cabinet";
+    case MSPACK_ERR_NOMEMORY: return "there is not enough memory to read it";
+    case MSPACK_ERR_SIGNATURE: return "it does not start with \"MSCF\"";
+    case MSPACK_ERR_DATAFORMAT: return "its records are malformed";
+    case MSPACK_ERR_CHECKSUM: return "a data block's checksum does not match";
+    case MSPACK_ERR_DECRUNCH: return "damaged";
+    default: return "libmspack reports error " + Number(unsigned(code));
+    }
+}
+
+const char *CompressionName(int type)
+{
+    switch (type) {
+    case CabStored: return "stored";
+    case CabMszip: return "MSZIP";
+    case CabQuantum: return "Quantum";
+    case CabLzx: return "LZX";
+    default: return "unknown";
+    }
+}
+
+uint32_t U32(const uint8_t *p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+
 }  // namespace
 
 std::string ReadCabDirectory(CabBytes &cab, CabDirectory *dir)
@@ -91,55 +188,59 @@ std::string ReadCabDirectory(CabBytes &cab, CabDirectory *dir)
     uint64_t size = cab.size();
     if (size < HeaderSize)
         return "it is too short for a cabinet header (" + Number(size) + " bytes)";
-    uint8_t h[HeaderSize];
+    uint8_t h[HeaderSize + 4];
     cab.Read(0, HeaderSize, h);
     if (std::memcmp(h, "MSCF", 4) != 0)
         return "it does not start with \"MSCF\"";
-    auto u16 = [&](size_t at) { return uint16_t(h[at] | h[at + 1] << 8); };
-    auto u32 = [&](size_t at) {
-        return uint32_t(h[at]) | uint32_t(h[at + 1]) << 8 | uint32_t(h[at + 2]) << 16 | uint32_t(h[at + 3]) << 24;
-    };
-    dir->statedSize = u32(8);
+    dir->statedSize = U32(h + 8);
     if (dir->statedSize < HeaderSize || dir->statedSize > size)
         return "its header states a cabinet of " + Number(dir->statedSize) + " bytes but the file has " + Number(size);
-    uint32_t filesAt = u32(16);
-    uint16_t folderCount = u16(26), fileCount = u16(28);
-    dir->flags = u16(30);
 
-    Cursor c{cab, dir->statedSize, HeaderSize};
+    Decompressor d(cab, dir->statedSize);
+    if (!d.cabd)
+        return "libmspack could not start";
+    d.cabinet = d.cabd->open(d.cabd, "cab");
+    d.Rethrow();
+    if (!d.cabinet)
+        return "its directory cannot be read: " + ErrorText(d.cabd->last_error(d.cabd));
+    const mscabd_cabinet *c = d.cabinet;
+    dir->flags = uint16_t(c->flags);
+    dir->dataReserve = 0;
     uint8_t folderReserve = 0;
+    uint64_t foldersAt = HeaderSize;
     if (dir->flags & FlagReserve) {
-        uint16_t headerReserve = 0;
-        if (!c.U16(&headerReserve) || !c.U8(&folderReserve) || !c.U8(&dir->dataReserve) || !c.Has(headerReserve))
-            return "its reserve fields run past the cabinet";
-        c.pos += headerReserve;
+        cab.Read(HeaderSize, 4, h + HeaderSize);
+        foldersAt += 4 + (h[HeaderSize] | h[HeaderSize + 1] << 8);
+        folderReserve = h[HeaderSize + 2];
+        dir->dataReserve = h[HeaderSize + 3];
     }
-    std::string ignored;
-    for (int i = 0; i < ((dir->flags & FlagPrevious) ? 2 : 0) + ((dir->flags & FlagNext) ? 2 : 0); ++i)
-        if (!c.String(&ignored))
-            return "the names of its neighbouring cabinets run past the cabinet";
+    auto skip = [&](const char *s) { foldersAt += (s ? std::strlen(s) : 0) + 1; };
+    if (dir->flags & FlagPrevious)
+        skip(c->prevname), skip(c->previnfo);
+    if (dir->flags & FlagNext)
+        skip(c->nextname), skip(c->nextinfo);
 
-    for (uint16_t i = 0; i < folderCount; ++i) {
-        CabFolder f;
-        if (!c.U32(&f.dataOffset) || !c.U16(&f.blockCount) || !c.U16(&f.compression) || !c.Has(folderReserve))
-            return "its folder records run past the cabinet";
-        c.pos += folderReserve;
-        dir->folders.push_back(f);
+    std::vector<const mscabd_folder *> folders;
+    for (const mscabd_folder *f = c->folders; f; f = f->next) {
+        CabFolder cf;
+        cf.compression = uint16_t(f->comp_type);
+        cf.blockCount = uint16_t(f->num_blocks);
+        uint64_t at = foldersAt + folders.size() * (8 + uint64_t(folderReserve));
+        uint8_t rec[4];
+        if (at <= dir->statedSize && 4 <= dir->statedSize - at) {
+            cab.Read(at, 4, rec);
+            cf.dataOffset = U32(rec);
+        }
+        folders.push_back(f);
+        dir->folders.push_back(cf);
     }
-
-    c.pos = filesAt;
-    for (uint16_t i = 0; i < fileCount; ++i) {
+    for (const mscabd_file *f = c->files; f; f = f->next) {
         CabMember m;
-        uint16_t date, time, attributes;
-        std::string name;
-        if (!c.U32(&m.size) || !c.U32(&m.folderOffset) || !c.U16(&m.folder) || !c.U16(&date) || !c.U16(&time) ||
-            !c.U16(&attributes))
-            return "its file records run past the cabinet (record " + Number(i + 1) + " of " + Number(fileCount) + ")";
-        if (!c.String(&name))
-            return "the name in file record " + Number(i + 1) + " is not terminated within 256 bytes";
-        m.name = (attributes & NameIsUtf8) ? Utf8ToUtf16(name) : FromWindows1252(name);
-        if (m.folder < 0xFFFD && m.folder >= folderCount)
-            return "file record " + Number(i + 1) + " names folder " + Number(m.folder) + " of " + Number(folderCount);
+        std::string name = f->filename ? f->filename : "";
+        m.name = (f->attribs & MSCAB_ATTRIB_UTF_NAME) ? Utf8ToUtf16(name) : FromWindows1252(name);
+        m.size = f->length;
+        m.folderOffset = f->offset;
+        m.folder = uint16_t(std::find(folders.begin(), folders.end(), f->folder) - folders.begin());
         dir->members.push_back(m);
     }
     return "";
@@ -154,99 +255,37 @@ std::string ReadCabMember(CabBytes &cab, const CabDirectory &dir, size_t index, 
         return "it continues from or into another cabinet";
     if (m.size > maxSize)
         return "it is " + Number(m.size) + " bytes, more than the " + Number(maxSize) + " read here";
-    const CabFolder &f = dir.folders[m.folder];
-    int type = f.compression & 0x0F;
-    if (type == CabQuantum || type == CabLzx)
-        return std::string("its folder is compressed with ") + (type == CabLzx ? "LZX" : "Quantum") +
-               ", which velkor does not decode";
-    if (type != CabStored && type != CabMszip)
+    int type = dir.folders[m.folder].compression & 0x0F;
+    if (type > CabLzx)
         return "its folder names an unknown compression (" + Number(type) + ")";
 
-    const uint64_t begin = m.folderOffset, end = uint64_t(m.folderOffset) + m.size;
-    out->reserve(m.size);
-    Cursor c{cab, dir.statedSize, f.dataOffset};
-    uint64_t decoded = 0;
-    std::vector<uint8_t> stored, block, history;
-    z_stream z;
-    std::memset(&z, 0, sizeof z);
-    bool zOpen = false;
-    std::string problem;
-    for (uint16_t k = 0; k < f.blockCount && decoded < end && problem.empty(); ++k) {
-        uint32_t checksum;
-        uint16_t storedSize, decodedSize;
-        if (!c.U32(&checksum) || !c.U16(&storedSize) || !c.U16(&decodedSize) || !c.Has(dir.dataReserve)) {
-            problem = "data block " + Number(k + 1) + " runs past the cabinet";
-            break;
-        }
-        c.pos += dir.dataReserve;
-        if (!c.Has(storedSize)) {
-            problem = "data block " + Number(k + 1) + " runs past the cabinet";
-            break;
-        }
-        if (decodedSize == 0) {
-            problem = "data block " + Number(k + 1) + " continues in another cabinet";
-            break;
-        }
-        bool wanted = decoded + decodedSize > begin;
-        if (type == CabStored) {
-            if (storedSize != decodedSize) {
-                problem = "stored data block " + Number(k + 1) + " has " + Number(storedSize) + " bytes but states " +
-                          Number(decodedSize);
-                break;
-            }
-            if (!wanted) {   // nothing of the member here: skip without reading
-                c.pos += storedSize;
-                decoded += decodedSize;
-                continue;
-            }
-            block.resize(storedSize);
-            c.Bytes(storedSize, block.data());
-        } else {
-            // Every MSZIP block is a deflate stream of its own whose window
-            // is the previous block's output, so each one is decoded.
-            stored.resize(storedSize);
-            c.Bytes(storedSize, stored.data());
-            if (storedSize < 2 || stored[0] != 'C' || stored[1] != 'K') {
-                problem = "MSZIP block " + Number(k + 1) + " does not start with \"CK\"";
-                break;
-            }
-            if (!zOpen) {
-                if (inflateInit2(&z, -15) != Z_OK)
-                    return "zlib could not start a decoder";
-                zOpen = true;
-            } else {
-                inflateReset(&z);
-            }
-            if (!history.empty())
-                inflateSetDictionary(&z, history.data(), uInt(history.size()));
-            block.resize(decodedSize);
-            z.next_in = stored.data() + 2;
-            z.avail_in = uInt(storedSize - 2);
-            z.next_out = block.data();
-            z.avail_out = uInt(block.size());
-            int rc = inflate(&z, Z_FINISH);
-            if (rc != Z_STREAM_END || z.total_out != decodedSize) {
-                problem = "MSZIP block " + Number(k + 1) + " is damaged";
-                break;
-            }
-            history.insert(history.end(), block.begin(), block.end());
-            if (history.size() > MszipWindow)
-                history.erase(history.begin(), history.end() - MszipWindow);
-        }
-        if (wanted) {
-            uint64_t from = std::max<uint64_t>(begin, decoded) - decoded;
-            uint64_t to = std::min<uint64_t>(end, decoded + decodedSize) - decoded;
-            out->insert(out->end(), block.begin() + from, block.begin() + to);
-        }
-        decoded += decodedSize;
-    }
-    if (zOpen)
-        inflateEnd(&z);
-    if (problem.empty() && decoded < end)
-        problem = "its folder's data ends before the member does";
-    if (!problem.empty())
-        out->clear();
-    return problem;
+    // The directory again, so that libmspack's own records of it are used.
+    Decompressor d(cab, dir.statedSize);
+    if (!d.cabd)
+        return "libmspack could not start";
+    d.system.out = out;
+    d.system.maxOut = maxSize;
+    d.cabinet = d.cabd->open(d.cabd, "cab");
+    d.Rethrow();
+    if (!d.cabinet)
+        return "its directory cannot be read: " + ErrorText(d.cabd->last_error(d.cabd));
+    mscabd_file *f = d.cabinet->files;
+    for (size_t i = 0; f && i < index; ++i)
+        f = f->next;
+    if (!f)
+        return "it is not in the cabinet's directory";
+    int rc = d.cabd->extract(d.cabd, f, "out");
+    d.Rethrow();
+    if (rc == MSPACK_ERR_OK && out->size() == m.size)
+        return "";
+    out->clear();
+    if (rc == MSPACK_ERR_DECRUNCH)
+        return std::string("its ") + CompressionName(type) + " data is damaged";
+    if (rc == MSPACK_ERR_OK)
+        return "its folder's data ends before the member does";
+    if (rc == MSPACK_ERR_DATAFORMAT && dir.Spans())
+        return "it continues from or into another cabinet";
+    return ErrorText(rc);
 }
 
 }  // namespace velkor

@@ -1,7 +1,7 @@
-// cabdir.h -- just enough of the Microsoft Cabinet format for `velkor lint`:
+// cabdir.h -- what the tool needs of a Microsoft Cabinet (read with libmspack):
 // the member list (CFHEADER, CFFOLDER and CFFILE records) and the bytes of
-// one small member (the device CAB's setup information), from a cabinet
-// that is stored or MSZIP-compressed.  Everything read from the cabinet is
+// one small member (the device CAB's setup information), whatever its
+// compression (stored, MSZIP, Quantum or LZX).  Everything read from it is
 // checked against its size first; counts are 16-bit, so the directory is
 // small whatever the cabinet holds.
 #pragma once
@@ -50,7 +50,7 @@ struct CabDirectory {
 std::string ReadCabDirectory(CabBytes &cab, CabDirectory *dir);
 
 // Decodes member `index` (at most maxSize bytes) into *out.  Returns "" or
-// what stands in the way (compression velkor does not decode, damage).
+// what stands in the way (damage, a member continued in another cabinet).
 std::string ReadCabMember(CabBytes &cab, const CabDirectory &dir, size_t index, size_t maxSize,
                           std::vector<uint8_t> *out);
 

@@ -1,104 +1,76 @@
-// json.h -- a small JSON writer for the --json outputs (objects, arrays,
-// strings, integers, numbers, booleans, null), indented for reading.
+// json.h -- the --json outputs, built with nlohmann-json: a writer that
+// is called in the order the output reads (objects, arrays, strings,
+// integers, numbers, booleans, null), keeps keys in that order, and prints
+// indented, valid UTF-8 whatever a package holds (a lone surrogate or any
+// byte that is not UTF-8 becomes U+FFFD; control characters are escaped).
 #pragma once
 
+#include "diag.h"
+
+#include <nlohmann/json.hpp>
+
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 namespace velkor {
 
+using Json = nlohmann::ordered_json;
+
+// s with every byte sequence that is not UTF-8 replaced by U+FFFD; the
+// three bytes a lone UTF-16 surrogate is written as become one U+FFFD.
+std::string ValidUtf8(const std::string &s);
+
+// The document, indented, with a final line break.  Never throws for the
+// text it holds.
+std::string DumpJson(const Json &j);
+
+// {"file", "line", "column", "severity", "check", "message"}; line and
+// column are null for a place without lines.
+Json DiagnosticJson(const Diagnostic &d);
+
 class JsonWriter {
 public:
-    JsonWriter &BeginObject() { return Open('{'); }
-    JsonWriter &EndObject() { return Close('}'); }
-    JsonWriter &BeginArray() { return Open('['); }
-    JsonWriter &EndArray() { return Close(']'); }
+    JsonWriter &BeginObject() { return Open(Json::object()); }
+    JsonWriter &EndObject() { return Close(); }
+    JsonWriter &BeginArray() { return Open(Json::array()); }
+    JsonWriter &EndArray() { return Close(); }
 
     JsonWriter &Key(const std::string &k)
     {
-        Separate();
-        Quote(k);
-        out_ += ": ";
-        afterKey_ = true;
+        key_ = k;
         return *this;
     }
-    JsonWriter &String(const std::string &s) { Value(); Quote(s); return *this; }
-    JsonWriter &Number(uint64_t n) { Value(); out_ += std::to_string(n); return *this; }
-    JsonWriter &Real(double d)
+    JsonWriter &String(const std::string &s) { return Value(s); }
+    JsonWriter &Number(uint64_t n) { return Value(n); }
+    JsonWriter &Real(double d);   // four decimals, as the text output shows them
+    JsonWriter &Bool(bool b) { return Value(b); }
+    JsonWriter &Null() { return Value(nullptr); }
+    JsonWriter &Value(const Json &v)
     {
-        char buf[32];
-        std::snprintf(buf, sizeof buf, "%.4f", d);
-        Value();
-        out_ += buf;
+        Place(v);
         return *this;
     }
-    JsonWriter &Bool(bool b) { Value(); out_ += b ? "true" : "false"; return *this; }
-    JsonWriter &Null() { Value(); out_ += "null"; return *this; }
 
-    std::string str() const { return out_ + "\n"; }
+    std::string str() const { return DumpJson(root_); }
 
 private:
-    void Indent() { out_ += "\n" + std::string(2 * first_.size(), ' '); }
-    void Separate()
+    Json &Place(const Json &v);
+    JsonWriter &Open(const Json &empty)
     {
-        if (!first_.empty()) {
-            if (!first_.back())
-                out_ += ",";
-            first_.back() = false;
-            Indent();
-        }
-    }
-    void Value()
-    {
-        if (afterKey_)
-            afterKey_ = false;
-        else
-            Separate();
-    }
-    JsonWriter &Open(char c)
-    {
-        Value();
-        out_ += c;
-        first_.push_back(true);
+        open_.push_back(&Place(empty));
         return *this;
     }
-    JsonWriter &Close(char c)
+    JsonWriter &Close()
     {
-        bool empty = first_.back();
-        first_.pop_back();
-        if (!empty)
-            Indent();
-        out_ += c;
+        if (!open_.empty())
+            open_.pop_back();
         return *this;
-    }
-    void Quote(const std::string &s)
-    {
-        out_ += '"';
-        for (unsigned char c : s) {
-            switch (c) {
-            case '"': out_ += "\\\""; break;
-            case '\\': out_ += "\\\\"; break;
-            case '\n': out_ += "\\n"; break;
-            case '\r': out_ += "\\r"; break;
-            case '\t': out_ += "\\t"; break;
-            default:
-                if (c < 0x20) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                    out_ += buf;
-                } else {
-                    out_ += char(c);
-                }
-            }
-        }
-        out_ += '"';
     }
 
-    std::string out_;
-    std::vector<bool> first_;
-    bool afterKey_ = false;
+    Json root_;
+    std::vector<Json *> open_;   // the containers still open, innermost last
+    std::string key_;
 };
 
 }  // namespace velkor

@@ -403,7 +403,7 @@ std::vector<Finding> LintCab(CabBytes &cab, const std::string &item, const std::
     std::vector<uint8_t> bytes;
     why = ReadCabMember(cab, dir, infos[0], wceload::CeMaxSetupInfoSize, &bytes);
     if (!why.empty()) {
-        bool undecoded = why.find("does not decode") != std::string::npos;
+        bool undecoded = why.find("unknown compression") != std::string::npos;
         return add(undecoded ? "cab-unchecked" : "bad-setup-info",
                    (undecoded ? "was not checked: its setup information " : "setup information ") + infoName +
                        " cannot be read: " + why,
@@ -501,30 +501,78 @@ private:
 
 }  // namespace
 
+Diagnostic AsDiagnostic(const Finding &f)
+{
+    return {f.file, f.line, f.col, f.note ? Severity::Note : Severity::Warning, f.check, f.message};
+}
+
+namespace {
+
+// A language's findings about its own texts, named "texts.<tag>.<name>".
+void LintLanguage(const Manifest &m, const ManifestLanguage &lang, std::vector<Finding> &out)
+{
+    PackageRecipe recipe = RecipeForLanguage(m, lang.tag);
+    for (Finding f : LintSpec(recipe, recipe.pageFlags)) {
+        size_t i = 0;
+        while (i < TextNames().size() && f.item != "texts." + TextNames()[i])
+            ++i;
+        if (i == TextNames().size() || !lang.given[i])
+            continue;   // not its own text: the default texts' findings say it
+        std::string renamed = "texts." + lang.tag + "." + TextNames()[i];
+        for (size_t at; (at = f.message.find(f.item)) != std::string::npos;)
+            f.message.replace(at, f.item.size(), renamed);
+        f.item = renamed;
+        out.push_back(f);
+    }
+}
+
+}  // namespace
+
 std::vector<Finding> LintManifest(const Manifest &m)
 {
     std::vector<Finding> out = LintSpec(m.recipe, m.recipe.pageFlags);
+    for (const auto &lang : m.languages)
+        LintLanguage(m, lang, out);
     for (size_t i = 0; i < m.components.size(); ++i) {
         std::string item = ComponentItem(m.recipe, i);
         const std::string &path = m.components[i].cabPath;
-        std::string label = item + " (" + m.path + ":" + std::to_string(m.components[i].line) + ")";
+        std::string label = item;
         try {
             CheckCabFile(path, label);
         } catch (const Failure &e) {
-            if (e.code != ExitBadInput)
-                throw;   // missing or unreadable: bad input, as for build
+            if (e.code != ExitBadInput)   // missing or unreadable: bad input, as for build
+                throw DiagnosticFailure(e.code, {m.path, m.components[i].cab.line, m.components[i].cab.col,
+                                                 Severity::Error, "", e.what()});
             std::string why = e.what();
             std::string suffix = " [" + label + "]";
             if (why.size() > suffix.size() && why.compare(why.size() - suffix.size(), suffix.size(), suffix) == 0)
                 why.resize(why.size() - suffix.size());
-            out.push_back({"not-a-cab", item, item + ": " + why, false});
+            out.push_back({"not-a-cab", item, item + ": " + why, false, m.path, m.components[i].cab.line,
+                           m.components[i].cab.col});
             continue;
         }
         FileCab cab(path);
-        auto found = LintCab(cab, item, m.components[i].cabAsWritten, m.recipe, i);
-        out.insert(out.end(), found.begin(), found.end());
+        for (Finding f : LintCab(cab, item, m.components[i].cabAsWritten, m.recipe, i)) {
+            f.line = m.components[i].cab.line, f.col = m.components[i].cab.col;   // about the CAB: at its name
+            out.push_back(f);
+        }
     }
-    return out;
+    std::vector<Finding> kept;
+    for (Finding &f : out) {
+        if (std::find(m.lintDisabled.begin(), m.lintDisabled.end(), f.check) != m.lintDisabled.end())
+            continue;
+        // A text that is not written: the page that needs it is.
+        bool unwritten = f.item.rfind("texts.", 0) == 0 && !m.places.count(f.item);
+        SourcePlace at = m.PlaceOf(unwritten ? "package.pages" : f.item);
+        for (size_t i = 0; i < m.components.size(); ++i)
+            if (f.item == ComponentItem(m.recipe, i))
+                at = f.line ? SourcePlace{f.line, f.col} : m.PlaceOf("component " + std::to_string(i + 1));
+        f.file = m.path;
+        f.line = at.line;
+        f.col = at.col;
+        kept.push_back(std::move(f));
+    }
+    return kept;
 }
 
 std::vector<Finding> LintPackage(const uint8_t *data, uint64_t size)

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "cabdir.h"
+#include "diag.h"
 #include "manifest.h"
 #include "pkgwrite.h"
 
@@ -17,11 +18,21 @@
 namespace velkor {
 
 struct Finding {
-    std::string check;     // stable name, e.g. "undefined-placeholder" (README.md lists them)
-    std::string item;      // what it is about: "texts.welcome_body", "package.pages", "component 2 'Help'"
+    std::string check;     // stable name, e.g. "undefined-placeholder": one of LintCheckNames() (diag.h)
+    // What it is about: "texts.welcome_body", "package.pages", "component 2 'Help'".
+    // For a manifest the item also says where: the key of that name.
+    std::string item;
     std::string message;   // one line, naming the item
     bool note = false;     // could not be checked; does not count as a finding
+    // Where it is written: set for a manifest's findings (LintManifest),
+    // line 0 for a built package's.
+    std::string file = {};
+    unsigned line = 0, col = 0;
 };
+
+// The finding as a diagnostic line: a warning, or a note.
+Diagnostic AsDiagnostic(const Finding &f);
+
 
 // Checks of the names, flags, pages, variables and texts.  recipe.texts may
 // hold fewer or more than 30 (a package read back); storedPageFlags is the
@@ -35,8 +46,10 @@ std::vector<Finding> LintSpec(const PackageRecipe &recipe, uint8_t storedPageFla
 std::vector<Finding> LintCab(CabBytes &cab, const std::string &item, const std::string &file,
                              const PackageRecipe &recipe, size_t component);
 
-// A manifest: every check, its CAB files read from disk.  Throws Failure
-// as LoadManifest does, and ExitCannotRead for a CAB that cannot be read.
+// A manifest: every check, its CAB files read from disk, each language's
+// texts too; the checks its [lint] disable names are left out, and every
+// finding carries its file, line and column.  Throws DiagnosticFailure
+// (ExitCannotRead) for a CAB that cannot be read, at its `cab` key.
 std::vector<Finding> LintManifest(const Manifest &m);
 
 // A built package (the whole file).  Throws Damage for a damaged package,

@@ -3,6 +3,8 @@
 // Each command reports a failure as one line on stderr and exits with the
 // code of errors.h; README.md documents both.
 #include "build.h"
+#include "buildcmd.h"
+#include "diag.h"
 #include "diff.h"
 #include "errors.h"
 #include "files.h"
@@ -186,24 +188,6 @@ void PrintListJson(const std::string &path, const PackageInfo &p)
     std::fputs(j.str().c_str(), stdout);
 }
 
-int RunBuild(const std::string &manifestPath, const std::string &stub, const std::string &out, unsigned jobs,
-             bool desktopStub)
-{
-    Manifest m = LoadManifest(manifestPath);
-    CheckStubProgram(stub, desktopStub);
-    // A component that is not a CAB stops the build with its own error below.
-    for (const auto &f : LintManifest(m))
-        if (!f.note && f.check != "not-a-cab")
-            std::fprintf(stderr, "velkor: warning: %s: %s\n", manifestPath.c_str(), f.message.c_str());
-    BuildSummary s = BuildPackageFile(m, stub, out, jobs);
-    std::printf("wrote %s: %llu bytes (setup program %llu, header %llu, %zu components in %llu chunks, "
-                "%llu bytes unpacked)\n",
-                out.c_str(), (unsigned long long)s.fileSize, (unsigned long long)s.stubSize,
-                (unsigned long long)s.headerSize, m.recipe.components.size(), (unsigned long long)s.chunkCount,
-                (unsigned long long)s.unpackedTotal);
-    return ExitOk;
-}
-
 int RunList(const std::string &path, bool json)
 {
     MappedFile f(path, "package");
@@ -251,7 +235,7 @@ int RunVerify(const std::string &path, bool json)
     }
 }
 
-int RunLint(const std::string &path, bool json)
+int RunLint(const std::string &path, bool json, const Defines &defines)
 {
     bool package;
     {
@@ -263,7 +247,7 @@ int RunLint(const std::string &path, bool json)
         MappedFile f(path, "package");
         findings = LintPackage(f.data(), f.size());
     } else {
-        findings = LintManifest(LoadManifest(path));
+        findings = LintManifest(LoadManifest(path, defines));
     }
     size_t count = CountFindings(findings);
     if (json) {
@@ -276,15 +260,22 @@ int RunLint(const std::string &path, bool json)
         j.Key("findings").BeginArray();
         for (const auto &f : findings) {
             j.BeginObject().Key("check").String(f.check).Key("severity").String(f.note ? "note" : "warning");
-            j.Key("item").String(f.item).Key("message").String(f.message).EndObject();
+            j.Key("item").String(f.item).Key("message").String(f.message);
+            j.Key("file").String(path);
+            if (f.line)
+                j.Key("line").Number(f.line).Key("column").Number(f.col ? f.col : 1);
+            else
+                j.Key("line").Null().Key("column").Null();
+            j.EndObject();
         }
         j.EndArray();
         j.EndObject();
         std::fputs(j.str().c_str(), stdout);
     } else {
-        for (const auto &f : findings)
-            std::printf("%s: %s: %s [%s]\n", path.c_str(), f.note ? "note" : "warning", f.message.c_str(),
-                        f.check.c_str());
+        for (auto f : findings) {
+            f.file = path;
+            std::printf("%s\n", FormatDiagnostic(AsDiagnostic(f)).c_str());
+        }
         if (count == 0)
             std::printf("%s: no findings\n", path.c_str());
         else
@@ -379,15 +370,25 @@ int main(int argc, char **argv)
     std::string manifest, stub, out, package, dir;
     unsigned jobs = 0;
     bool json = false;
+    std::vector<std::string> defineArgs;
+    BuildCommand buildCmd;
 
     CLI::App *build = app.add_subcommand("build", "Write the setup program followed by the package a manifest describes.");
     build->add_option("manifest", manifest, "TOML manifest (format: tools/velkor/README.md)")->required()->type_name("MANIFEST");
     build->add_option("--stub", stub, "The setup program, without a package")->required()->type_name("SETUP_EXE");
-    build->add_option("-o,--output", out, "File to write (replaced only when complete)")->required()->type_name("OUT");
+    build->add_option("-o,--output", out, "File to write (replaced only when complete); with --all-languages, the folder")->required()->type_name("OUT");
     build->add_option("-j,--jobs", jobs, "Threads compressing chunks; 0 = one per core (default). The output is the same for any value")
         ->check(CLI::Range(0u, 1024u))->type_name("N");
-    bool desktopStub = false;
-    build->add_flag("--desktop-stub", desktopStub,
+    build->add_option("-D", defineArgs, "Fill ${NAME} in the manifest's strings with VALUE (repeatable)")
+        ->type_name("NAME=VALUE")->allow_extra_args(false);
+    auto *langOpt = build->add_option("--lang", buildCmd.language, "Build with the texts of the manifest's [texts.TAG] table")
+        ->type_name("TAG");
+    build->add_flag("--all-languages", buildCmd.allLanguages,
+                    "Build one setup file per language into the folder -o names: <manifest stem>.exe with the default "
+                    "texts and <manifest stem>-<TAG>.exe for each [texts.TAG]")
+        ->excludes(langOpt);
+    build->add_flag("--json", json, "Print what was written as JSON (warnings also go to stderr)");
+    build->add_flag("--desktop-stub", buildCmd.desktopStub,
                     "Accept a setup program built for the desktop (the Wine test bench) instead of the device");
     build->footer(ExitCodeHelp);
 
@@ -404,6 +405,8 @@ int main(int argc, char **argv)
     CLI::App *lint = app.add_subcommand("lint", "Report what in a manifest or package will not work as meant.");
     lint->add_option("input", package, "A manifest, or a built setup program")->required()->type_name("MANIFEST|PACKAGE");
     lint->add_flag("--json", json, "Print the findings as JSON");
+    lint->add_option("-D", defineArgs, "Fill ${NAME} in the manifest's strings with VALUE (repeatable)")
+        ->type_name("NAME=VALUE")->allow_extra_args(false);
     lint->footer("Exit codes: 0 no findings, 9 findings; otherwise as for the other commands:\n" +
                  std::string(ExitCodeHelp));
 
@@ -457,8 +460,14 @@ int main(int argc, char **argv)
     CatchStopSignals();
     std::string target = package;
     try {
-        if (*build)
-            return RunBuild(manifest, stub, out, jobs, desktopStub);
+        Defines defines;
+        for (const auto &d : defineArgs)
+            AddDefine(defines, d);
+        if (*build) {
+            buildCmd.manifest = manifest, buildCmd.stub = stub, buildCmd.output = out;
+            buildCmd.jobs = jobs, buildCmd.defines = defines, buildCmd.json = json;
+            return RunBuildCommand(buildCmd);
+        }
         if (*list)
             return RunList(package, json);
         if (*verify)
@@ -466,13 +475,16 @@ int main(int argc, char **argv)
         if (*extract)
             return RunExtract(package, dir);
         if (*lint)
-            return RunLint(package, json);
+            return RunLint(package, json, defines);
         if (*diff)
             return RunDiff(package, packageB, json);
         if (*previewCmd) {
             target = preview.package;
             return RunPreview(preview);
         }
+    } catch (const DiagnosticFailure &d) {
+        PrintDiagnostic(stderr, d.diag);
+        return d.code;
     } catch (const Damage &d) {
         std::fprintf(stderr, "velkor: error: %s: %s\n", target.c_str(), d.what());
         return d.code;

@@ -3,10 +3,13 @@
 // default.  The CAB files are only located here, not read.
 #include "manifest.h"
 
+#include "diag.h"
 #include "errors.h"
 #include "files.h"
 #include "format.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <memory>
 // toml++ 3.3's character tables mark two branches unreachable that are not:
@@ -32,20 +35,48 @@ const size_t MaxTextUnits = 1 << 20;
 
 const char *const DefaultDestination = "\\Program Files\\%SoftwareName%";
 
+SourcePlace PlaceOf(const toml::source_region &r) { return {r.begin.line, r.begin.column}; }
+
+bool IsLanguageTag(const std::string &s)
+{
+    // "de", "pt-BR", "zh-Hant": it also names a file, so nothing else.
+    size_t i = 0;
+    while (i < s.size() && std::isalpha(static_cast<unsigned char>(s[i])))
+        ++i;
+    if (i < 2 || i > 3)
+        return false;
+    while (i < s.size()) {
+        if (s[i++] != '-')
+            return false;
+        size_t n = 0;
+        while (i < s.size() && std::isalnum(static_cast<unsigned char>(s[i])))
+            ++i, ++n;
+        if (n < 1 || n > 8)
+            return false;
+    }
+    return true;
+}
+
 struct Reader {
     std::string file;   // as given on the command line, for messages
     std::string folder;
     Manifest *out;
+    std::string_view doc;
+    const Defines *defines;
 
     [[noreturn]] void Fail(const toml::node &at, const std::string &key, const std::string &what) const
     {
-        Fail(at.source().begin.line, key, what);
+        Fail(PlaceOf(at.source()), key, what);
     }
 
-    [[noreturn]] void Fail(unsigned line, const std::string &key, const std::string &what) const
+    [[noreturn]] void Fail(SourcePlace at, const std::string &key, const std::string &what) const
     {
-        std::string where = file + (line ? ":" + std::to_string(line) : std::string());
-        throw Failure(ExitBadManifest, where + ": " + key + ": " + what);
+        Diagnostic d;
+        d.file = file;
+        d.line = at.line;
+        d.col = at.line ? std::max(1u, at.col) : 0;
+        d.message = key + ": " + what;
+        throw DiagnosticFailure(ExitBadManifest, d);
     }
 
     static std::string TypeName(const toml::node &n)
@@ -61,6 +92,11 @@ struct Reader {
         }
     }
 
+    static SourcePlace KeyPlace(const toml::key &key, const toml::node &value)
+    {
+        return key.source().begin.line ? PlaceOf(key.source()) : PlaceOf(value.source());
+    }
+
     // Every key of `table` must be one of `allowed`.
     void OnlyKeys(const toml::table &table, const std::string &prefix, std::initializer_list<const char *> allowed) const
     {
@@ -72,9 +108,9 @@ struct Reader {
                 std::string list;
                 for (const char *a : allowed)
                     list += std::string(list.empty() ? "" : ", ") + a;
-                unsigned line = key.source().begin.line ? key.source().begin.line : value.source().begin.line;
-                Fail(line, prefix + std::string(key.str()), "unknown key (expected one of: " + list + ")");
+                Fail(KeyPlace(key, value), prefix + std::string(key.str()), "unknown key (expected one of: " + list + ")");
             }
+            out->places[prefix + std::string(key.str())] = KeyPlace(key, value);
         }
     }
 
@@ -85,6 +121,69 @@ struct Reader {
         return *n.as_table();
     }
 
+    // Where in the manifest the first "${name}" at or after `from` stands;
+    // `from` where it cannot be found (an escape sequence wrote it).
+    SourcePlace Find(const std::string &token, SourcePlace from) const
+    {
+        size_t at = 0;
+        for (unsigned line = 1; line < from.line; ++line) {
+            size_t nl = doc.find('\n', at);
+            if (nl == std::string_view::npos)
+                return from;
+            at = nl + 1;
+        }
+        for (unsigned c = 1; c < from.col && at < doc.size(); ++c) {
+            ++at;
+            while (at < doc.size() && (static_cast<unsigned char>(doc[at]) & 0xC0) == 0x80)
+                ++at;
+        }
+        size_t hit = doc.find(token, at);
+        if (hit == std::string_view::npos)
+            return from;
+        SourcePlace p{1, 1};
+        for (size_t i = 0; i < hit; ++i) {
+            if (doc[i] == '\n')
+                p.line++, p.col = 1;
+            else if ((static_cast<unsigned char>(doc[i]) & 0xC0) != 0x80)
+                p.col++;
+        }
+        return p;
+    }
+
+    // ${NAME} replaced by its -D value; "$${" stands for a literal "${".
+    std::string Expand(const std::string &s, const toml::node &n, const std::string &key) const
+    {
+        std::string outS;
+        size_t i = 0;
+        while (i < s.size()) {
+            size_t dollar = s.find('$', i);
+            if (dollar == std::string::npos) {
+                outS.append(s, i, std::string::npos);
+                break;
+            }
+            outS.append(s, i, dollar - i);
+            if (s.compare(dollar, 3, "$${") == 0) {
+                outS += "${";
+                i = dollar + 3;
+                continue;
+            }
+            size_t close = s.compare(dollar, 2, "${") == 0 ? s.find('}', dollar + 2) : std::string::npos;
+            std::string name = close == std::string::npos ? "" : s.substr(dollar + 2, close - dollar - 2);
+            if (!IsDefineName(name)) {
+                outS += '$';   // not a ${NAME}: a dollar like any other character
+                i = dollar + 1;
+                continue;
+            }
+            auto it = defines->find(name);
+            if (it == defines->end())
+                Fail(Find("${" + name + "}", PlaceOf(n.source())), key,
+                     "${" + name + "} is not defined (give it with -D " + name + "=VALUE)");
+            outS += it->second;
+            i = close + 1;
+        }
+        return outS;
+    }
+
     std::string String(const toml::node &n, const std::string &key) const
     {
         if (!n.is_string())
@@ -92,7 +191,7 @@ struct Reader {
         std::string s = n.as_string()->get();
         if (s.find('\0') != std::string::npos)
             Fail(n, key, "contains a NUL character, which would end the text early");
-        return s;
+        return Expand(s, n, key);
     }
 
     std::u16string Text(const toml::node &n, const std::string &key) const
@@ -111,7 +210,7 @@ struct Reader {
     {
         const toml::node *n = t.get(key);
         if (!n)
-            Fail(t.source().begin.line, prefix + key, "missing (this key is required)");
+            Fail(PlaceOf(t.source()), prefix + key, "missing (this key is required)");
         return *n;
     }
 
@@ -120,6 +219,9 @@ struct Reader {
     void ReadVariables(const toml::node &n);
     void ReadComponents(const toml::node &n);
     void ReadTexts(const toml::node &n);
+    void ReadTextTable(const toml::table &t, const std::string &prefix, std::vector<std::u16string> &texts,
+                       std::vector<bool> *given, bool languagesAllowed);
+    void ReadLint(const toml::node &n);
 };
 
 // Strict UTF-8 to UTF-16: no overlong forms, surrogates or values past
@@ -172,8 +274,8 @@ std::u16string Reader::TextFile(const std::string &name, const toml::node &n, co
     try {
         f = std::make_unique<MappedFile>(path, "text file");
     } catch (const Failure &e) {
-        throw Failure(e.code, std::string(e.what()) + " [" + key + ", " + file + ":" +
-                                  std::to_string(n.source().begin.line) + "]");
+        Diagnostic d{file, n.source().begin.line, n.source().begin.column, Severity::Error, "", std::string(e.what()) + " [" + key + "]"};
+        throw DiagnosticFailure(e.code, d);
     }
     std::string bytes(reinterpret_cast<const char *>(f->data()), size_t(f->size()));
     if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0)
@@ -250,11 +352,14 @@ void Reader::ReadComponents(const toml::node &n)
         if (recipe.name.empty())
             Fail(*t.get("name"), "component.name", "is empty");
         ManifestComponent mc;
-        mc.cabAsWritten = String(Required(t, "cab", "component."), "component.cab");
+        const toml::node &cab = Required(t, "cab", "component.");
+        mc.cabAsWritten = String(cab, "component.cab");
+        mc.cab = PlaceOf(cab.source());
         if (mc.cabAsWritten.empty())
             Fail(*t.get("cab"), "component.cab", "is empty");
         mc.cabPath = ResolvePath(folder, mc.cabAsWritten);
         mc.line = int(t.source().begin.line);
+        out->places["component " + std::to_string(out->components.size() + 1)] = PlaceOf(t.source());
         recipe.acceptsDestination = true;
         if (const toml::node *f = t.get("accepts_destination"))
             recipe.acceptsDestination = Bool(*f, "component.accepts_destination");
@@ -268,22 +373,44 @@ void Reader::ReadComponents(const toml::node &n)
 
 void Reader::ReadTexts(const toml::node &n)
 {
-    const toml::table &t = Table(n, "texts");
+    ReadTextTable(Table(n, "texts"), "texts.", out->recipe.texts, nullptr, true);
+}
+
+// The texts of one table; the default table may also hold a [texts.<tag>]
+// table per language.
+void Reader::ReadTextTable(const toml::table &t, const std::string &prefix, std::vector<std::u16string> &texts,
+                           std::vector<bool> *given, bool languagesAllowed)
+{
     const auto &names = TextNames();
     for (auto &&[key, value] : t) {
         std::string name(key.str());
-        std::string full = "texts." + name;
+        std::string full = prefix + name;
         size_t i = 0;
         while (i < names.size() && names[i] != name)
             ++i;
+        if (i == names.size() && languagesAllowed && value.is_table() && IsLanguageTag(name)) {
+            ManifestLanguage lang;
+            lang.tag = name;
+            lang.texts = DefaultTexts();
+            lang.given.assign(lang.texts.size(), false);
+            lang.place = KeyPlace(key, value);
+            out->places[full] = lang.place;
+            ReadTextTable(*value.as_table(), full + ".", lang.texts, &lang.given, false);
+            out->languages.push_back(std::move(lang));
+            continue;
+        }
         if (i == names.size())
-            Fail(key.source().begin.line ? key.source().begin.line : value.source().begin.line, full,
-                 "unknown text (README.md lists the thirty text names)");
+            Fail(KeyPlace(key, value), full,
+                 languagesAllowed ? "unknown text (README.md lists the thirty text names; a language's texts go in "
+                                    "a [texts.<language>] table)"
+                                  : "unknown text (README.md lists the thirty text names)");
+        out->places[full] = KeyPlace(key, value);
         std::u16string text;
         if (value.is_table()) {
             const toml::table &ft = *value.as_table();
             OnlyKeys(ft, full + ".", {"file"});
-            text = TextFile(String(Required(ft, "file", full + "."), full + ".file"), value, full);
+            const toml::node &fileNode = Required(ft, "file", full + ".");
+            text = TextFile(String(fileNode, full + ".file"), fileNode, full);
         } else if (value.is_string()) {
             text = Text(value, full);
         } else {
@@ -292,7 +419,31 @@ void Reader::ReadTexts(const toml::node &n)
         text = NormalizeLineBreaks(text);
         if (text.size() > MaxTextUnits)
             Fail(value, full, "is longer than " + std::to_string(MaxTextUnits) + " characters");
-        out->recipe.texts[i] = text;
+        texts[i] = text;
+        if (given)
+            (*given)[i] = true;
+    }
+}
+
+void Reader::ReadLint(const toml::node &n)
+{
+    const toml::table &t = Table(n, "lint");
+    OnlyKeys(t, "lint.", {"disable"});
+    const toml::node *d = t.get("disable");
+    if (!d)
+        return;
+    if (!d->is_array())
+        Fail(*d, "lint.disable", "expected an array of check names, found " + TypeName(*d));
+    const auto &checks = LintCheckNames();
+    for (const toml::node &c : *d->as_array()) {
+        std::string name = String(c, "lint.disable");
+        if (std::find(checks.begin(), checks.end(), name) == checks.end()) {
+            std::string list;
+            for (const auto &k : checks)
+                list += (list.empty() ? "" : ", ") + k;
+            Fail(c, "lint.disable", "unknown check '" + name + "' (checks: " + list + ")");
+        }
+        out->lintDisabled.push_back(name);
     }
 }
 
@@ -335,43 +486,101 @@ std::u16string NormalizeLineBreaks(const std::u16string &s)
     return out;
 }
 
-Manifest LoadManifest(const std::string &path)
+bool IsDefineName(const std::string &name)
 {
-    MappedFile file(path, "manifest");
-    return ParseManifest(std::string_view(reinterpret_cast<const char *>(file.data()), size_t(file.size())), path);
+    if (name.empty() || std::isdigit(static_cast<unsigned char>(name[0])))
+        return false;
+    for (char c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_')
+            return false;
+    return true;
 }
 
-Manifest ParseManifest(std::string_view doc, const std::string &path)
+SourcePlace Manifest::PlaceOf(const std::string &item) const
+{
+    for (std::string key = item;;) {
+        auto it = places.find(key);
+        if (it != places.end())
+            return it->second;
+        size_t dot = key.rfind('.');
+        if (dot == std::string::npos)
+            return {1, 1};
+        key.resize(dot);
+    }
+}
+
+const ManifestLanguage *Manifest::Language(const std::string &tag) const
+{
+    for (const auto &l : languages)
+        if (l.tag == tag)
+            return &l;
+    return nullptr;
+}
+
+PackageRecipe RecipeForLanguage(const Manifest &m, const std::string &tag)
+{
+    PackageRecipe r = m.recipe;
+    if (tag.empty())
+        return r;
+    const ManifestLanguage *l = m.Language(tag);
+    if (!l) {
+        std::string list;
+        for (const auto &x : m.languages)
+            list += (list.empty() ? "" : ", ") + x.tag;
+        throw Failure(ExitUsage, "--lang " + tag + ": " + m.path + " has no [texts." + tag + "] table" +
+                                     (list.empty() ? " (it has no languages besides its default texts)"
+                                                   : " (its languages: " + list + ")"));
+    }
+    // Texts a language leaves out are the manifest's default texts, not the
+    // built-in ones.
+    for (size_t i = 0; i < l->texts.size() && i < r.texts.size(); ++i)
+        if (l->given[i])
+            r.texts[i] = l->texts[i];
+    return r;
+}
+
+Manifest LoadManifest(const std::string &path, const Defines &defines)
+{
+    MappedFile file(path, "manifest");
+    return ParseManifest(std::string_view(reinterpret_cast<const char *>(file.data()), size_t(file.size())), path,
+                         defines);
+}
+
+Manifest ParseManifest(std::string_view doc, const std::string &path, const Defines &defines)
 {
     Manifest m;
     m.path = path;
     m.recipe.texts = DefaultTexts();
-    Reader r{path, ParentDirectory(path), &m};
+    Reader r{path, ParentDirectory(path), &m, doc, &defines};
 
     toml::table root;
     try {
         root = toml::parse(doc, path);
     } catch (const toml::parse_error &e) {
-        std::string msg(e.description());
-        throw Failure(ExitBadManifest, path + ":" + std::to_string(e.source().begin.line) + ":" +
-                                           std::to_string(e.source().begin.column) + ": " + msg);
+        Diagnostic d{path, e.source().begin.line, e.source().begin.column, Severity::Error, "",
+                     std::string(e.description())};
+        if (!d.line)
+            d.line = 1;
+        throw DiagnosticFailure(ExitBadManifest, d);
     }
 
-    r.OnlyKeys(root, "", {"package", "variable", "component", "texts"});
+    r.OnlyKeys(root, "", {"package", "variable", "component", "texts", "lint"});
     const toml::node *package = root.get("package");
     if (!package)
-        r.Fail(1, "package", "missing (the manifest needs a [package] table)");
+        r.Fail(SourcePlace{1, 1}, "package", "missing (the manifest needs a [package] table)");
     r.ReadPackage(r.Table(*package, "package"));
     if (const toml::node *n = root.get("variable"))
         r.ReadVariables(*n);
     const toml::node *components = root.get("component");
     if (!components)
-        r.Fail(1, "component", "missing (the manifest needs at least one [[component]])");
+        r.Fail(SourcePlace{1, 1}, "component", "missing (the manifest needs at least one [[component]])");
     r.ReadComponents(*components);
     if (m.recipe.components.empty())
         r.Fail(*components, "component", "is empty (the manifest needs at least one [[component]])");
     if (const toml::node *n = root.get("texts"))
         r.ReadTexts(*n);
+    if (const toml::node *n = root.get("lint"))
+        r.ReadLint(*n);
 
     return m;
 }

@@ -1,0 +1,166 @@
+// buildcmd.cpp -- `velkor build`.  With --all-languages every setup file is
+// written under a temporary name first and all are moved into place only
+// when the last one is complete.
+#include "buildcmd.h"
+
+#include "build.h"
+#include "diag.h"
+#include "errors.h"
+#include "files.h"
+#include "json.h"
+#include "lint.h"
+
+#include "format.h"
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
+namespace velkor {
+
+namespace {
+
+struct Built {
+    std::string language, path;
+    BuildSummary summary;
+};
+
+Json BuiltJson(const Manifest &m, const Built &b)
+{
+    const BuildSummary &s = b.summary;
+    Json j = Json::object();
+    j["output"] = b.path;
+    j["language"] = b.language.empty() ? Json(nullptr) : Json(b.language);
+    j["file_size"] = s.fileSize;
+    j["stub_size"] = s.stubSize;
+    j["header_size"] = s.headerSize;
+    j["unpacked_size"] = s.unpackedTotal;
+    uint64_t stored = 0;
+    for (const auto &c : s.components)
+        stored += c.storedSize;
+    j["stored_size"] = stored;
+    j["chunk_count"] = s.chunkCount;
+    j["ratio"] = s.unpackedTotal ? Json(std::round(double(stored) / s.unpackedTotal * 10000) / 10000) : Json(nullptr);
+    j["components"] = Json::array();
+    for (size_t i = 0; i < s.components.size(); ++i) {
+        const auto &c = s.components[i];
+        Json cj = Json::object();
+        cj["index"] = i + 1;
+        cj["name"] = Utf16ToUtf8(m.recipe.components[i].name);
+        cj["cab"] = m.components[i].cabPath;
+        cj["unpacked_size"] = c.unpackedSize;
+        cj["stored_size"] = c.storedSize;
+        cj["chunk_count"] = c.chunkCount;
+        cj["ratio"] = c.unpackedSize ? Json(std::round(double(c.storedSize) / c.unpackedSize * 10000) / 10000)
+                                     : Json(nullptr);
+        j["components"].push_back(cj);
+    }
+    return j;
+}
+
+void PrintBuilt(const Manifest &m, const Built &b)
+{
+    const BuildSummary &s = b.summary;
+    std::printf("wrote %s: %llu bytes (setup program %llu, header %llu, %zu components in %llu chunks, "
+                "%llu bytes unpacked)\n",
+                b.path.c_str(), (unsigned long long)s.fileSize, (unsigned long long)s.stubSize,
+                (unsigned long long)s.headerSize, m.recipe.components.size(), (unsigned long long)s.chunkCount,
+                (unsigned long long)s.unpackedTotal);
+}
+
+// The manifest with one language's texts in its recipe.
+Manifest ForLanguage(const Manifest &m, const std::string &tag)
+{
+    Manifest copy = m;
+    copy.recipe = RecipeForLanguage(m, tag);
+    return copy;
+}
+
+}  // namespace
+
+void AddDefine(Defines &defines, const std::string &arg)
+{
+    size_t eq = arg.find('=');
+    std::string name = arg.substr(0, eq);
+    if (eq == std::string::npos || !IsDefineName(name))
+        throw Failure(ExitUsage, "-D " + arg + ": expected NAME=VALUE, NAME a letter or '_' then letters, digits "
+                                               "or '_'");
+    defines[name] = arg.substr(eq + 1);
+}
+
+std::string LanguageFileName(const std::string &manifestPath, const std::string &tag)
+{
+    std::string stem = std::filesystem::path(manifestPath).stem().string();
+    if (stem.empty())
+        stem = "setup";
+    return stem + (tag.empty() ? "" : "-" + tag) + ".exe";
+}
+
+int RunBuildCommand(const BuildCommand &c)
+{
+    Manifest m = LoadManifest(c.manifest, c.defines);
+    CheckStubProgram(c.stub, c.desktopStub);
+    if (!c.language.empty())
+        RecipeForLanguage(m, c.language);   // an unknown language fails before anything is read
+
+    std::vector<Diagnostic> warnings;
+    // A component that is not a CAB stops the build with its own error below.
+    for (const auto &f : LintManifest(m))
+        if (!f.note && f.check != "not-a-cab")
+            warnings.push_back(AsDiagnostic(f));
+    for (const auto &w : warnings)
+        PrintDiagnostic(stderr, w);
+
+    std::vector<Built> built;
+    if (!c.allLanguages) {
+        Built b{c.language, c.output, BuildPackageFile(ForLanguage(m, c.language), c.stub, c.output, c.jobs)};
+        built.push_back(b);
+    } else {
+        MakeDirectory(c.output);
+        std::vector<std::string> tags{""};
+        for (const auto &l : m.languages)
+            tags.push_back(l.tag);
+        const std::string pending = ".velkor-new";
+        try {
+            for (const auto &tag : tags) {
+                std::string path = c.output + "/" + LanguageFileName(c.manifest, tag);
+                built.push_back({tag, path, BuildPackageFile(ForLanguage(m, tag), c.stub, path + pending, c.jobs)});
+            }
+            for (const auto &b : built) {
+                std::error_code e;
+                std::filesystem::rename(b.path + pending, b.path, e);
+                if (e)
+                    throw Failure(ExitCannotWrite, "cannot create output '" + b.path + "': " + e.message());
+            }
+        } catch (...) {
+            std::error_code ignored;
+            for (const auto &b : built)
+                std::filesystem::remove(b.path + pending, ignored);
+            throw;
+        }
+    }
+
+    if (c.json) {
+        Json j = Json::object();
+        j["manifest"] = c.manifest;
+        if (c.allLanguages) {
+            j["outputs"] = Json::array();
+            for (const auto &b : built)
+                j["outputs"].push_back(BuiltJson(m, b));
+        } else {
+            Json one = BuiltJson(m, built[0]);
+            for (auto it = one.begin(); it != one.end(); ++it)
+                j[it.key()] = it.value();
+        }
+        j["warnings"] = Json::array();
+        for (const auto &w : warnings)
+            j["warnings"].push_back(DiagnosticJson(w));
+        std::fputs(DumpJson(j).c_str(), stdout);
+    } else {
+        for (const auto &b : built)
+            PrintBuilt(m, b);
+    }
+    return ExitOk;
+}
+
+}  // namespace velkor
