@@ -98,7 +98,6 @@ const BadInput BadInputs[] = {
      {}, 6, "CAB file 'main.cab' is larger than 4 GiB"},
     {"OutputFolderMissing", nullptr, {"build", "app.toml", "--stub", "setup.exe", "-o", "no/such/out.exe"}, 8,
      "cannot create output 'no/such/out.exe'"},
-    {"NoStubOption", nullptr, {"build", "app.toml", "-o", "out.exe"}, 2, "--stub is required"},
     {"JobsNotANumber", nullptr, {"build", "app.toml", "--stub", "setup.exe", "-o", "out.exe", "--jobs", "many"}, 2,
      "--jobs"},
     {"UnknownCommand", nullptr, {"make", "app.toml"}, 2, "error:"},
