@@ -59,11 +59,11 @@ TEST_F(ToolTest, InitFromTheSampleCabsBuildsAsItStands)
              "pages = [\"welcome\", \"components\", \"location\", \"destination\", \"ready\"]",
              "# Pocket Notes by Velkor Samples: 4 files into \\Program Files\\Pocket Notes\n",
              "# Pocket Notes Help by Velkor Samples: 5 files into \\Program Files\\Pocket Notes\\Help\n",
-             "name = \"Pocket Notes Dictionary\"", "cab = '../sample/cabs/dictionary.cab'",
+             "name = \"Pocket Notes Dictionary\"", "cab = \"../sample/cabs/dictionary.cab\"",
              "# Pocket Notes Samples by Velkor Samples: 3 files into \\My Documents\\Notes\n"
-             "# It stays in its own folder whatever folder the user picks.\n[[component]]\n"
-             "name = \"Pocket Notes Samples\"                # shown to the user as written\n"
-             "cab = '../sample/cabs/samples.cab'\naccepts_destination = false",
+             "# They stay there whatever folder the user picks.\n[[component]]\n"
+             "name = \"Pocket Notes Samples\"\n"
+             "cab = \"../sample/cabs/samples.cab\"\naccepts_destination = false",
              "# the ready page's text (HTML)\nready_body = ",
              "# question when Cancel is tapped while installing\nconfirm_cancel = \"Do you want to cancel the installation?\"",
          })

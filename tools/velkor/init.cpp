@@ -221,9 +221,10 @@ std::string InitManifest(const std::vector<CabSummary> &cabs)
     m += "# Setup package manifest, written by velkor init from " + Plural(cabs.size(), "CAB", "CABs") + ".\n";
     m += "# Build it:  velkor build THIS_FILE -o setup.exe      (format: velkor's README)\n\n";
     m += "[package]\n";
-    m += "name = " + Toml(product) + "            # %SoftwareName%, from the first CAB\n";
-    m += "company = " + Toml(company) + (company.empty() ? "               # %CompanyName%: the first CAB names no provider\n"
-                                                         : "          # %CompanyName%, the first CAB's provider\n");
+    m += company.empty() ? "# %SoftwareName% and %CompanyName%: the CAB names no provider, so fill in the company\n"
+                         : "# %SoftwareName% and %CompanyName%, from the first CAB\n";
+    m += "name = " + Toml(product) + "\n";
+    m += "company = " + Toml(company) + "\n";
     m += "# The folder offered to the user; only %SoftwareName% and %CompanyName% are filled in here.\n";
     m += "destination = " + Toml(destination) + "\n";
     m += "# true: the device's installer picks the folder; the location page lets the user decide.\n";
@@ -237,6 +238,8 @@ std::string InitManifest(const std::vector<CabSummary> &cabs)
         m += (i ? ", \"" : "\"") + pages[i] + "\"";
     m += "]\n";
 
+    m += "\n# One component per CAB, installed in this order.  name: shown to the user as written;\n";
+    m += "# accepts_destination: the user's folder applies to it; selected: ticked when the wizard starts.\n";
     std::set<std::string> taken;
     for (size_t i = 0; i < cabs.size(); ++i) {
         const CabSummary &c = cabs[i];
@@ -249,17 +252,16 @@ std::string InitManifest(const std::vector<CabSummary> &cabs)
             m += "# " + c.appName + (c.provider.empty() ? "" : " by " + c.provider) + ": " +
                  Plural(c.fileCount, "file", "files") + " into " + c.installFolder + "\n";
             if (!accepts[i])
-                m += "# It stays in its own folder whatever folder the user picks.\n";
+                m += "# They stay there whatever folder the user picks.\n";
         } else {
             m += "# A plain CAB (" + Plural(c.fileCount, "file", "files") + "; " +
                  (c.note.empty() ? "no setup information" : c.note) + "): named after its file.\n";
         }
         m += "[[component]]\n";
-        m += "name = " + Toml(name) + "                # shown to the user as written\n";
+        m += "name = " + Toml(name) + "\n";
         m += "cab = " + Toml(c.file) + "\n";
-        m += std::string("accepts_destination = ") + (accepts[i] ? "true" : "false") +
-             "     # the user's folder applies to it\n";
-        m += "selected = true                # ticked when the wizard starts\n";
+        m += std::string("accepts_destination = ") + (accepts[i] ? "true" : "false") + "\n";
+        m += "selected = true\n";
     }
 
     m += "\n# Every text at its default.  %SoftwareName%, %CompanyName% and [[variable]] names are\n";
@@ -281,7 +283,8 @@ int RunInit(const InitOptions &o)
         throw Failure(ExitCannotWrite, "'" + o.output + "' exists; give --force to replace it");
 
     std::error_code ec;
-    fs::path folder = fs::weakly_canonical(fs::absolute(fs::path(o.output).parent_path()), ec);
+    fs::path parent = fs::path(o.output).parent_path();
+    fs::path folder = fs::weakly_canonical(fs::absolute(parent.empty() ? fs::path(".") : parent), ec);
     std::vector<CabSummary> cabs;
     for (const auto &path : o.cabs) {
         ThrowIfStopped();
