@@ -17,6 +17,8 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cstdarg>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -368,118 +370,166 @@ std::vector<RegistryValue> ParseRegQuery(const std::string &text)
 
 namespace {
 
-struct TryReport {
-    std::string package;
-    bool ok = false;
-    std::string problem;
-    std::vector<uint8_t> pages;
-    std::vector<std::string> selected;
-    std::vector<InstallerRun> runs;
-    std::vector<std::string> folders;
-    std::vector<DeviceFile> files;
-    std::vector<DeviceShortcut> shortcuts;
-    std::vector<RegistryValue> registry;
-};
-
-void PrintText(const TryReport &r)
+std::string Format(const char *format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char *format, ...)
 {
+    va_list args;
+    va_start(args, format);
+    char *text = nullptr;
+    int n = vasprintf(&text, format, args);
+    va_end(args);
+    std::string out = n >= 0 ? std::string(text, size_t(n)) : std::string();
+    std::free(text);
+    return out;
+}
+
+}  // namespace
+
+std::string TryText(const TryReport &r)
+{
+    std::string o;
     size_t installed = 0;
     for (const auto &run : r.runs)
         installed += run.exitCode == 0 ? 1 : 0;
     if (r.ok)
-        std::printf("%s: installed %zu of %zu components\n", r.package.c_str(), installed, r.selected.size());
+        o += Format("%s: installed %zu of %zu components\n", r.package.c_str(), installed, r.selected.size());
     else
-        std::printf("%s: the installation did not succeed: %s\n", r.package.c_str(), r.problem.c_str());
+        o += Format("%s: the installation did not succeed: %s\n", r.package.c_str(), r.problem.c_str());
     std::string walk;
     for (uint8_t page : r.pages)
         walk += (walk.empty() ? "" : ", ") + PageNameOf(page);
-    std::printf("Wizard: %s\n", walk.empty() ? "no pages (Setup installs at once)" : walk.c_str());
+    o += Format("Wizard: %s\n", walk.empty() ? "no pages (Setup installs at once)" : walk.c_str());
     std::string chosen;
     for (const auto &s : r.selected)
         chosen += (chosen.empty() ? "" : ", ") + s;
-    std::printf("Components handed to the installer: %s\n", chosen.empty() ? "(none)" : chosen.c_str());
+    o += Format("Components handed to the installer: %s\n", chosen.empty() ? "(none)" : chosen.c_str());
 
-    std::printf("Installer runs (\\windows\\wceload.log): %zu\n", r.runs.size());
+    o += Format("Installer runs (\\windows\\wceload.log): %zu\n", r.runs.size());
     for (size_t i = 0; i < r.runs.size(); ++i) {
         const InstallerRun &run = r.runs[i];
-        std::printf("  %zu %s: exit %ld, into %s, %zu files, %zu skipped, %ld registry values%s%s\n", i + 1,
+        o += Format("  %zu %s: exit %ld, into %s, %zu files, %zu skipped, %ld registry values%s%s\n", i + 1,
                     run.component.empty() ? "(unknown component)" : run.component.c_str(), run.exitCode,
                     run.dest.c_str(), run.files.size(), run.skipped.size(), run.registry,
                     run.error.empty() ? "" : ", error: ", run.error.c_str());
-        std::printf("    cmdline=%s cab=%s fAskDest=%s asked=%s\n", run.cmdline.empty() ? "(none)" : run.cmdline.c_str(),
+        o += Format("    cmdline=%s cab=%s fAskDest=%s asked=%s\n", run.cmdline.empty() ? "(none)" : run.cmdline.c_str(),
                     run.cab.c_str(), run.askDest.c_str(), run.asked.c_str());
         for (const auto &f : run.files)
-            std::printf("    + %s\n", f.c_str());
+            o += Format("    + %s\n", f.c_str());
         for (const auto &f : run.skipped)
-            std::printf("    - %s (skipped)\n", f.c_str());
+            o += Format("    - %s (skipped)\n", f.c_str());
     }
-    std::printf("Folders (%zu)\n", r.folders.size());
+    o += Format("Folders (%zu)\n", r.folders.size());
     for (const auto &f : r.folders)
-        std::printf("  %s\n", f.c_str());
-    std::printf("Files (%zu)\n", r.files.size());
+        o += Format("  %s\n", f.c_str());
+    o += Format("Files (%zu)\n", r.files.size());
     for (const auto &f : r.files)
-        std::printf("  %10llu  %s\n", (unsigned long long)f.size, f.path.c_str());
-    std::printf("Shortcuts (%zu)\n", r.shortcuts.size());
+        o += Format("  %10llu  %s\n", (unsigned long long)f.size, f.path.c_str());
+    o += Format("Shortcuts (%zu)\n", r.shortcuts.size());
     for (const auto &s : r.shortcuts)
-        std::printf("  %s -> %s\n", s.path.c_str(), s.target.c_str());
-    std::printf("Registry values under HKEY_LOCAL_MACHINE\\SOFTWARE\\Apps (%zu)\n", r.registry.size());
+        o += Format("  %s -> %s\n", s.path.c_str(), s.target.c_str());
+    o += Format("Registry values under HKEY_LOCAL_MACHINE\\SOFTWARE\\Apps (%zu)\n", r.registry.size());
     std::string key;
     for (const auto &v : r.registry) {
         if (v.key != key)
-            std::printf("  %s\n", (key = v.key).c_str());
-        std::printf("    %s  %s  %s\n", v.name.c_str(), v.type.c_str(), v.data.c_str());
+            o += Format("  %s\n", (key = v.key).c_str());
+        o += Format("    %s  %s  %s\n", v.name.c_str(), v.type.c_str(), v.data.c_str());
     }
+    return o;
 }
 
-void PrintJson(const TryReport &r)
+namespace {
+
+// Well-formed UTF-8 of any bytes: a surrogate (as UTF-16 text converted
+// code unit by code unit leaves it) becomes one U+FFFD, as does every byte
+// that starts no valid sequence.
+std::string CleanUtf8(const std::string &s)
+{
+    static const char replacement[] = "\xEF\xBF\xBD";
+    std::string out;
+    size_t i = 0;
+    while (i < s.size()) {
+        unsigned char b = s[i];
+        size_t n = b < 0x80 ? 1 : (b >= 0xC2 && b < 0xE0) ? 2 : (b >= 0xE0 && b < 0xF0) ? 3 : (b >= 0xF0 && b < 0xF5) ? 4 : 0;
+        bool ok = n > 0 && i + n <= s.size();
+        for (size_t k = 1; ok && k < n; ++k)
+            ok = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
+        if (ok && n > 2) {
+            unsigned char second = s[i + 1];
+            bool overlong = (b == 0xE0 && second < 0xA0) || (b == 0xF0 && second < 0x90);
+            bool tooHigh = b == 0xF4 && second >= 0x90;
+            if (b == 0xED && second >= 0xA0) {   // a surrogate: one replacement for its three bytes
+                out += replacement;
+                i += 3;
+                continue;
+            }
+            ok = !overlong && !tooHigh;
+        }
+        if (ok) {
+            out.append(s, i, n);
+            i += n;
+        } else {
+            out += replacement;
+            ++i;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string TryJson(const TryReport &r)
 {
     using nlohmann::ordered_json;
+    auto strings = [](const std::vector<std::string> &v) {
+        ordered_json a = ordered_json::array();
+        for (const auto &x : v)
+            a.push_back(CleanUtf8(x));
+        return a;
+    };
+    auto text = [](const std::string &x) { return CleanUtf8(x); };
     ordered_json j;
-    j["package"] = r.package;
+    j["package"] = text(r.package);
     j["ok"] = r.ok;
-    j["problem"] = r.ok ? ordered_json(nullptr) : ordered_json(r.problem);
+    j["problem"] = r.ok ? ordered_json(nullptr) : ordered_json(text(r.problem));
     ordered_json pages = ordered_json::array();
     for (uint8_t page : r.pages)
         pages.push_back(PageNameOf(page));
     j["pages"] = pages;
-    j["components"] = r.selected;
+    j["components"] = strings(r.selected);
     ordered_json runs = ordered_json::array();
     for (const auto &run : r.runs) {
         ordered_json o;
-        o["component"] = run.component.empty() ? ordered_json(nullptr) : ordered_json(run.component);
-        o["cmdline"] = run.cmdline;
-        o["cab"] = run.cab;
-        o["dest"] = run.dest;
-        o["fAskDest"] = run.askDest;
+        o["component"] = run.component.empty() ? ordered_json(nullptr) : ordered_json(text(run.component));
+        o["cmdline"] = text(run.cmdline);
+        o["cab"] = text(run.cab);
+        o["dest"] = text(run.dest);
+        o["fAskDest"] = text(run.askDest);
         o["asked"] = run.asked == "yes";
-        o["files"] = run.files;
-        o["skipped"] = run.skipped;
+        o["files"] = strings(run.files);
+        o["skipped"] = strings(run.skipped);
         o["registry"] = run.registry;
-        o["error"] = run.error;
+        o["error"] = text(run.error);
         o["exit"] = run.exitCode;
         runs.push_back(o);
     }
     j["installer_runs"] = runs;
-    j["folders"] = r.folders;
+    j["folders"] = strings(r.folders);
     ordered_json files = ordered_json::array();
     for (const auto &f : r.files)
-        files.push_back({{"path", f.path}, {"size", f.size}});
+        files.push_back({{"path", text(f.path)}, {"size", f.size}});
     j["files"] = files;
     ordered_json links = ordered_json::array();
     for (const auto &s : r.shortcuts)
-        links.push_back({{"path", s.path}, {"target", s.target}});
+        links.push_back({{"path", text(s.path)}, {"target", text(s.target)}});
     j["shortcuts"] = links;
     ordered_json registry = ordered_json::array();
     for (const auto &v : r.registry)
-        registry.push_back({{"key", v.key}, {"name", v.name}, {"type", v.type}, {"data", v.data}});
+        registry.push_back({{"key", text(v.key)}, {"name", text(v.name)}, {"type", text(v.type)}, {"data", text(v.data)}});
     j["registry"] = registry;
     // Names from the package and the device may be anything; the output is
     // UTF-8 all the same (bad sequences, lone surrogates: U+FFFD).
-    std::string out = j.dump(2, ' ', false, ordered_json::error_handler_t::replace);
-    std::fputs((out + "\n").c_str(), stdout);
+    return j.dump(2, ' ', false, ordered_json::error_handler_t::replace) + "\n";
 }
-
-}  // namespace
 
 int RunTry(const TryOptions &o)
 {
@@ -553,10 +603,7 @@ int RunTry(const TryOptions &o)
                                  std::to_string(report.runs[i].exitCode) + "): " + report.runs[i].error;
     }
     report.ok = report.problem.empty();
-    if (o.json)
-        PrintJson(report);
-    else
-        PrintText(report);
+    std::fputs((o.json ? TryJson(report) : TryText(report)).c_str(), stdout);
     std::fflush(stdout);
     if (!report.ok)
         throw Failure(ExitTryFailed, o.package + ": the installation did not succeed: " + report.problem);

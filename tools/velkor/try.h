@@ -69,6 +69,24 @@ void ReadDeviceRoot(const std::string &root, std::vector<std::string> *folders, 
 // Values in the output of `reg query KEY /s`.
 std::vector<RegistryValue> ParseRegQuery(const std::string &text);
 
+// What a try found, and the two ways it is printed.  The JSON is valid
+// UTF-8 whatever the package and the device hold (bad sequences and lone
+// surrogates become U+FFFD).
+struct TryReport {
+    std::string package;
+    bool ok = false;
+    std::string problem;
+    std::vector<uint8_t> pages;          // walked, in order
+    std::vector<std::string> selected;   // components handed to the installer
+    std::vector<InstallerRun> runs;
+    std::vector<std::string> folders;
+    std::vector<DeviceFile> files;
+    std::vector<DeviceShortcut> shortcuts;
+    std::vector<RegistryValue> registry;
+};
+std::string TryText(const TryReport &report);
+std::string TryJson(const TryReport &report);
+
 struct TryOptions {
     std::string package;
     TryChoices choices;
