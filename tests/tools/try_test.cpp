@@ -7,6 +7,8 @@
 
 #include "minijson.h"
 
+#include "../wceload/setupinfo_writer.h"
+
 #include "pkgwrite.h"
 #include "errors.h"
 #include "try.h"
@@ -245,6 +247,28 @@ TEST_F(ToolTest, TryReadsTheDeviceRoot)
     ASSERT_EQ(shortcuts.size(), 1u);
     EXPECT_EQ(shortcuts[0].path, "\\windows\\Start Menu\\Tool.lnk");
     EXPECT_EQ(shortcuts[0].target, "\\Program Files\\Tool\\tool.exe");
+}
+
+TEST_F(ToolTest, TryFindsTheRegistryValuesACabWrites)
+{
+    testcab::SetupInfoSpec s;
+    s.strings = {{1, "%CE1%"}, {2, "Tool"}, {3, "Software\\Acme"}, {4, "Tool"}};
+    s.dirs = {{1, {1, 2}}};
+    s.files = {{1, 1, 0, "tool.exe"}};
+    s.hives = {{1, 2, {3, 4}}, {2, 1, {4}}};
+    s.values = {{1, 1, 0, 0, "Home", testcab::Text(std::string("x\0", 2))},
+                {2, 1, 0, 0, "", testcab::Text(std::string("d\0", 2))},
+                {3, 2, 0, 0x10001, "Runs", testcab::Dword(1)},
+                {4, 1, 0, 0x10001, "Home", testcab::Dword(2)}};   // the same value again, listed once
+    Bytes cab = MakeCabOf(dir / "t.cab", {{"T.000", testcab::WriteSetupInfo(s)}, {"T.001", Prose(10)}});
+    using Values = std::vector<std::pair<std::string, std::string>>;
+    EXPECT_EQ(velkor::PlannedRegistryValues(cab), (Values{{"HKEY_CURRENT_USER\\Software\\Acme\\Tool", "Home"},
+                                                          {"HKEY_CURRENT_USER\\Software\\Acme\\Tool", "(Default)"},
+                                                          {"HKEY_CLASSES_ROOT\\Tool", "Runs"}}));
+    // Not a device CAB, not a CAB, a .000 that is not one: nothing to look for.
+    EXPECT_EQ(velkor::PlannedRegistryValues(MakeCabOf(dir / "p.cab", {{"a.txt", Prose(10)}})), Values{});
+    EXPECT_EQ(velkor::PlannedRegistryValues(Prose(500)), Values{});
+    EXPECT_EQ(velkor::PlannedRegistryValues(MakeCabOf(dir / "m.cab", {{"T.000", Prose(300)}})), Values{});
 }
 
 TEST(TryReport, JsonIsValidUtf8WhateverTheNamesHold)

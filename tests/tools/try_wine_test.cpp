@@ -72,11 +72,12 @@ TEST_F(ToolTest, TryAPackageWithoutPagesShowsShortcutsAndRegistry)
     testcab::SetupInfoSpec s;
     s.appName = "Tool";
     s.provider = "Acme";
-    s.strings = {{1, "%CE1%"}, {2, "Tool"}, {3, "Tool.lnk"}, {4, "Software\\Apps\\Acme Tool\\Settings"}};
+    s.strings = {{1, "%CE1%"}, {2, "Tool"}, {3, "Tool.lnk"}, {4, "Software\\Acme\\Tool"}};
     s.dirs = {{1, {1, 2}}};
     s.files = {{1, 1, 0, "tool.exe"}};
-    s.hives = {{1, 3, {4}}};
-    s.values = {{1, 1, 1, 0, "Home", testcab::Text(std::string("%InstallDir%\0", 13))}};
+    s.hives = {{1, 2, {4}}};   // HKCU, outside what the installer's records use
+    s.values = {{1, 1, 1, 0, "Home", testcab::Text(std::string("%InstallDir%\0", 13))},
+                {2, 1, 0, 0x10001, "Runs", testcab::Dword(7)}};
     s.links = {{1, 11, 1, 1, {3}}};
     MakeCabOf(dir / "tool.cab", {{"TOOL.000", testcab::WriteSetupInfo(s)}, {"TOOL.001", Prose(4321)}});
     WriteText(dir / "app.toml", "[package]\nname = \"Tool\"\ncompany = \"Acme\"\npages = []\n"
@@ -87,10 +88,11 @@ TEST_F(ToolTest, TryAPackageWithoutPagesShowsShortcutsAndRegistry)
     for (const char *line : {
              "pkg.exe: installed 1 of 1 components\n",
              "Wizard: no pages (Setup installs at once)\n",
-             "  1 Tool: exit 0, into \\Program Files\\Tool, 1 files, 0 skipped, 1 registry values\n",
+             "  1 Tool: exit 0, into \\Program Files\\Tool, 2 files, 0 skipped, 5 registry values\n",
              "        4321  \\Program Files\\Tool\\tool.exe\n",
-             "  \\Windows\\Start Menu\\Programs\\Tool.lnk -> \\Program Files\\Tool\\tool.exe\n",
-             "  HKEY_LOCAL_MACHINE\\SOFTWARE\\Apps\\Acme Tool\\Settings\n    Home  REG_SZ  \\Program Files\\Tool\n",
+             "  \\windows\\Start Menu\\Programs\\Tool.lnk -> \\Program Files\\Tool\\tool.exe\n",
+             "  HKEY_LOCAL_MACHINE\\SOFTWARE\\Apps\\Acme Tool\n    CabFile  REG_SZ  \\kCABFILE.cab\n",
+             "  HKEY_CURRENT_USER\\Software\\Acme\\Tool\n    Home  REG_SZ  \\Program Files\\Tool\n    Runs  REG_DWORD  0x7\n",
          })
         EXPECT_NE(r.out.find(line), std::string::npos) << line << "\nin:\n" << r.out;
 }

@@ -5,6 +5,7 @@
 #include "try.h"
 
 #include "bench.h"
+#include "cabdir.h"
 #include "errors.h"
 #include "files.h"
 #include "manifest.h"
@@ -14,10 +15,13 @@
 
 #include "format.h"
 
+#include "ce000.h"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstdarg>
+#include <cstring>
 #include <cstdlib>
 #include <cstdio>
 #include <filesystem>
@@ -370,6 +374,61 @@ std::vector<RegistryValue> ParseRegQuery(const std::string &text)
 
 namespace {
 
+class MemoryCab : public CabBytes {
+public:
+    explicit MemoryCab(const std::vector<uint8_t> &bytes) : bytes_(bytes) {}
+    uint64_t size() const override { return bytes_.size(); }
+    void Read(uint64_t offset, size_t n, uint8_t *out) override { std::memcpy(out, bytes_.data() + offset, n); }
+
+private:
+    const std::vector<uint8_t> &bytes_;
+};
+
+const char *RootName(uint16_t root)
+{
+    switch (root) {
+    case wceload::RootClassesRoot: return "HKEY_CLASSES_ROOT";
+    case wceload::RootCurrentUser: return "HKEY_CURRENT_USER";
+    case wceload::RootLocalMachine: return "HKEY_LOCAL_MACHINE";
+    default: return "HKEY_USERS";
+    }
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> PlannedRegistryValues(const std::vector<uint8_t> &cab)
+{
+    std::vector<std::pair<std::string, std::string>> out;
+    MemoryCab bytes(cab);
+    CabDirectory dir;
+    if (!ReadCabDirectory(bytes, &dir).empty())
+        return out;
+    std::vector<std::u16string> names;
+    size_t info = dir.members.size();
+    for (size_t i = 0; i < dir.members.size(); ++i) {
+        names.push_back(dir.members[i].name);
+        if (wceload::MemberFileNumber(dir.members[i].name) == 0)
+            info = info == dir.members.size() ? i : dir.members.size() + 1;
+    }
+    std::vector<uint8_t> data;
+    wceload::CeSetupInfo setup;
+    wceload::InstallPlan plan;
+    std::string error;
+    if (info >= dir.members.size() || !ReadCabMember(bytes, dir, info, wceload::CeMaxSetupInfoSize, &data).empty() ||
+        !wceload::ParseSetupInfo(data.data(), data.size(), &setup, &error) ||
+        !wceload::PlanInstall(setup, names, u"", 0, &plan, &error))
+        return out;
+    for (const auto &v : plan.Values) {
+        std::pair<std::string, std::string> item{std::string(RootName(v.Root)) + "\\" + Utf16ToUtf8(v.Key),
+                                                 v.Name.empty() ? "(Default)" : Utf16ToUtf8(v.Name)};
+        if (std::find(out.begin(), out.end(), item) == out.end())
+            out.push_back(item);
+    }
+    return out;
+}
+
+namespace {
+
 std::string Format(const char *format, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char *format, ...)
 {
@@ -427,7 +486,7 @@ std::string TryText(const TryReport &r)
     o += Format("Shortcuts (%zu)\n", r.shortcuts.size());
     for (const auto &s : r.shortcuts)
         o += Format("  %s -> %s\n", s.path.c_str(), s.target.c_str());
-    o += Format("Registry values under HKEY_LOCAL_MACHINE\\SOFTWARE\\Apps (%zu)\n", r.registry.size());
+    o += Format("Registry values (%zu)\n", r.registry.size());
     std::string key;
     for (const auto &v : r.registry) {
         if (v.key != key)
@@ -534,12 +593,21 @@ std::string TryJson(const TryReport &r)
 int RunTry(const TryOptions &o)
 {
     PackageInfo p;
+    std::vector<std::vector<uint8_t>> componentCabs;
+    TryChoices choices = o.choicesFile.empty() ? o.choices : LoadChoices(o.choicesFile);
     {
         MappedFile f(o.package, "package");
         p = ReadPackage(f.data(), f.size(), ReadDepth::Header);
         CheckWithProgramLoader(f.data(), f.size(), p);
+        // The CABs, for the registry values their setup information names.
+        std::vector<size_t> selected = TrySelected(p, choices);
+        componentCabs.resize(p.components.size());
+        ReadPackage(f.data(), f.size(), ReadDepth::Decode, [&](size_t i, const uint8_t *data, size_t n) {
+            ThrowIfStopped();
+            if (std::find(selected.begin(), selected.end(), i) != selected.end())
+                componentCabs[i].insert(componentCabs[i].end(), data, data + n);
+        });
     }
-    TryChoices choices = o.choicesFile.empty() ? o.choices : LoadChoices(o.choicesFile);
     std::string bench = BenchScript(o.bench);
     std::string robot = o.winBin + "/robot.exe";
     for (const char *program : {"robot.exe", "wceload.exe"})
@@ -588,6 +656,29 @@ int RunTry(const TryOptions &o)
     std::string regLog = work + "/registry.txt";
     if (session.Run(winBin, {"reg", "query", "HKLM\\SOFTWARE\\Apps", "/s"}, 120, "try-registry", regLog) == 0)
         report.registry = ParseRegQuery(Slurp(regLog));
+    // Values the components' setup information writes elsewhere: asked for
+    // by key, and only those it names.
+    const std::string apps = "hkey_local_machine\\software\\apps";
+    std::vector<std::pair<std::string, std::string>> planned;
+    for (const auto &cab : componentCabs)
+        for (const auto &v : PlannedRegistryValues(cab))
+            if (Lower(v.first).compare(0, apps.size(), apps) != 0 &&
+                std::find(planned.begin(), planned.end(), v) == planned.end())
+                planned.push_back(v);
+    std::set<std::string> asked;
+    for (const auto &v : planned) {
+        if (!asked.insert(v.first).second)
+            continue;
+        std::string keyLog = work + "/key-" + std::to_string(asked.size()) + ".txt";
+        if (session.Run(winBin, {"reg", "query", v.first}, 120, "try-registry", keyLog) != 0)
+            continue;
+        for (const auto &found : ParseRegQuery(Slurp(keyLog)))
+            for (const auto &w : planned)
+                if (w.first == v.first && Lower(w.second) == Lower(found.name)) {
+                    report.registry.push_back(found);
+                    break;
+                }
+    }
 
     if (rc != 0) {
         // The robot's last words say what stood in the way (a message box

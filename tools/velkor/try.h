@@ -66,6 +66,10 @@ struct RegistryValue {
 void ReadDeviceRoot(const std::string &root, std::vector<std::string> *folders, std::vector<DeviceFile> *files,
                     std::vector<DeviceShortcut> *shortcuts);
 
+// The registry values (full key, value name or "(Default)") a device
+// CAB's setup information writes; none for a CAB that is not one.
+std::vector<std::pair<std::string, std::string>> PlannedRegistryValues(const std::vector<uint8_t> &cab);
+
 // Values in the output of `reg query KEY /s`.
 std::vector<RegistryValue> ParseRegQuery(const std::string &text);
 
