@@ -27,7 +27,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 # preview and try run the bench: Wine on a private X server, gcab and
 # python3 for its sample CABs, ImageMagick for the contact sheet.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "zlib1g, wine, xvfb, xauth, gcab, python3, imagemagick, fonts-dejavu-extra")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "wine, xvfb, xauth, gcab, python3, imagemagick, fonts-dejavu-extra")
 find_program(DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

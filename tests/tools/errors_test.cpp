@@ -154,6 +154,8 @@ TEST_F(ToolTest, HelpForEveryCommand)
         {{"lint", "--help"}, "9 findings"},
         {{"diff", "--help"}, "10 different"},
         {{"preview", "--help"}, "--win-bin"},
+        {{"init", "--help"}, "--force"},
+        {{"try", "--help"}, "12 the installation did not succeed"},
     };
     for (const auto &c : cases) {
         Result r = Velkor(c.args, dir);

@@ -40,6 +40,15 @@ man -l "$root/share/man/man1/velkor-try.1" 2>/dev/null | grep -q -- "--choices" 
     [ "${COMPREPLY[*]}" = --force ] || fail "completion of 'init --fo': ${COMPREPLY[*]}"
 )
 
+# The Debian package holds the same, under its version's name.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+cpack --config "$build/CPackConfig.cmake" -B "$work/deb" >"$work/cpack.log" || fail "cpack: $(tail -n 3 "$work/cpack.log")"
+deb=$work/deb/velkor_${version}_amd64.deb
+[ -f "$deb" ] || fail "no $(basename "$deb"): $(ls "$work/deb")"
+for f in usr/bin/velkor usr/share/velkor/bin/setup.exe usr/share/man/man1/velkor-try.1; do
+    dpkg-deb -c "$deb" | grep -q " \./$f\$" || fail "$f is not in the Debian package"
+done
+
 # An author's day, from a folder away from both trees.
 cd "$work"
 "$source/samples/make-sample-cabs.sh" "$work/sample" >/dev/null
