@@ -42,11 +42,12 @@ man -l "$root/share/man/man1/velkor-try.1" 2>/dev/null | grep -q -- "--choices" 
 
 # The Debian package holds the same, under its version's name.
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
-cpack --config "$build/CPackConfig.cmake" -B "$work/deb" >"$work/cpack.log" || fail "cpack: $(tail -n 3 "$work/cpack.log")"
+cpack --config "$build/CPackConfig.cmake" -B "$work/deb" >"$work/cpack.log" 2>&1 || fail "cpack: $(tail -n 3 "$work/cpack.log")"
 deb=$work/deb/velkor_${version}_amd64.deb
 [ -f "$deb" ] || fail "no $(basename "$deb"): $(ls "$work/deb")"
+dpkg-deb -c "$deb" >"$work/deb.list"
 for f in usr/bin/velkor usr/share/velkor/bin/setup.exe usr/share/man/man1/velkor-try.1; do
-    dpkg-deb -c "$deb" | grep -q " \./$f\$" || fail "$f is not in the Debian package"
+    grep -q " \./$f\$" "$work/deb.list" || fail "$f is not in the Debian package"
 done
 
 # An author's day, from a folder away from both trees.
