@@ -7,12 +7,12 @@
 #include "errors.h"
 #include "files.h"
 #include "manifest.h"
+#include "memcab.h"
 #include "pkgwrite.h"
 
 #include "ce000.h"
 
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <set>
 #include <sys/stat.h>
@@ -22,16 +22,6 @@ namespace velkor {
 namespace fs = std::filesystem;
 
 namespace {
-
-class FileCab : public CabBytes {
-public:
-    explicit FileCab(const std::string &path) : file_(path, "CAB file") {}
-    uint64_t size() const override { return file_.size(); }
-    void Read(uint64_t offset, size_t n, uint8_t *out) override { std::memcpy(out, file_.data() + offset, n); }
-
-private:
-    MappedFile file_;
-};
 
 // Where each text shows, for the comment above it (text-table order).
 const char *const TextPlaces[] = {
@@ -139,7 +129,8 @@ std::string Plural(size_t n, const char *one, const char *many) { return std::to
 
 CabSummary SummariseCab(const std::string &path)
 {
-    FileCab cab(path);
+    MappedFile file(path, "CAB file");
+    MemoryCab cab(file.data(), file.size());
     CabSummary s;
     s.file = path;
     auto bad = [&](const std::string &why) { return Failure(ExitBadInput, path + ": " + why); };

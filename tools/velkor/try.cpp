@@ -9,6 +9,7 @@
 #include "errors.h"
 #include "files.h"
 #include "manifest.h"
+#include "memcab.h"
 #include "pkgwrite.h"
 #include "preview.h"
 #include "tomlpp.h"
@@ -374,16 +375,6 @@ std::vector<RegistryValue> ParseRegQuery(const std::string &text)
 
 namespace {
 
-class MemoryCab : public CabBytes {
-public:
-    explicit MemoryCab(const std::vector<uint8_t> &bytes) : bytes_(bytes) {}
-    uint64_t size() const override { return bytes_.size(); }
-    void Read(uint64_t offset, size_t n, uint8_t *out) override { std::memcpy(out, bytes_.data() + offset, n); }
-
-private:
-    const std::vector<uint8_t> &bytes_;
-};
-
 const char *RootName(uint16_t root)
 {
     switch (root) {
@@ -399,7 +390,7 @@ const char *RootName(uint16_t root)
 std::vector<std::pair<std::string, std::string>> PlannedRegistryValues(const std::vector<uint8_t> &cab)
 {
     std::vector<std::pair<std::string, std::string>> out;
-    MemoryCab bytes(cab);
+    MemoryCab bytes(cab.data(), cab.size());
     CabDirectory dir;
     if (!ReadCabDirectory(bytes, &dir).empty())
         return out;
