@@ -4,18 +4,40 @@
 # needs). Safe to run again: it only calls apt when something is missing.
 set -euo pipefail
 
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
+export DEBIAN_FRONTEND=noninteractive
+updated=no
+update() {
+  [ "$updated" = yes ] && return 0
+  $SUDO apt-get update -q >/dev/null
+  updated=yes
+}
+
+# The clang of this Debian release (the version its "clang" package depends
+# on), so that its sanitizer runtime and llvm tools are of the same version.
+clang_version() {
+  apt-cache depends clang 2>/dev/null | sed -n 's/^ *Depends: clang-\([0-9][0-9]*\)$/\1/p' | head -n 1
+}
+llvm=$(clang_version)
+if [ -z "$llvm" ]; then
+  update
+  llvm=$(clang_version)
+fi
+[ -n "$llvm" ] || { echo "deps: apt knows no clang package here" >&2; exit 1; }
+
 PACKAGES=(
   cmake ninja-build g++ make pkg-config
   zlib1g-dev libgtest-dev libcli11-dev libtomlplusplus-dev nlohmann-json3-dev libmspack-dev
-  clang libclang-rt-14-dev llvm-14
+  clang "clang-$llvm" "libclang-rt-$llvm-dev" "llvm-$llvm"
   mingw-w64 libz-mingw-w64-dev
   wine wine64 xvfb xauth fonts-wine fonts-dejavu-extra
-  gcab imagemagick python3 xdotool
+  gcab imagemagick python3 xdotool help2man
 )
 # scripts/coverage.sh also reads clang's profiles (llvm-profdata, llvm-cov);
 # mingw-w64's gcov comes with mingw-w64 above.
 if [ "${1:-}" = coverage ]; then
-  PACKAGES+=(llvm-14)
+  PACKAGES+=("llvm-$llvm")
 fi
 
 missing=()
@@ -30,8 +52,5 @@ if [ ${#missing[@]} -eq 0 ]; then
 fi
 
 echo "deps: installing ${missing[*]}" >&2
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -q >/dev/null
+update
 $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null

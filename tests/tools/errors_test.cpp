@@ -97,7 +97,6 @@ const BadInput BadInputs[] = {
      {}, 6, "app.toml:8:7: error: CAB file 'main.cab' is larger than 4 GiB"},
     {"OutputFolderMissing", nullptr, {"build", "app.toml", "--stub", "setup.exe", "-o", "no/such/out.exe"}, 8,
      "cannot create output 'no/such/out.exe'"},
-    {"NoStubOption", nullptr, {"build", "app.toml", "-o", "out.exe"}, 2, "--stub is required"},
     {"JobsNotANumber", nullptr, {"build", "app.toml", "--stub", "setup.exe", "-o", "out.exe", "--jobs", "many"}, 2,
      "--jobs"},
     {"UnknownCommand", nullptr, {"make", "app.toml"}, 2, "error:"},
@@ -158,6 +157,8 @@ TEST_F(ToolTest, HelpForEveryCommand)
         {{"lint", "--help"}, "9 findings"},
         {{"diff", "--help"}, "10 different"},
         {{"preview", "--help"}, "--win-bin"},
+        {{"init", "--help"}, "--force"},
+        {{"try", "--help"}, "12 the installation did not succeed"},
     };
     for (const auto &c : cases) {
         Result r = Velkor(c.args, dir);

@@ -69,7 +69,11 @@ start_xvfb() {
             kill -0 "$pid" 2>/dev/null || break
             sleep 0.1
         done
-        if kill -0 "$pid" 2>/dev/null && [ -S "/tmp/.X11-unix/X$n" ]; then
+        # The display is ours only when the lock names our server: another
+        # bench may have taken the number a moment before, and ours then
+        # ends as soon as it notices.
+        if kill -0 "$pid" 2>/dev/null && [ -S "/tmp/.X11-unix/X$n" ] &&
+           [ "$(tr -d ' \n' <"/tmp/.X$n-lock" 2>/dev/null)" = "$pid" ]; then
             DISPLAY=":$n"
             XVFB_PID=$pid
             return 0

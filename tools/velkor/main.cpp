@@ -8,13 +8,16 @@
 #include "diff.h"
 #include "errors.h"
 #include "files.h"
+#include "init.h"
 #include "json.h"
 #include "lint.h"
 #include "manifest.h"
 #include "pkgread.h"
 #include "pkgwrite.h"
+#include "paths.h"
 #include "pefile.h"
 #include "preview.h"
+#include "try.h"
 
 #include "format.h"
 
@@ -34,7 +37,11 @@ const char *const ExitCodeHelp =
     "Exit codes: 0 success, 1 internal error, 2 bad command line, 3 input file missing or unreadable,\n"
     "4 bad manifest, 5 component is not a CAB or stub is not a program, 6 package would pass 4 GiB,\n"
     "7 not a package or a damaged package, 8 output cannot be written, 9 lint found problems,\n"
-    "10 diff found differences, 11 preview failed, 130 interrupted.";
+    "10 diff found differences, 11 preview failed, 12 try: the installation did not succeed, 130 interrupted.";
+
+const char *const BenchHelp = "The Wine test bench: bench.sh or its folder (default: the one that came with velkor)";
+const char *const WinBinHelp =
+    "Folder of the Windows programs: robot.exe, wceload.exe, setup.exe (default: the ones that came with velkor)";
 
 std::string U8(const std::u16string &s) { return Utf16ToUtf8(s); }
 
@@ -365,7 +372,8 @@ int main(int argc, char **argv)
     CLI::App app{"velkor: builds, lists, verifies and unpacks Velkor setup packages.", "velkor"};
     app.footer(ExitCodeHelp);
     app.require_subcommand(1);
-    app.set_version_flag("--version", "velkor 1.0");
+    app.set_version_flag("--version", std::string("velkor ") + VELKOR_VERSION);
+    const DataPaths data = FindDataPaths();
 
     std::string manifest, stub, out, package, dir;
     unsigned jobs = 0;
@@ -375,7 +383,9 @@ int main(int argc, char **argv)
 
     CLI::App *build = app.add_subcommand("build", "Write the setup program followed by the package a manifest describes.");
     build->add_option("manifest", manifest, "TOML manifest (format: tools/velkor/README.md)")->required()->type_name("MANIFEST");
-    build->add_option("--stub", stub, "The setup program, without a package")->required()->type_name("SETUP_EXE");
+    stub = data.stub;
+    build->add_option("--stub", stub, "The setup program, without a package (default: the one that came with velkor)")
+        ->type_name("SETUP_EXE");
     build->add_option("-o,--output", out, "File to write (replaced only when complete); with --all-languages, the folder")->required()->type_name("OUT");
     build->add_option("-j,--jobs", jobs, "Threads compressing chunks; 0 = one per core (default). The output is the same for any value")
         ->check(CLI::Range(0u, 1024u))->type_name("N");
@@ -419,17 +429,15 @@ int main(int argc, char **argv)
                  std::string(ExitCodeHelp));
 
     PreviewOptions preview;
-    preview.bench = VELKOR_DEFAULT_BENCH;
-    preview.winBin = VELKOR_DEFAULT_WIN_BIN;
+    preview.bench = data.bench;
+    preview.winBin = data.winBin;
     CLI::App *previewCmd = app.add_subcommand(
         "preview", "Take a picture of every page of a package, shown by the real setup program under Wine.");
     previewCmd->add_option("package", preview.package, "A built setup program")->required()->type_name("PACKAGE");
     previewCmd->add_option("-o,--output", preview.outDir, "Folder for the pictures and the contact sheet (created if missing)")
         ->required()->type_name("DIR");
-    previewCmd->add_option("--bench", preview.bench, "The Wine test bench: bench.sh or its folder")
-        ->type_name("PATH")->capture_default_str();
-    previewCmd->add_option("--win-bin", preview.winBin, "Folder of the Windows programs (robot.exe)")
-        ->type_name("DIR")->capture_default_str();
+    previewCmd->add_option("--bench", preview.bench, BenchHelp)->type_name("PATH");
+    previewCmd->add_option("--win-bin", preview.winBin, WinBinHelp)->type_name("DIR");
     previewCmd->add_option("--state", preview.state,
                            "Bench state folder to use and keep, so its Wine prefix is reused next time "
                            "(default: a temporary folder, removed afterwards)")
@@ -443,6 +451,43 @@ int main(int argc, char **argv)
     extract->add_option("package", package, "A built setup program")->required()->type_name("PACKAGE");
     extract->add_option("-o,--output", dir, "Folder to write into (created if missing)")->required()->type_name("DIR");
     extract->footer(ExitCodeHelp);
+
+    InitOptions init;
+    CLI::App *initCmd = app.add_subcommand("init", "Write a first manifest from device CABs: one component per CAB, every text at its default.");
+    initCmd->add_option("cabs", init.cabs, "Device CAB files; the first names the product and its maker")
+        ->required()->type_name("CAB...");
+    initCmd->add_option("-o,--output", init.output, "Manifest to write")->type_name("MANIFEST")->capture_default_str();
+    initCmd->add_flag("--force", init.force, "Replace an existing manifest");
+    initCmd->footer(ExitCodeHelp);
+
+    TryOptions tryOptions;
+    tryOptions.bench = data.bench;
+    tryOptions.winBin = data.winBin;
+    std::string location;
+    CLI::App *tryCmd = app.add_subcommand(
+        "try", "Install a package through the real setup program and installer under Wine; show what landed.");
+    tryCmd->add_option("package", tryOptions.package, "A built setup program")->required()->type_name("PACKAGE");
+    CLI::Option *choicesOpt = tryCmd->add_option("--choices", tryOptions.choicesFile,
+        "TOML file of choices: components = [...], location = \"default\"|\"folder\", destination = '...'")
+        ->type_name("FILE");
+    CLI::Option *componentsOpt = tryCmd->add_option("--components", tryOptions.choices.components,
+        "Tick exactly these components on the components page (names as in the package)")->type_name("NAME...");
+    CLI::Option *locationOpt = tryCmd->add_option("--location", location, "On the location page: the device's choice or a folder")
+        ->check(CLI::IsMember({"default", "folder"}))->type_name("WHERE");
+    CLI::Option *destinationOpt = tryCmd->add_option("--destination", tryOptions.choices.destination,
+        "Type this folder on the destination page")->type_name("PATH");
+    for (CLI::Option *opt : {componentsOpt, locationOpt, destinationOpt})
+        choicesOpt->excludes(opt);
+    tryCmd->add_flag("--json", tryOptions.json, "Print the report as JSON");
+    tryCmd->add_option("--bench", tryOptions.bench, BenchHelp)->type_name("PATH");
+    tryCmd->add_option("--win-bin", tryOptions.winBin, WinBinHelp)->type_name("DIR");
+    tryCmd->add_option("--state", tryOptions.state,
+                       "Bench state folder to use and keep, so its Wine prefix is reused next time "
+                       "(default: a temporary folder, removed afterwards)")->type_name("DIR");
+    tryCmd->add_option("--timeout", tryOptions.timeoutSeconds, "Longest the installation may take")
+        ->check(CLI::Range(10u, 86400u))->type_name("SECONDS")->capture_default_str();
+    tryCmd->footer("Exit codes: 0 installed, 12 the installation did not succeed (the report is printed), 11 the\n"
+                   "bench failed; otherwise as for the other commands:\n" + std::string(ExitCodeHelp));
 
     try {
         app.parse(argc, argv);
@@ -481,6 +526,16 @@ int main(int argc, char **argv)
         if (*previewCmd) {
             target = preview.package;
             return RunPreview(preview);
+        }
+        if (*initCmd)
+            return RunInit(init);
+        if (*tryCmd) {
+            target = tryOptions.package;
+            tryOptions.choices.hasComponents = componentsOpt->count() > 0;
+            tryOptions.choices.hasDestination = destinationOpt->count() > 0;
+            if (!location.empty())
+                tryOptions.choices.location = location == "folder" ? 1 : 0;
+            return RunTry(tryOptions);
         }
     } catch (const DiagnosticFailure &d) {
         PrintDiagnostic(stderr, d.diag);

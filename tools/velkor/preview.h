@@ -28,6 +28,9 @@ struct PreviewOptions {
 // page flags of each, as the setup program's sequencing leads from one to
 // the next.  It stops before a Next that would start the installation.
 std::vector<uint8_t> PreviewPages(const PackageInfo &p);
+// The same for a given choice on the location page: -1 keeps the one the
+// page starts with, 0 lets the device choose, 1 chooses a folder.
+std::vector<uint8_t> WizardPages(const PackageInfo &p, int locationChoice);
 
 // File name of the picture of page number `n` (from 1) with flag `page`:
 // "01-welcome.png".

@@ -1,0 +1,307 @@
+// init.cpp -- writes a first manifest from device CABs (see init.h).  The
+// CABs are read with the same directory reader and setup-information
+// parser as lint, so what init accepts, lint and the installer accept too.
+#include "init.h"
+
+#include "cabdir.h"
+#include "errors.h"
+#include "files.h"
+#include "manifest.h"
+#include "memcab.h"
+#include "pkgwrite.h"
+
+#include "ce000.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <set>
+#include <sys/stat.h>
+
+namespace velkor {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Where each text shows, for the comment above it (text-table order).
+const char *const TextPlaces[] = {
+    "the title of the wizard and the caption of Setup's messages",
+    "the Next button of every page but the last",
+    "the button of the last page, which starts the installation",
+    "the Back button",
+    "the Cancel button of the pages and of the progress window",
+    "the heading of the welcome page",
+    "the welcome page's text (HTML)",
+    "the heading of the agreement page",
+    "the agreement itself, plain text; { file = \"license.txt\" } reads it from a UTF-8 file",
+    "agreement page: the choice that accepts",
+    "agreement page: the choice that declines",
+    "the heading of the location page",
+    "the location page's text (HTML)",
+    "location page: the choice that lets the device's installer pick the folder",
+    "location page: the choice that leads to the destination page",
+    "the heading of the destination page",
+    "destination page: the space line; <space> becomes the size needed",
+    "the heading of the components page",
+    "the components page's text above the list (HTML)",
+    "the heading of the ready page",
+    "the ready page's text (HTML)",
+    "the heading of the progress window",
+    "progress window: the line above the name of the component being installed",
+    "message when Next is tapped on the components page with nothing ticked",
+    "message when the destination's volume has too little room",
+    "message after the installation was cancelled",
+    "message when Setup cannot create its temporary CAB file",
+    "message when a component in the package is damaged",
+    "message when the device's installer cannot be started",
+    "question when Cancel is tapped while installing",
+};
+static_assert(sizeof TextPlaces / sizeof TextPlaces[0] == 30, "one place per text");
+
+// A TOML string: literal ('...') when it can be, so that device paths keep
+// single backslashes; basic with escapes otherwise.
+std::string Toml(const std::string &s)
+{
+    bool literal = s.find('\'') == std::string::npos;
+    for (unsigned char c : s)
+        literal = literal && (c >= 0x20 || c == '\t') && c != 0x7F;
+    if (literal && s.find('\\') != std::string::npos)
+        return "'" + s + "'";
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20 || c == 0x7F) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04X", c);
+                out += buf;
+            } else {
+                out += char(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+std::string Lower(std::string s)
+{
+    for (char &c : s)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// The install folder with the parts that name the product or its maker
+// replaced by the placeholders the destination accepts.
+std::string WithPlaceholders(const std::string &folder, const std::string &product, const std::string &company)
+{
+    std::string out;
+    size_t at = 0;
+    while (at <= folder.size()) {
+        size_t end = folder.find('\\', at);
+        std::string part = folder.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        if (!part.empty() && Lower(part) == Lower(product))
+            part = "%SoftwareName%";
+        else if (!part.empty() && !company.empty() && Lower(part) == Lower(company))
+            part = "%CompanyName%";
+        out += part;
+        if (end == std::string::npos)
+            break;
+        out += '\\';
+        at = end + 1;
+    }
+    return out;
+}
+
+bool UnderProgramFiles(const std::string &folder)
+{
+    std::string f = Lower(folder);
+    return f == "\\program files" || f.compare(0, 15, "\\program files\\") == 0;
+}
+
+std::string Plural(size_t n, const char *one, const char *many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
+
+}  // namespace
+
+CabSummary SummariseCab(const std::string &path)
+{
+    MappedFile file(path, "CAB file");
+    MemoryCab cab(file.data(), file.size());
+    CabSummary s;
+    s.file = path;
+    auto bad = [&](const std::string &why) { return Failure(ExitBadInput, path + ": " + why); };
+
+    CabDirectory dir;
+    std::string why = ReadCabDirectory(cab, &dir);
+    if (!why.empty())
+        throw bad("is not a cabinet that can be read: " + why);
+    if (dir.Spans())
+        throw bad("continues from or into another cabinet; the device installs one cabinet on its own");
+
+    std::vector<size_t> infos;
+    std::vector<std::u16string> names;
+    for (size_t i = 0; i < dir.members.size(); ++i) {
+        names.push_back(dir.members[i].name);
+        if (wceload::MemberFileNumber(dir.members[i].name) == 0)
+            infos.push_back(i);
+    }
+    if (infos.size() > 1)
+        throw bad("has " + std::to_string(infos.size()) +
+                  " setup-information members (names ending in \".000\"); a device CAB has one");
+    s.appName = fs::path(path).stem().string();
+    s.fileCount = dir.members.size();
+    if (infos.empty())
+        return s;
+
+    std::string infoName = "'" + Utf16ToUtf8(dir.members[infos[0]].name) + "'";
+    std::vector<uint8_t> bytes;
+    why = ReadCabMember(cab, dir, infos[0], wceload::CeMaxSetupInfoSize, &bytes);
+    if (!why.empty()) {
+        // Compression velkor does not decode is not the CAB's fault.
+        if (why.find("does not decode") == std::string::npos)
+            throw bad("its setup information " + infoName + " cannot be read: " + why);
+        s.note = "its setup information " + infoName + " was not read (" + why + ")";
+        return s;
+    }
+    wceload::CeSetupInfo info;
+    std::string error;
+    if (!wceload::ParseSetupInfo(bytes.data(), bytes.size(), &info, &error))
+        throw bad("its setup information " + infoName + " is malformed: " + error);
+    wceload::InstallPlan plan;
+    if (!wceload::PlanInstall(info, names, u"", 0, &plan, &error))
+        throw bad("its setup information " + infoName + " cannot be installed by the device's installer: " + error);
+    s.device = true;
+    s.appName = Utf16ToUtf8(plan.AppName);
+    s.provider = Utf16ToUtf8(plan.Provider);
+    s.installFolder = Utf16ToUtf8(plan.InstallFolder);
+    s.fileCount = plan.Files.size();
+    return s;
+}
+
+std::string InitManifest(const std::vector<CabSummary> &cabs)
+{
+    const CabSummary &first = cabs.at(0);
+    std::string product = first.appName, company = first.provider;
+    for (const auto &c : cabs)
+        if (company.empty())
+            company = c.provider;
+    std::string destination = "\\Program Files\\%SoftwareName%";
+    if (first.device)
+        destination = WithPlaceholders(first.installFolder, product, company);
+
+    // Components whose folder a user may move are those under \Program
+    // Files; folders elsewhere (My Documents, Windows) stay where they are.
+    std::vector<bool> accepts;
+    bool anyAccepts = false;
+    for (const auto &c : cabs) {
+        accepts.push_back(!c.device || UnderProgramFiles(c.installFolder));
+        anyAccepts = anyAccepts || accepts.back();
+    }
+    std::vector<std::string> pages{"welcome"};
+    if (cabs.size() > 1)
+        pages.push_back("components");
+    if (anyAccepts)
+        pages.insert(pages.end(), {"location", "destination"});
+    pages.push_back("ready");
+
+    std::string m;
+    m += "# Setup package manifest, written by velkor init from " + Plural(cabs.size(), "CAB", "CABs") + ".\n";
+    m += "# Build it:  velkor build THIS_FILE -o setup.exe      (format: velkor's README)\n\n";
+    m += "[package]\n";
+    m += company.empty() ? "# %SoftwareName% and %CompanyName%: the CAB names no provider, so fill in the company\n"
+                         : "# %SoftwareName% and %CompanyName%, from the first CAB\n";
+    m += "name = " + Toml(product) + "\n";
+    m += "company = " + Toml(company) + "\n";
+    m += "# The folder offered to the user; only %SoftwareName% and %CompanyName% are filled in here.\n";
+    m += "destination = " + Toml(destination) + "\n";
+    m += "# true: the device's installer picks the folder; the location page lets the user decide.\n";
+    m += "use_default_location = false\n";
+    m += "# true: Setup runs only when started with the argument \"install\".\n";
+    m += "require_install_argument = false\n";
+    m += "# Pages in the order shown: welcome, agreement, components, location, destination, ready.\n";
+    m += "# For a licence, add \"agreement\" and set texts.agreement_body below.\n";
+    m += "pages = [";
+    for (size_t i = 0; i < pages.size(); ++i)
+        m += (i ? ", \"" : "\"") + pages[i] + "\"";
+    m += "]\n";
+
+    m += "\n# One component per CAB, installed in this order.  name: shown to the user as written;\n";
+    m += "# accepts_destination: the user's folder applies to it; selected: ticked when the wizard starts.\n";
+    std::set<std::string> taken;
+    for (size_t i = 0; i < cabs.size(); ++i) {
+        const CabSummary &c = cabs[i];
+        std::string name = c.appName.empty() ? "Component " + std::to_string(i + 1) : c.appName;
+        for (int n = 2; taken.count(Lower(name)); ++n)
+            name = (c.appName.empty() ? "Component" : c.appName) + " (" + std::to_string(n) + ")";
+        taken.insert(Lower(name));
+        m += "\n";
+        if (c.device) {
+            m += "# " + c.appName + (c.provider.empty() ? "" : " by " + c.provider) + ": " +
+                 Plural(c.fileCount, "file", "files") + " into " + c.installFolder + "\n";
+            if (!accepts[i])
+                m += "# They stay there whatever folder the user picks.\n";
+        } else {
+            m += "# A plain CAB (" + Plural(c.fileCount, "file", "files") + "; " +
+                 (c.note.empty() ? "no setup information" : c.note) + "): named after its file.\n";
+        }
+        m += "[[component]]\n";
+        m += "name = " + Toml(name) + "\n";
+        m += "cab = " + Toml(c.file) + "\n";
+        m += std::string("accepts_destination = ") + (accepts[i] ? "true" : "false") + "\n";
+        m += "selected = true\n";
+    }
+
+    m += "\n# Every text at its default.  %SoftwareName%, %CompanyName% and [[variable]] names are\n";
+    m += "# filled in; line breaks are kept.\n";
+    m += "[texts]\n";
+    const auto defaults = DefaultTexts();
+    const auto &names = TextNames();
+    for (size_t i = 0; i < names.size() && i < defaults.size(); ++i) {
+        m += "# " + std::string(TextPlaces[i]) + "\n";
+        m += names[i] + " = " + Toml(Utf16ToUtf8(defaults[i])) + "\n";
+    }
+    return m;
+}
+
+int RunInit(const InitOptions &o)
+{
+    struct stat st;
+    if (!o.force && lstat(o.output.c_str(), &st) == 0)
+        throw Failure(ExitCannotWrite, "'" + o.output + "' exists; give --force to replace it");
+
+    std::error_code ec;
+    fs::path parent = fs::path(o.output).parent_path();
+    fs::path folder = fs::weakly_canonical(fs::absolute(parent.empty() ? fs::path(".") : parent), ec);
+    std::vector<CabSummary> cabs;
+    for (const auto &path : o.cabs) {
+        ThrowIfStopped();
+        cabs.push_back(SummariseCab(path));
+        // Paths in a manifest are relative to its folder.
+        fs::path abs = fs::weakly_canonical(fs::absolute(path), ec);
+        fs::path relative = abs.lexically_relative(folder);
+        cabs.back().file = relative.empty() ? abs.string() : relative.string();
+        if (!cabs.back().note.empty())
+            std::fprintf(stderr, "velkor: warning: %s: %s; the component is named after its file\n", path.c_str(),
+                         cabs.back().note.c_str());
+    }
+    std::string text = InitManifest(cabs);
+    // What init writes must load as it stands.
+    ParseManifest(text, o.output);
+
+    AtomicOutput out(o.output);
+    out.Write(text.data(), text.size());
+    out.Commit();
+    size_t device = 0;
+    for (const auto &c : cabs)
+        device += c.device ? 1 : 0;
+    std::printf("wrote %s: %s, %zu of them with setup information\n", o.output.c_str(),
+                Plural(cabs.size(), "component", "components").c_str(), device);
+    std::printf("next: velkor build %s -o setup.exe\n", o.output.c_str());
+    return ExitOk;
+}
+
+}  // namespace velkor

@@ -1,0 +1,22 @@
+// paths.h -- where velkor finds what it ships with: the setup program
+// (the stub `build` writes the package onto), the installer stand-in and
+// the robot (for `preview` and `try`), and the Wine bench.  An installed
+// velkor finds them beside itself in ../share/velkor; one run from the
+// build tree in that build's win/bin and in the source tree it came from.
+#pragma once
+
+#include <string>
+
+namespace velkor {
+
+struct DataPaths {
+    std::string bench;    // bench.sh
+    std::string winBin;   // setup.exe, wceload.exe, robot.exe, linkcatcher.exe
+    std::string stub;     // winBin/setup.exe
+};
+
+// From the location of the running executable; never fails (a missing
+// file is reported by the command that needs it, naming the path).
+DataPaths FindDataPaths();
+
+}  // namespace velkor

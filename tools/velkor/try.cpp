@@ -1,0 +1,695 @@
+// try.cpp -- `velkor try` (see try.h).  The package is copied into the
+// bench's state folder and started there by the robot, in a device root of
+// its own; the root, the installer's log and the registry are read after
+// the setup program has ended.  The bench is stopped whatever happens.
+#include "try.h"
+
+#include "bench.h"
+#include "cabdir.h"
+#include "errors.h"
+#include "files.h"
+#include "manifest.h"
+#include "memcab.h"
+#include "pkgwrite.h"
+#include "preview.h"
+#include "tomlpp.h"
+
+#include "format.h"
+
+#include "ce000.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstring>
+#include <cstdlib>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+namespace velkor {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using namespace setupui;
+
+const char *const DeviceName = "try";
+// Seconds the robot waits for any one page; Wine's first start is slow.
+const unsigned PageSeconds = 60;
+
+std::string Slurp(const std::string &path)
+{
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+std::string PageNameOf(uint8_t flag)
+{
+    for (size_t i = 0; i < PageNames().size(); ++i)
+        if (flag == (1u << i))
+            return PageNames()[i];
+    return "page";
+}
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+// A log value with its %XX escapes undone.
+std::string Unescape(const std::string &s)
+{
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        int hi, lo;
+        if (s[i] == '%' && i + 2 < s.size() + 0 && (hi = HexDigit(s[i + 1])) >= 0 && (lo = HexDigit(s[i + 2])) >= 0) {
+            out += char(hi * 16 + lo);
+            i += 2;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> SplitList(const std::string &s)
+{
+    std::vector<std::string> items;
+    if (s.empty())
+        return items;
+    size_t at = 0;
+    while (true) {
+        size_t bar = s.find('|', at);
+        items.push_back(Unescape(s.substr(at, bar == std::string::npos ? std::string::npos : bar - at)));
+        if (bar == std::string::npos)
+            return items;
+        at = bar + 1;
+    }
+}
+
+// The target of a shortcut file, `<n>#<target>` with n the length of what
+// follows '#', quotes around the target dropped; false for anything else.
+bool ShortcutTarget(const std::string &text, std::string *target)
+{
+    size_t hash = text.find('#');
+    if (hash == 0 || hash == std::string::npos || hash > 6)
+        return false;
+    for (size_t i = 0; i < hash; ++i)
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+    std::string rest = text.substr(hash + 1);
+    if (std::stoul(text.substr(0, hash)) != Utf8ToUtf16(rest).size())
+        return false;
+    if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"')
+        rest = rest.substr(1, rest.size() - 2);
+    *target = rest;
+    return true;
+}
+
+std::string DevicePath(const fs::path &relative)
+{
+    std::string s = relative.generic_string();
+    std::replace(s.begin(), s.end(), '/', '\\');
+    return "\\" + s;
+}
+
+std::string Lower(std::string s)
+{
+    for (char &c : s)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+}  // namespace
+
+TryChoices LoadChoices(const std::string &path)
+{
+    MappedFile file(path, "choices file");
+    std::string_view doc(reinterpret_cast<const char *>(file.data()), size_t(file.size()));
+    toml::table root;
+    try {
+        root = toml::parse(doc, path);
+    } catch (const toml::parse_error &e) {
+        throw Failure(ExitBadManifest, path + ":" + std::to_string(e.source().begin.line) + ":" +
+                                           std::to_string(e.source().begin.column) + ": " + std::string(e.description()));
+    }
+    auto fail = [&](const toml::node &n, const std::string &what) {
+        return Failure(ExitBadManifest, path + ":" + std::to_string(n.source().begin.line) + ": " + what);
+    };
+    TryChoices c;
+    for (auto &&[key, value] : root) {
+        std::string k(key.str());
+        if (k == "components") {
+            if (!value.is_array())
+                throw fail(value, "components: expected an array of component names");
+            c.hasComponents = true;
+            for (const toml::node &n : *value.as_array()) {
+                if (!n.is_string())
+                    throw fail(n, "components: expected a component name (a string)");
+                c.components.push_back(n.as_string()->get());
+            }
+        } else if (k == "location") {
+            std::string v = value.is_string() ? value.as_string()->get() : "";
+            if (v != "default" && v != "folder")
+                throw fail(value, "location: expected \"default\" or \"folder\"");
+            c.location = v == "folder" ? 1 : 0;
+        } else if (k == "destination") {
+            if (!value.is_string())
+                throw fail(value, "destination: expected a device folder (a string)");
+            c.hasDestination = true;
+            c.destination = value.as_string()->get();
+        } else {
+            throw fail(value, k + ": unknown key (expected one of: components, location, destination)");
+        }
+    }
+    return c;
+}
+
+std::vector<size_t> TrySelected(const PackageInfo &p, const TryChoices &choices)
+{
+    std::vector<size_t> out;
+    bool page = (p.pageFlags & PageComponents) != 0;
+    for (size_t i = 0; i < p.components.size(); ++i) {
+        std::string name = Utf16ToUtf8(p.components[i].name);
+        bool selected = p.components[i].selected != 0;
+        if (page && choices.hasComponents)
+            selected = std::find(choices.components.begin(), choices.components.end(), name) != choices.components.end();
+        if (selected)
+            out.push_back(i);
+    }
+    return out;
+}
+
+std::string TryScript(const PackageInfo &p, const TryChoices &c, const std::string &setupExe, unsigned waitSeconds,
+                      std::vector<uint8_t> *pagesOut)
+{
+    std::vector<uint8_t> pages = WizardPages(p, c.location);
+    auto shows = [&](uint8_t page) { return std::find(pages.begin(), pages.end(), page) != pages.end(); };
+    if (c.hasComponents) {
+        if (!shows(PageComponents))
+            throw Failure(ExitUsage, "the package has no components page; it installs the components it selects");
+        std::set<std::string> names;
+        for (const auto &comp : p.components)
+            names.insert(Utf16ToUtf8(comp.name));
+        for (const auto &want : c.components)
+            if (!names.count(want)) {
+                std::string list;
+                for (const auto &n : names)
+                    list += (list.empty() ? "'" : ", '") + n + "'";
+                throw Failure(ExitUsage, "the package has no component '" + want + "' (it has " + list + ")");
+            }
+    }
+    if (c.location >= 0 && !shows(PageLocation))
+        throw Failure(ExitUsage, "the package shows no location page, so the location cannot be chosen");
+    if (c.hasDestination && !shows(PageDestination))
+        throw Failure(ExitUsage, shows(PageLocation) && c.location != 1
+                                     ? "the destination page is not shown with the device's location; add --location folder"
+                                     : "the package shows no destination page, so the destination cannot be chosen");
+    if (shows(PageDestination) && !c.hasDestination &&
+        p.destination.find_first_not_of(u" \t") == std::u16string::npos)
+        throw Failure(ExitUsage, "the destination page starts blank; give --destination");
+
+    std::string s = "# velkor try: the whole installation\n";
+    s += "timeout " + std::to_string(PageSeconds) + "\n";
+    s += "launch " + RobotWord(setupExe) + (p.requireInstallArgument ? " install" : "") + "\n";
+    if (!pages.empty())
+        s += "wait-frame\n";
+    for (uint8_t page : pages) {
+        s += "wait-page " + std::to_string(TemplateOf(page)) + "\n";
+        switch (page) {
+        case PageAgreement:
+            s += "click " + std::to_string(AcceptChoice) + "\n";
+            break;
+        case PageComponents:
+            if (c.hasComponents) {
+                std::set<std::string> done;
+                for (const auto &comp : p.components) {
+                    std::string name = Utf16ToUtf8(comp.name);
+                    if (!done.insert(name).second)
+                        continue;
+                    bool tick = std::find(c.components.begin(), c.components.end(), name) != c.components.end();
+                    s += "tick " + std::to_string(ComponentTree) + " " + RobotWord(name) + (tick ? " 1\n" : " 0\n");
+                }
+            }
+            break;
+        case PageLocation:
+            if (c.location >= 0)
+                s += "click " + std::to_string(c.location ? ChooseFolderChoice : DefaultLocationChoice) + "\n";
+            break;
+        case PageDestination:
+            if (c.hasDestination)
+                s += "type " + std::to_string(DestinationField) + " " + RobotWord(c.destination) + "\n";
+            break;
+        default:
+            break;
+        }
+        s += "sleep 200\n";
+        s += "click " + std::to_string(ButtonOk) + "\n";
+    }
+    // The last Next installs; the program ends when the run is over.  A
+    // message box on the way fails this step and names its text.
+    s += "timeout " + std::to_string(std::max(waitSeconds, PageSeconds)) + "\n";
+    s += "wait-exit 0\n";
+    if (pagesOut)
+        *pagesOut = pages;
+    return s;
+}
+
+std::vector<InstallerRun> ParseInstallerLog(const std::string &text)
+{
+    std::vector<InstallerRun> runs;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.compare(0, 8, "wceload\t") != 0)
+            continue;
+        InstallerRun r;
+        size_t at = 8;
+        while (at <= line.size()) {
+            size_t tab = line.find('\t', at);
+            std::string field = line.substr(at, tab == std::string::npos ? std::string::npos : tab - at);
+            size_t eq = field.find('=');
+            std::string key = field.substr(0, eq), value = eq == std::string::npos ? "" : field.substr(eq + 1);
+            if (key == "cmdline")
+                r.cmdline = Unescape(value);
+            else if (key == "cab")
+                r.cab = Unescape(value);
+            else if (key == "dest")
+                r.dest = Unescape(value);
+            else if (key == "fAskDest")
+                r.askDest = Unescape(value);
+            else if (key == "asked")
+                r.asked = value;
+            else if (key == "files")
+                r.files = SplitList(value);
+            else if (key == "skipped")
+                r.skipped = SplitList(value);
+            else if (key == "registry")
+                r.registry = std::strtol(value.c_str(), nullptr, 10);
+            else if (key == "error")
+                r.error = Unescape(value);
+            else if (key == "exit")
+                r.exitCode = value.empty() ? -1 : std::strtol(value.c_str(), nullptr, 10);
+            if (tab == std::string::npos)
+                break;
+            at = tab + 1;
+        }
+        runs.push_back(r);
+    }
+    return runs;
+}
+
+void ReadDeviceRoot(const std::string &root, std::vector<std::string> *folders, std::vector<DeviceFile> *files,
+                    std::vector<DeviceShortcut> *shortcuts)
+{
+    std::error_code ec;
+    // The bench makes these for every device; what the installation put
+    // into them is listed, not they themselves.
+    const std::set<std::string> own = {"\\windows", "\\program files"};
+    const std::set<std::string> benchFiles = {"\\windows\\wceload.exe", "\\windows\\wceload.log"};
+    for (fs::recursive_directory_iterator it(root, fs::directory_options::none, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const fs::directory_entry &e = *it;
+        std::string path = DevicePath(fs::path(e.path()).lexically_relative(root));
+        if (e.is_symlink(ec))
+            continue;
+        if (e.is_directory(ec)) {
+            if (!own.count(Lower(path)))
+                folders->push_back(path);
+            continue;
+        }
+        if (benchFiles.count(Lower(path)))
+            continue;
+        uint64_t size = e.file_size(ec);
+        files->push_back({path, ec ? 0 : size});
+        std::string target;
+        if (size < 1024 && ShortcutTarget(Slurp(e.path().string()), &target))
+            shortcuts->push_back({path, target});
+    }
+    std::sort(folders->begin(), folders->end());
+    std::sort(files->begin(), files->end(), [](const DeviceFile &a, const DeviceFile &b) { return a.path < b.path; });
+    std::sort(shortcuts->begin(), shortcuts->end(),
+              [](const DeviceShortcut &a, const DeviceShortcut &b) { return a.path < b.path; });
+}
+
+std::vector<RegistryValue> ParseRegQuery(const std::string &text)
+{
+    std::vector<RegistryValue> values;
+    std::istringstream in(text);
+    std::string key;
+    for (std::string line; std::getline(in, line);) {
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+            line.pop_back();
+        if (line.compare(0, 5, "HKEY_") == 0) {
+            key = line;
+            continue;
+        }
+        // "    NAME    REG_TYPE    DATA"; a name may hold blanks, a type never.
+        if (key.empty() || line.compare(0, 4, "    ") != 0)
+            continue;
+        size_t type = line.find("    REG_", 4);
+        if (type == std::string::npos)
+            continue;
+        RegistryValue v;
+        v.key = key;
+        v.name = line.substr(4, type - 4);
+        size_t typeEnd = line.find("    ", type + 4);
+        v.type = line.substr(type + 4, typeEnd == std::string::npos ? std::string::npos : typeEnd - type - 4);
+        v.data = typeEnd == std::string::npos ? "" : line.substr(typeEnd + 4);
+        values.push_back(v);
+    }
+    return values;
+}
+
+namespace {
+
+const char *RootName(uint16_t root)
+{
+    switch (root) {
+    case wceload::RootClassesRoot: return "HKEY_CLASSES_ROOT";
+    case wceload::RootCurrentUser: return "HKEY_CURRENT_USER";
+    case wceload::RootLocalMachine: return "HKEY_LOCAL_MACHINE";
+    default: return "HKEY_USERS";
+    }
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> PlannedRegistryValues(const std::vector<uint8_t> &cab)
+{
+    std::vector<std::pair<std::string, std::string>> out;
+    MemoryCab bytes(cab.data(), cab.size());
+    CabDirectory dir;
+    if (!ReadCabDirectory(bytes, &dir).empty())
+        return out;
+    std::vector<std::u16string> names;
+    size_t info = dir.members.size();
+    for (size_t i = 0; i < dir.members.size(); ++i) {
+        names.push_back(dir.members[i].name);
+        if (wceload::MemberFileNumber(dir.members[i].name) == 0)
+            info = info == dir.members.size() ? i : dir.members.size() + 1;
+    }
+    std::vector<uint8_t> data;
+    wceload::CeSetupInfo setup;
+    wceload::InstallPlan plan;
+    std::string error;
+    if (info >= dir.members.size() || !ReadCabMember(bytes, dir, info, wceload::CeMaxSetupInfoSize, &data).empty() ||
+        !wceload::ParseSetupInfo(data.data(), data.size(), &setup, &error) ||
+        !wceload::PlanInstall(setup, names, u"", 0, &plan, &error))
+        return out;
+    for (const auto &v : plan.Values) {
+        std::pair<std::string, std::string> item{std::string(RootName(v.Root)) + "\\" + Utf16ToUtf8(v.Key),
+                                                 v.Name.empty() ? "(Default)" : Utf16ToUtf8(v.Name)};
+        if (std::find(out.begin(), out.end(), item) == out.end())
+            out.push_back(item);
+    }
+    return out;
+}
+
+namespace {
+
+std::string Format(const char *format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    char *text = nullptr;
+    int n = vasprintf(&text, format, args);
+    va_end(args);
+    std::string out = n >= 0 ? std::string(text, size_t(n)) : std::string();
+    std::free(text);
+    return out;
+}
+
+}  // namespace
+
+std::string TryText(const TryReport &r)
+{
+    std::string o;
+    size_t installed = 0;
+    for (const auto &run : r.runs)
+        installed += run.exitCode == 0 ? 1 : 0;
+    if (r.ok)
+        o += Format("%s: installed %zu of %zu components\n", r.package.c_str(), installed, r.selected.size());
+    else
+        o += Format("%s: the installation did not succeed: %s\n", r.package.c_str(), r.problem.c_str());
+    std::string walk;
+    for (uint8_t page : r.pages)
+        walk += (walk.empty() ? "" : ", ") + PageNameOf(page);
+    o += Format("Wizard: %s\n", walk.empty() ? "no pages (Setup installs at once)" : walk.c_str());
+    std::string chosen;
+    for (const auto &s : r.selected)
+        chosen += (chosen.empty() ? "" : ", ") + s;
+    o += Format("Components handed to the installer: %s\n", chosen.empty() ? "(none)" : chosen.c_str());
+
+    o += Format("Installer runs (\\windows\\wceload.log): %zu\n", r.runs.size());
+    for (size_t i = 0; i < r.runs.size(); ++i) {
+        const InstallerRun &run = r.runs[i];
+        o += Format("  %zu %s: exit %ld, into %s, %zu files, %zu skipped, %ld registry values%s%s\n", i + 1,
+                    run.component.empty() ? "(unknown component)" : run.component.c_str(), run.exitCode,
+                    run.dest.c_str(), run.files.size(), run.skipped.size(), run.registry,
+                    run.error.empty() ? "" : ", error: ", run.error.c_str());
+        o += Format("    cmdline=%s cab=%s fAskDest=%s asked=%s\n", run.cmdline.empty() ? "(none)" : run.cmdline.c_str(),
+                    run.cab.c_str(), run.askDest.c_str(), run.asked.c_str());
+        for (const auto &f : run.files)
+            o += Format("    + %s\n", f.c_str());
+        for (const auto &f : run.skipped)
+            o += Format("    - %s (skipped)\n", f.c_str());
+    }
+    o += Format("Folders (%zu)\n", r.folders.size());
+    for (const auto &f : r.folders)
+        o += Format("  %s\n", f.c_str());
+    o += Format("Files (%zu)\n", r.files.size());
+    for (const auto &f : r.files)
+        o += Format("  %10llu  %s\n", (unsigned long long)f.size, f.path.c_str());
+    o += Format("Shortcuts (%zu)\n", r.shortcuts.size());
+    for (const auto &s : r.shortcuts)
+        o += Format("  %s -> %s\n", s.path.c_str(), s.target.c_str());
+    o += Format("Registry values (%zu)\n", r.registry.size());
+    std::string key;
+    for (const auto &v : r.registry) {
+        if (v.key != key)
+            o += Format("  %s\n", (key = v.key).c_str());
+        o += Format("    %s  %s  %s\n", v.name.c_str(), v.type.c_str(), v.data.c_str());
+    }
+    return o;
+}
+
+namespace {
+
+// Well-formed UTF-8 of any bytes: a surrogate (as UTF-16 text converted
+// code unit by code unit leaves it) becomes one U+FFFD, as does every byte
+// that starts no valid sequence.
+std::string CleanUtf8(const std::string &s)
+{
+    static const char replacement[] = "\xEF\xBF\xBD";
+    std::string out;
+    size_t i = 0;
+    while (i < s.size()) {
+        unsigned char b = s[i];
+        size_t n = b < 0x80 ? 1 : (b >= 0xC2 && b < 0xE0) ? 2 : (b >= 0xE0 && b < 0xF0) ? 3 : (b >= 0xF0 && b < 0xF5) ? 4 : 0;
+        bool ok = n > 0 && i + n <= s.size();
+        for (size_t k = 1; ok && k < n; ++k)
+            ok = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
+        if (ok && n > 2) {
+            unsigned char second = s[i + 1];
+            bool overlong = (b == 0xE0 && second < 0xA0) || (b == 0xF0 && second < 0x90);
+            bool tooHigh = b == 0xF4 && second >= 0x90;
+            if (b == 0xED && second >= 0xA0) {   // a surrogate: one replacement for its three bytes
+                out += replacement;
+                i += 3;
+                continue;
+            }
+            ok = !overlong && !tooHigh;
+        }
+        if (ok) {
+            out.append(s, i, n);
+            i += n;
+        } else {
+            out += replacement;
+            ++i;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string TryJson(const TryReport &r)
+{
+    using nlohmann::ordered_json;
+    auto strings = [](const std::vector<std::string> &v) {
+        ordered_json a = ordered_json::array();
+        for (const auto &x : v)
+            a.push_back(CleanUtf8(x));
+        return a;
+    };
+    auto text = [](const std::string &x) { return CleanUtf8(x); };
+    ordered_json j;
+    j["package"] = text(r.package);
+    j["ok"] = r.ok;
+    j["problem"] = r.ok ? ordered_json(nullptr) : ordered_json(text(r.problem));
+    ordered_json pages = ordered_json::array();
+    for (uint8_t page : r.pages)
+        pages.push_back(PageNameOf(page));
+    j["pages"] = pages;
+    j["components"] = strings(r.selected);
+    ordered_json runs = ordered_json::array();
+    for (const auto &run : r.runs) {
+        ordered_json o;
+        o["component"] = run.component.empty() ? ordered_json(nullptr) : ordered_json(text(run.component));
+        o["cmdline"] = text(run.cmdline);
+        o["cab"] = text(run.cab);
+        o["dest"] = text(run.dest);
+        o["fAskDest"] = text(run.askDest);
+        o["asked"] = run.asked == "yes";
+        o["files"] = strings(run.files);
+        o["skipped"] = strings(run.skipped);
+        o["registry"] = run.registry;
+        o["error"] = text(run.error);
+        o["exit"] = run.exitCode;
+        runs.push_back(o);
+    }
+    j["installer_runs"] = runs;
+    j["folders"] = strings(r.folders);
+    ordered_json files = ordered_json::array();
+    for (const auto &f : r.files)
+        files.push_back({{"path", text(f.path)}, {"size", f.size}});
+    j["files"] = files;
+    ordered_json links = ordered_json::array();
+    for (const auto &s : r.shortcuts)
+        links.push_back({{"path", text(s.path)}, {"target", text(s.target)}});
+    j["shortcuts"] = links;
+    ordered_json registry = ordered_json::array();
+    for (const auto &v : r.registry)
+        registry.push_back({{"key", text(v.key)}, {"name", text(v.name)}, {"type", text(v.type)}, {"data", text(v.data)}});
+    j["registry"] = registry;
+    // Names from the package and the device may be anything; the output is
+    // UTF-8 all the same (bad sequences, lone surrogates: U+FFFD).
+    return j.dump(2, ' ', false, ordered_json::error_handler_t::replace) + "\n";
+}
+
+int RunTry(const TryOptions &o)
+{
+    PackageInfo p;
+    std::vector<std::vector<uint8_t>> componentCabs;
+    TryChoices choices = o.choicesFile.empty() ? o.choices : LoadChoices(o.choicesFile);
+    {
+        MappedFile f(o.package, "package");
+        p = ReadPackage(f.data(), f.size(), ReadDepth::Header);
+        CheckWithProgramLoader(f.data(), f.size(), p);
+        // The CABs, for the registry values their setup information names.
+        std::vector<size_t> selected = TrySelected(p, choices);
+        componentCabs.resize(p.components.size());
+        ReadPackage(f.data(), f.size(), ReadDepth::Decode, [&](size_t i, const uint8_t *data, size_t n) {
+            ThrowIfStopped();
+            if (std::find(selected.begin(), selected.end(), i) != selected.end())
+                componentCabs[i].insert(componentCabs[i].end(), data, data + n);
+        });
+    }
+    std::string bench = BenchScript(o.bench);
+    std::string robot = o.winBin + "/robot.exe";
+    for (const char *program : {"robot.exe", "wceload.exe"})
+        if (!IsFile(o.winBin + "/" + program))
+            throw Failure(ExitCannotRead, std::string("cannot find ") + program + " in '" + o.winBin +
+                                              "' (build with VELKOR_WINDOWS=ON, or give --win-bin)");
+    // Checked before the bench starts: a choice the package cannot take.
+    TryReport report;
+    report.package = o.package;
+    TryScript(p, choices, "", o.timeoutSeconds, &report.pages);
+    std::vector<size_t> selected = TrySelected(p, choices);
+    for (size_t i : selected)
+        report.selected.push_back(Utf16ToUtf8(p.components[i].name));
+
+    bool temporary = false;
+    std::string state = BenchState(o.state, "try", &temporary);
+    Bench session(bench, state, temporary);
+    std::string work = state + "/try";
+    std::error_code ec;
+    fs::remove_all(work, ec);
+    MakeDirectory(work);
+    std::string setupCopy = work + "/setup.exe";
+    CopyFile(o.package, setupCopy);
+    std::string scriptPath = work + "/script.txt";
+    {
+        std::ofstream script(scriptPath, std::ios::binary);
+        script << TryScript(p, choices, WinePath(setupCopy), o.timeoutSeconds, nullptr);
+        if (!script)
+            throw Failure(ExitCannotWrite, "cannot write '" + scriptPath + "'");
+    }
+
+    session.Start();
+    ThrowIfStopped();
+    std::string winBin = fs::absolute(o.winBin).string();
+    // A reused prefix keeps the registry of earlier runs; the device starts clean.
+    session.Run(winBin, {"reg", "delete", "HKLM\\SOFTWARE\\Apps", "/f"}, 120, "try-registry", work + "/clear.log");
+    std::string runLog = work + "/run.log";
+    int rc = session.Run(winBin, {fs::absolute(robot).string(), WinePath(scriptPath)}, o.timeoutSeconds + 120,
+                         DeviceName, runLog);
+
+    std::string root = session.DeviceRoot(DeviceName);
+    report.runs = ParseInstallerLog(Slurp(root + "/windows/wceload.log"));
+    for (size_t i = 0; i < report.runs.size() && i < report.selected.size(); ++i)
+        report.runs[i].component = report.selected[i];
+    ReadDeviceRoot(root, &report.folders, &report.files, &report.shortcuts);
+    std::string regLog = work + "/registry.txt";
+    if (session.Run(winBin, {"reg", "query", "HKLM\\SOFTWARE\\Apps", "/s"}, 120, "try-registry", regLog) == 0)
+        report.registry = ParseRegQuery(Slurp(regLog));
+    // Values the components' setup information writes elsewhere: asked for
+    // by key, and only those it names.
+    const std::string apps = "hkey_local_machine\\software\\apps";
+    std::vector<std::pair<std::string, std::string>> planned;
+    for (const auto &cab : componentCabs)
+        for (const auto &v : PlannedRegistryValues(cab))
+            if (Lower(v.first).compare(0, apps.size(), apps) != 0 &&
+                std::find(planned.begin(), planned.end(), v) == planned.end())
+                planned.push_back(v);
+    std::set<std::string> asked;
+    for (const auto &v : planned) {
+        if (!asked.insert(v.first).second)
+            continue;
+        std::string keyLog = work + "/key-" + std::to_string(asked.size()) + ".txt";
+        if (session.Run(winBin, {"reg", "query", v.first}, 120, "try-registry", keyLog) != 0)
+            continue;
+        for (const auto &found : ParseRegQuery(Slurp(keyLog)))
+            for (const auto &w : planned)
+                if (w.first == v.first && Lower(w.second) == Lower(found.name)) {
+                    report.registry.push_back(found);
+                    break;
+                }
+    }
+
+    if (rc != 0) {
+        // The robot's last words say what stood in the way (a message box
+        // and its text, a page that never came).
+        report.problem = "Setup did not finish: " + Tail(runLog, 2);
+    } else if (report.runs.size() != selected.size()) {
+        report.problem = std::to_string(report.runs.size()) + " of " + std::to_string(selected.size()) +
+                         " components reached the installer";
+    } else {
+        for (size_t i = 0; i < report.runs.size() && report.problem.empty(); ++i)
+            if (report.runs[i].exitCode != 0)
+                report.problem = "the installer failed on '" + report.runs[i].component + "' (exit code " +
+                                 std::to_string(report.runs[i].exitCode) + "): " + report.runs[i].error;
+    }
+    report.ok = report.problem.empty();
+    std::fputs((o.json ? TryJson(report) : TryText(report)).c_str(), stdout);
+    std::fflush(stdout);
+    if (!report.ok)
+        throw Failure(ExitTryFailed, o.package + ": the installation did not succeed: " + report.problem);
+    return ExitOk;
+}
+
+}  // namespace velkor
