@@ -146,11 +146,11 @@ std::wstring FromHex(const std::wstring &hex)
     return text;
 }
 
-void AppendMeasurement(const std::wstring &file, const std::string &name, int templateId, const std::string &kind,
-                       int needed, int width, int zero, const std::wstring &text)
+void AppendMeasurement(const std::wstring &file, const std::string &name, int templateId, int control,
+                       const std::string &kind, int needed, int width, int zero, const std::wstring &text)
 {
     std::ofstream out(file.c_str(), std::ios::app | std::ios::binary);
-    out << name << '\t' << templateId << '\t' << kind << '\t' << needed << '\t' << width << '\t' << zero << '\t'
+    out << name << '\t' << templateId << '\t' << control << '\t' << kind << '\t' << needed << '\t' << width << '\t' << zero << '\t'
         << ToHex(text) << '\n';
     if (!out)
         throw Failure("cannot write " + Narrow(file));

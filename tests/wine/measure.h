@@ -40,11 +40,11 @@ int TextWidth(HFONT font, const std::wstring &text);
 // What a control does with its caption, for velkor's rule.
 const char *ControlKind(HWND control);   // "button", "default-button", "radio", "static"
 
-// One line of measurements: NAME TEMPLATE KIND NEEDED WIDTH ZERO TEXTHEX,
+// One line of measurements: NAME TEMPLATE CONTROL KIND NEEDED WIDTH ZERO TEXTHEX,
 // tab-separated, appended to `file`.  ZERO is the width of '0', which the
 // radio's gap depends on; TEXTHEX the text as UTF-16 code units in hex.
-void AppendMeasurement(const std::wstring &file, const std::string &name, int templateId, const std::string &kind,
-                       int needed, int width, int zero, const std::wstring &text);
+void AppendMeasurement(const std::wstring &file, const std::string &name, int templateId, int control,
+                       const std::string &kind, int needed, int width, int zero, const std::wstring &text);
 
 // The character widths of the template's font, regular and bold, and the
 // widths of the controls whose captions must fit, as velkor's table.

@@ -173,7 +173,7 @@ struct Runner {
         HFONT font = id ? reinterpret_cast<HFONT>(SendMessageW(inCopy, WM_GETFONT, 0, 0)) : copy.Font(true);
         const char *kind = id ? ControlKind(inCopy) : "header";
         HFONT regular = copy.Font(false);
-        AppendMeasurement(w[1], Narrow(w[2]), templateId, kind, TextWidth(font ? font : regular, text), width,
+        AppendMeasurement(w[1], Narrow(w[2]), templateId, id, kind, TextWidth(font ? font : regular, text), width,
                           TextWidth(regular, L"0"), text);
     }
 

@@ -6,6 +6,7 @@
 #include "errors.h"
 #include "files.h"
 #include "pkgread.h"
+#include "textfit.h"
 
 #include "ce000.h"
 #include "codec.h"
@@ -528,6 +529,8 @@ std::vector<Finding> LintManifest(const Manifest &m)
         auto found = LintCab(cab, item, m.components[i].cabAsWritten, m.recipe, i);
         out.insert(out.end(), found.begin(), found.end());
     }
+    auto fit = TextFitFindings(m);
+    out.insert(out.end(), fit.begin(), fit.end());
     return out;
 }
 
@@ -558,6 +561,8 @@ std::vector<Finding> LintPackage(const uint8_t *data, uint64_t size)
         auto found = LintCab(cab, ComponentItem(recipe, i), "", recipe, i);
         out.insert(out.end(), found.begin(), found.end());
     }
+    auto fit = TextFitFindings(p, data, size);
+    out.insert(out.end(), fit.begin(), fit.end());
     return out;
 }
 

@@ -21,6 +21,7 @@ struct Finding {
     std::string item;      // what it is about: "texts.welcome_body", "package.pages", "component 2 'Help'"
     std::string message;   // one line, naming the item
     bool note = false;     // could not be checked; does not count as a finding
+    unsigned line = 0, column = 0;   // where in the manifest, when known (from 1)
 };
 
 // Checks of the names, flags, pages, variables and texts.  recipe.texts may

@@ -12,6 +12,7 @@
 #include "pkgread.h"
 #include "pkgwrite.h"
 #include "preview.h"
+#include "textfit.h"
 
 #include "format.h"
 
@@ -273,14 +274,17 @@ int RunLint(const std::string &path, bool json)
         j.Key("findings").BeginArray();
         for (const auto &f : findings) {
             j.BeginObject().Key("check").String(f.check).Key("severity").String(f.note ? "note" : "warning");
-            j.Key("item").String(f.item).Key("message").String(f.message).EndObject();
+            j.Key("item").String(f.item).Key("message").String(f.message);
+            if (f.line)
+                j.Key("line").Number(f.line).Key("column").Number(f.column);
+            j.EndObject();
         }
         j.EndArray();
         j.EndObject();
         std::fputs(j.str().c_str(), stdout);
     } else {
         for (const auto &f : findings)
-            std::printf("%s: %s: %s [%s]\n", path.c_str(), f.note ? "note" : "warning", f.message.c_str(),
+            std::printf("%s: %s: %s [%s]\n", FindingPlace(path, f).c_str(), f.note ? "note" : "warning", f.message.c_str(),
                         f.check.c_str());
         if (count == 0)
             std::printf("%s: no findings\n", path.c_str());
@@ -427,7 +431,12 @@ int main(int argc, char **argv)
         ->type_name("DIR");
     previewCmd->add_option("--timeout", preview.timeoutSeconds, "Longest the walk through the wizard may take")
         ->check(CLI::Range(10u, 86400u))->type_name("SECONDS")->capture_default_str();
-    previewCmd->footer("Exit codes: 0 pictures written, 11 the bench, the robot or montage failed; otherwise as for\n"
+    previewCmd->add_flag("--json", preview.json, "Print the pictures, the texts that do not fit and every text measured as JSON");
+    previewCmd->add_flag("--strict", preview.strict, "Exit with code 9 when a text does not fit its control");
+    previewCmd->add_option("--manifest", preview.manifest, "The package's manifest, so findings name its lines")
+        ->type_name("MANIFEST");
+    previewCmd->footer("Exit codes: 0 pictures written, 9 (with --strict) a text does not fit, 11 the bench, the robot\n"
+                       "or montage failed; otherwise as for\n"
                        "the other commands:\n" + std::string(ExitCodeHelp));
 
     CLI::App *extract = app.add_subcommand("extract", "Write each component's CAB file into a folder.");

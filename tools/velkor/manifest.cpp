@@ -290,6 +290,8 @@ void Reader::ReadTexts(const toml::node &n)
             Fail(value, full, "expected a string or { file = \"...\" }, found " + TypeName(value));
         }
         text = NormalizeLineBreaks(text);
+        const toml::source_region &at = key.source().begin.line ? key.source() : value.source();
+        out->textKeys[name] = {at.begin.line, at.begin.column};
         if (text.size() > MaxTextUnits)
             Fail(value, full, "is longer than " + std::to_string(MaxTextUnits) + " characters");
         out->recipe.texts[i] = text;

@@ -7,6 +7,7 @@
 
 #include "pkgwrite.h"
 
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,8 @@ struct Manifest {
     std::string path;
     PackageRecipe recipe;                          // components without their CAB bytes
     std::vector<ManifestComponent> components; // parallel to recipe.components
+    // Where each text given in [texts] is named: "install_button" -> (line, column).
+    std::map<std::string, std::pair<unsigned, unsigned>> textKeys;
 };
 
 // Readable names of the thirty texts, in text-table order
