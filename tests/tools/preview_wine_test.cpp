@@ -5,6 +5,13 @@
 // After each run nothing that the preview's bench started may be running.
 #include "tooltest.h"
 
+#include "format.h"
+#include "manifest.h"
+#include "minijson.h"
+#include "textfit.h"
+
+#include <set>
+
 #include <dirent.h>
 
 using namespace tooltest;
@@ -127,6 +134,77 @@ TEST_F(ToolTest, PreviewShowsEveryPageAndLeavesNothingRunning)
     EXPECT_EQ(r.err.rfind("velkor: error: the robot stopped (exit code ", 0), 0u) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_EQ(Listing(dir / "none").size(), 0u);
+    EXPECT_EQ(Leftovers(state), std::vector<std::string>{});
+}
+
+}  // namespace
+
+namespace {
+
+// Every text that must fit, made exactly as wide as its place leaves room
+// for by the width table (`over` pixels more); the screen must agree: no
+// finding at the edge, one per text a pixel past it, and no measured width
+// more than a pixel away from the table's.
+std::string EdgeManifest(int over, uint32_t cabSize)
+{
+    using namespace velkor;
+    const DeviceFont &font = TheDeviceFont();
+    std::string texts;
+    std::vector<bool> done(TextCount, false);
+    for (const FitPlace &p : FitPlaces(PageAll)) {
+        if (done[size_t(p.textIndex)])
+            continue;
+        done[size_t(p.textIndex)] = true;
+        int width = p.control ? (font.controlWidth.count({p.templateId, p.control})
+                                     ? font.controlWidth.at({p.templateId, p.control})
+                                     : font.controlWidth.at({102, p.control}))
+                              : font.pageWidth.at(p.templateId);
+        int target = RoomFor(p.kind, width, font.zeroWidth) + over;
+        bool space = p.textIndex == TextSpaceRequired;
+        if (space)
+            target -= TableWidth(font, SpaceText(cabSize), false);
+        std::u16string text = TextOfWidth(font, target, p.kind == FitKind::Header);
+        texts += TextNames()[size_t(p.textIndex)] + " = \"" + Utf16ToUtf8(text) + (space ? "<space>" : "") + "\"\n";
+    }
+    return "[package]\nname = \"Edge\"\ncompany = \"Acme\"\nuse_default_location = false\n"
+           "pages = [\"welcome\", \"agreement\", \"components\", \"location\", \"destination\", \"ready\"]\n\n"
+           "[[component]]\nname = \"Main\"\ncab = \"main.cab\"\n\n[texts]\nagreement_body = \"Be nice.\"\n" +
+           texts;
+}
+
+TEST_F(ToolTest, PreviewMeasuresTextsAsTheWidthTableDoes)
+{
+    const fs::path winBin = VELKOR_WIN_BIN;
+    const fs::path state = VELKOR_PREVIEW_STATE;
+    Bytes cab = MakeCab(dir / "main.cab", Prose(3000));
+    for (int over : {0, 1}) {
+        SCOPED_TRACE(over);
+        WriteText(dir / "edge.toml", EdgeManifest(over, uint32_t(cab.size())));
+        Result b = Velkor({"build", "edge.toml", "--stub", (winBin / "setup.exe").string(), "-o", "edge.exe"}, dir);
+        ASSERT_EQ(b.code, 0) << b.err;
+        Result r = Velkor({"preview", "edge.exe", "-o", "shots", "--state", state.string(), "--win-bin",
+                           winBin.string(), "--json", "--strict", "--manifest", "edge.toml"},
+                          dir);
+        ASSERT_EQ(r.code, over ? 9 : 0) << r.err << r.out;
+        EXPECT_EQ(r.err.find("width table"), std::string::npos) << r.err;
+        minijson::Value v = minijson::Parse(r.out);
+        const minijson::Value &measured = v["measurements"];
+        std::set<std::string> items;
+        for (size_t i = 0; i < measured.size(); ++i) {
+            const minijson::Value &m = measured[i];
+            items.insert(m["item"].string);
+            EXPECT_LE(std::abs(m["needed"].number - m["table"].number), 1) << m["item"].string << " " << m["place"].string;
+            EXPECT_EQ(m["needed"].number, m["room"].number + over) << m["item"].string << " " << m["place"].string;
+        }
+        EXPECT_EQ(items.size(), 17u);   // six headers and the progress window's, four buttons, four radios, two statics
+        EXPECT_EQ(v["finding_count"].number, over ? 17 : 0);
+        for (size_t i = 0; i < v["findings"].size(); ++i) {
+            const minijson::Value &f = v["findings"][i];
+            EXPECT_EQ(f["check"].string, "text-fit");
+            EXPECT_EQ(f["file"].string, "edge.toml");
+            EXPECT_GT(f["line"].number, 10);
+        }
+    }
     EXPECT_EQ(Leftovers(state), std::vector<std::string>{});
 }
 
