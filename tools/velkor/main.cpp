@@ -284,8 +284,8 @@ int RunLint(const std::string &path, bool json)
         std::fputs(j.str().c_str(), stdout);
     } else {
         for (const auto &f : findings)
-            std::printf("%s: %s: %s [%s]\n", FindingPlace(path, f).c_str(), f.note ? "note" : "warning", f.message.c_str(),
-                        f.check.c_str());
+            std::printf("%s: %s: %s [%s]\n", FindingPlace(path, f).c_str(), f.note ? "note" : "warning",
+                        f.message.c_str(), f.check.c_str());
         if (count == 0)
             std::printf("%s: no findings\n", path.c_str());
         else
@@ -431,7 +431,8 @@ int main(int argc, char **argv)
         ->type_name("DIR");
     previewCmd->add_option("--timeout", preview.timeoutSeconds, "Longest the walk through the wizard may take")
         ->check(CLI::Range(10u, 86400u))->type_name("SECONDS")->capture_default_str();
-    previewCmd->add_flag("--json", preview.json, "Print the pictures, the texts that do not fit and every text measured as JSON");
+    previewCmd->add_flag("--json", preview.json,
+                         "Print the pictures, the texts that do not fit and every text measured as JSON");
     previewCmd->add_flag("--strict", preview.strict, "Exit with code 9 when a text does not fit its control");
     previewCmd->add_option("--manifest", preview.manifest, "The package's manifest, so findings name its lines")
         ->type_name("MANIFEST");

@@ -491,6 +491,13 @@ int RunPreview(const PreviewOptions &o)
         shots.push_back(shot);
     }
 
+    // What the robot measured is read before anything is written out.
+    std::ifstream measureFile(work + "/measure.txt", std::ios::binary);
+    std::string lines((std::istreambuf_iterator<char>(measureFile)), {});
+    std::vector<Measurement> measured = ReadMeasurements(lines, TheDeviceFont());
+    std::vector<Finding> findings = MeasuredFitFindings(measured);
+    PlaceInManifest(manifest, findings);
+
     // The contact sheet: the pages side by side, three to a row, labelled
     // when a font for the labels is at hand.
     std::string sheet = work + "/contact-sheet.png";
@@ -519,20 +526,15 @@ int RunPreview(const PreviewOptions &o)
     written.push_back(o.outDir + "/contact-sheet.png");
     CopyFile(sheet, written.back());
 
-    std::ifstream measureFile(work + "/measure.txt", std::ios::binary);
-    std::string lines((std::istreambuf_iterator<char>(measureFile)), {});
-    std::vector<Measurement> measured = ReadMeasurements(lines, TheDeviceFont());
-    std::vector<Finding> findings = MeasuredFitFindings(measured);
-    PlaceInManifest(manifest, findings);
     std::string where = o.manifest.empty() ? o.package : o.manifest;
-    if (o.json)
+    if (o.json) {
         std::fputs(PreviewFitJson(o.package, written, findings, measured, where).c_str(), stdout);
-    else
+    } else {
         for (const auto &w : written)
             std::printf("%s\n", w.c_str());
-    if (!o.json)
         for (const auto &f : findings)
             std::printf("%s: warning: %s [%s]\n", FindingPlace(where, f).c_str(), f.message.c_str(), f.check.c_str());
+    }
     for (const auto &m : measured)
         if (std::abs(m.needed - m.table) > 1)
             std::fprintf(stderr, "velkor: note: %s \"%s\" is %d pixels wide on screen but %d by the width table; "
