@@ -137,10 +137,6 @@ TEST_F(ToolTest, PreviewShowsEveryPageAndLeavesNothingRunning)
     EXPECT_EQ(Leftovers(state), std::vector<std::string>{});
 }
 
-}  // namespace
-
-namespace {
-
 // Every text that must fit, made exactly as wide as its place leaves room
 // for by the width table (`over` pixels more); the screen must agree: no
 // finding at the edge, one per text a pixel past it, and no measured width
@@ -205,6 +201,79 @@ TEST_F(ToolTest, PreviewMeasuresTextsAsTheWidthTableDoes)
             EXPECT_GT(f["line"].number, 10);
         }
     }
+    EXPECT_EQ(Leftovers(state), std::vector<std::string>{});
+}
+
+// German texts with capitals, accents, quotes, dashes and a mnemonic: the
+// OK button and the header are cut, and the table agrees with the screen
+// on every text.
+const char *const GermanManifest = R"toml([package]
+name = "Taschennotizen"
+company = "Velkor Beispiele"
+use_default_location = false
+pages = ["welcome", "agreement", "components", "location", "destination", "ready"]
+
+[[component]]
+name = "Notizen"
+cab = "main.cab"
+
+[texts]
+next_button = "&Weiter >"
+install_button = "Installieren"
+back_button = "< Zurück"
+welcome_title = "Willkommen bei der Installation von %SoftwareName% – Größe & Übersicht"
+agreement_title = "Lizenzvertrag"
+agreement_body = "Seien Sie nett."
+accept_choice = "Ich akzeptiere die Bedingungen (§ 1–9)"
+decline_choice = "Ich lehne ab — «Nein»"
+default_location_choice = "Vom Gerät gewählter Ort: „Standard“"
+choose_folder_choice = "Ordner wählen… ÀÉÎÕÜ çñ øå ß"
+destination_title = "Zielordner für %SoftwareName%"
+space_required = "Benötigter Speicherplatz: <space>"
+progress_title = "Installation läuft"
+progress_label = "%SoftwareName% wird installiert… 100 %"
+)toml";
+
+TEST_F(ToolTest, PreviewFindsTheGermanOkButtonAndHeaderCutOff)
+{
+    const fs::path winBin = VELKOR_WIN_BIN;
+    const fs::path state = VELKOR_PREVIEW_STATE;
+    MakeCab(dir / "main.cab", Prose(3000));
+    WriteText(dir / "de.toml", GermanManifest);
+    ASSERT_EQ(Velkor({"build", "de.toml", "--stub", (winBin / "setup.exe").string(), "-o", "de.exe"}, dir).code, 0);
+    Result r = Velkor({"preview", "de.exe", "-o", "shots", "--state", state.string(), "--win-bin", winBin.string(),
+                       "--manifest", "de.toml"},
+                      dir);
+    ASSERT_EQ(r.code, 0) << r.err << r.out;
+    EXPECT_NE(r.out.find("de.toml:13:1: warning: texts.install_button \"Installieren\" is "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("de.toml:15:1: warning: texts.welcome_title \"Willkommen bei der Installation von "
+                         "Taschennotizen – Größe & Übersicht\" is "),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.err.find("width table"), std::string::npos) << r.err;
+
+    r = Velkor({"preview", "de.exe", "-o", "shots", "--state", state.string(), "--win-bin", winBin.string(), "--json"},
+               dir);
+    ASSERT_EQ(r.code, 0) << r.err;
+    minijson::Value v = minijson::Parse(r.out);
+    std::set<std::string> found;
+    for (size_t i = 0; i < v["findings"].size(); ++i)
+        found.insert(v["findings"][i]["item"].string);
+    EXPECT_EQ(found.count("texts.install_button"), 1u);
+    EXPECT_EQ(found.count("texts.welcome_title"), 1u);
+    const minijson::Value &measured = v["measurements"];
+    EXPECT_GE(measured.size(), 17u);
+    for (size_t i = 0; i < measured.size(); ++i)
+        EXPECT_LE(std::abs(measured[i]["needed"].number - measured[i]["table"].number), 1)
+            << measured[i]["item"].string << " \"" << measured[i]["text"].string << "\"";
+    // lint, without Wine, finds the same texts.
+    Result l = Velkor({"lint", "de.toml", "--json"}, dir);
+    minijson::Value lv = minijson::Parse(l.out);
+    std::set<std::string> linted;
+    for (size_t i = 0; i < lv["findings"].size(); ++i)
+        if (lv["findings"][i]["check"].string == "text-fit")
+            linted.insert(lv["findings"][i]["item"].string);
+    EXPECT_EQ(linted, found);
     EXPECT_EQ(Leftovers(state), std::vector<std::string>{});
 }
 
