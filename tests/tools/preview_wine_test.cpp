@@ -2,6 +2,8 @@
 // program under Wine, walked by the robot.  One package that needs every
 // sample choice (the agreement, no component selected, the location, a
 // blank destination, the "install" argument); then a robot that fails.
+// Then the texts measured on screen: at the edge of every control and a
+// pixel past it, and German ones, against the width table lint uses.
 // After each run nothing that the preview's bench started may be running.
 #include "tooltest.h"
 
