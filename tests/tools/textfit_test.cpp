@@ -10,6 +10,9 @@
 #include "minijson.h"
 #include "tooltest.h"
 
+#include <map>
+#include <sstream>
+
 using namespace tooltest;
 using namespace velkor;
 
@@ -160,6 +163,70 @@ TEST(TextFit, BuiltInTableReadsAndKnowsTheControls)
     EXPECT_GT(font.bold.count(u'\u00FC'), 0u);   // ü
     for (const auto &p : FitPlaces(AllPages))
         EXPECT_GT(RoomOf(p), 0) << DescribePlace(p);
+}
+
+// The table's control widths are the templates' dialog units at its base
+// units: a template changed without measuring the font again shows here.
+TEST(TextFit, TableWidthsFollowTheDialogTemplates)
+{
+    const fs::path resources = fs::path(VELKOR_SOURCE_DIR) / "resources";
+    std::map<std::string, int> ids = {{"IDOK", 1}, {"IDCANCEL", 2}};
+    std::ifstream header(resources / "resource.h");
+    for (std::string line; std::getline(header, line);) {
+        std::istringstream words(line);
+        std::string define, name;
+        int value = 0;
+        if (words >> define >> name >> value && define == "#define")
+            ids[name] = value;
+    }
+    // (template, control) -> width in dialog units; control 0: the template.
+    std::map<std::pair<int, int>, int> units;
+    std::ifstream rc(resources / "setup.rc");
+    std::string all((std::istreambuf_iterator<char>(rc)), {}), statement;
+    int current = 0;
+    auto finish = [&] {
+        if (statement.empty())
+            return;
+        std::vector<std::string> parts;
+        std::istringstream cells(statement);
+        for (std::string cell; std::getline(cells, cell, ',');)
+            parts.push_back(cell);
+        std::istringstream id(parts.at(1));
+        std::string name;
+        id >> name;
+        ASSERT_TRUE(ids.count(name)) << statement;
+        units[{current, ids[name]}] = std::stoi(parts.at(parts.size() - 2));
+        statement.clear();
+    };
+    std::istringstream lines(all);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string first, second;
+        words >> first >> second;
+        if (second == "DIALOG") {
+            current = ids.at(first);
+            std::vector<std::string> xywh;
+            std::istringstream cells(line);
+            for (std::string cell; std::getline(cells, cell, ',');)
+                xywh.push_back(cell);
+            units[{current, 0}] = std::stoi(xywh.at(2));
+        } else if (first == "CONTROL" || first == "END") {
+            finish();
+            if (first == "CONTROL")
+                statement = line;
+        } else if (!statement.empty()) {
+            statement += line;
+        }
+    }
+    const DeviceFont &font = TheDeviceFont();
+    ASSERT_GT(font.baseX, 0);
+    for (const auto &[place, width] : font.controlWidth) {
+        ASSERT_TRUE(units.count(place)) << place.first << " " << place.second;
+        EXPECT_EQ(width, units[place] * font.baseX / 4) << "template " << place.first << ", control " << place.second;
+    }
+    for (const auto &[id, width] : font.pageWidth)
+        EXPECT_EQ(width, units[std::make_pair(id, 0)] * font.baseX / 4) << "template " << id;
+    EXPECT_EQ(font.controlWidth.size(), 10u);
 }
 
 TEST(TextFit, DamagedTablesAreRefused)

@@ -189,6 +189,9 @@ void WriteFontTable(const std::wstring &exe, const std::wstring &file)
            "# and the client widths of the controls whose captions must fit.\n"
            "# Made by scripts/measure-font.sh; do not edit by hand.\n";
     out << "face " << Narrow(face) << "\n";
+    RECT units = {0, 0, 4, 8};   // dialog units to pixels: the base units
+    MapDialogRect(welcome.Window(), &units);
+    out << "base-units " << units.right << " " << units.bottom << "\n";
     out << "zero " << zero << "\n";
     out << "average " << regular.tmAveCharWidth << " " << bold.tmAveCharWidth << "\n";
     for (int id : pages) {

@@ -110,6 +110,8 @@ bool ParseDeviceFont(const std::string &text, DeviceFont *font, std::string *err
         bool ok = true;
         if (key == "face") {
             continue;
+        } else if (key == "base-units") {
+            ok = bool(words >> font->baseX >> font->baseY);
         } else if (key == "zero") {
             ok = bool(words >> font->zeroWidth);
         } else if (key == "average") {

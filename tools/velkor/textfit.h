@@ -33,6 +33,7 @@ int RoomFor(FitKind kind, int width, int zeroWidth);
 
 // The width table: devicefont.txt, made by scripts/measure-font.sh.
 struct DeviceFont {
+    int baseX = 0, baseY = 0;                              // dialog base units
     int zeroWidth = 0;
     int averageRegular = 0, averageBold = 0;               // for characters not in the table
     std::map<char16_t, uint8_t> regular, bold;
