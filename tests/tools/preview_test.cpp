@@ -6,6 +6,7 @@
 #include "preview.h"
 
 #include "format.h"
+#include "pkgwrite.h"
 
 using namespace tooltest;
 using velkor::Bytes;
@@ -88,6 +89,35 @@ TEST(PreviewPages, ScriptMakesTheChoicesAndNeverPressesTheLastNext)
     EXPECT_EQ(velkor::PreviewFileName(3, PageComponents), "03-components.png");
 }
 
+TEST(PreviewPages, ScriptMeasuresWhatEachPageShowsAndTheProgressWindow)
+{
+    velkor::PackageInfo p = Info(PageWelcome | PageLocation | PageDestination, false);
+    std::vector<std::u16string> texts = velkor::DefaultTexts();
+    texts[TextWelcomeTitle] = u"Hi";
+    texts[TextProgressLabel] = u"\u00C4";
+    std::string s = velkor::PreviewScript(p, velkor::PreviewPages(p), "Z:\\setup.exe", "Z:\\shots", "Z:\\m.txt", texts);
+    const std::string step = "measure \"Z:\\\\m.txt\" ", exe = " \"Z:\\\\setup.exe\" ";
+    // The header's text goes with the step; a control's is read on screen.
+    EXPECT_NE(s.find(step + "welcome_title" + exe + "102 0 00480069\n"), std::string::npos) << s;
+    EXPECT_NE(s.find(step + "next_button" + exe + "102 1\n"), std::string::npos) << s;
+    EXPECT_NE(s.find(step + "cancel_button" + exe + "102 2\n"), std::string::npos) << s;
+    // The walk chooses a folder on the location page, so OK reads Next there.
+    EXPECT_NE(s.find(step + "next_button" + exe + "130 1\n"), std::string::npos) << s;
+    EXPECT_EQ(s.find(step + "install_button" + exe + "130 1"), std::string::npos) << s;
+    EXPECT_NE(s.find(step + "choose_folder_choice" + exe + "130 1009\n"), std::string::npos) << s;
+    EXPECT_NE(s.find(step + "install_button" + exe + "131 1\n"), std::string::npos) << s;
+    EXPECT_NE(s.find(step + "space_required" + exe + "131 1016\n"), std::string::npos) << s;
+    // Each page is measured after its picture and before OK leaves it.
+    EXPECT_LT(s.find("01-welcome.png"), s.find(step + "welcome_title"));
+    EXPECT_LT(s.find(step + "back_button" + exe + "102"), s.find("click 1\n"));
+    // The progress window, never shown by the walk, from its template.
+    size_t progress = s.find(step + "progress_label" + exe + "134 1013 00C4\n");
+    EXPECT_NE(progress, std::string::npos) << s;
+    EXPECT_GT(progress, s.find("03-destination.png"));
+    EXPECT_NE(s.find(step + "cancel_button" + exe + "134 2 "), std::string::npos) << s;
+    EXPECT_EQ(s.find("agreement"), std::string::npos) << s;
+}
+
 TEST_F(ToolTest, PreviewRefusesBeforeStartingWine)
 {
     velkor::PackageRecipe recipe;
@@ -117,6 +147,8 @@ TEST_F(ToolTest, PreviewRefusesBeforeStartingWine)
         {{"preview", "pkg.exe", "-o", "out", "--bench", "nowhere"}, 3, "cannot find the Wine bench 'nowhere' (give --bench)"},
         {{"preview", "pkg.exe", "-o", "out", bench, "--win-bin", "emptybin"}, 3, "cannot find robot.exe in 'emptybin'"},
         {{"preview", "pkg.exe", "-o", "out", "--timeout", "1"}, 2, "velkor: error: --timeout"},
+        {{"preview", "pkg.exe", "-o", "out", "--manifest", "missing.toml"}, 3, "missing.toml"},
+        {{"preview", "pkg.exe", "-o", "out", "--manifest", "main.cab"}, 4, "main.cab"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.args[1] + " " + c.args.back());

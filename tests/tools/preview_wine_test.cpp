@@ -2,8 +2,17 @@
 // program under Wine, walked by the robot.  One package that needs every
 // sample choice (the agreement, no component selected, the location, a
 // blank destination, the "install" argument); then a robot that fails.
+// Then the texts measured on screen: at the edge of every control and a
+// pixel past it, and German ones, against the width table lint uses.
 // After each run nothing that the preview's bench started may be running.
 #include "tooltest.h"
+
+#include "format.h"
+#include "manifest.h"
+#include "minijson.h"
+#include "textfit.h"
+
+#include <set>
 
 #include <dirent.h>
 
@@ -127,6 +136,146 @@ TEST_F(ToolTest, PreviewShowsEveryPageAndLeavesNothingRunning)
     EXPECT_EQ(r.err.rfind("velkor: error: the robot stopped (exit code ", 0), 0u) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_EQ(Listing(dir / "none").size(), 0u);
+    EXPECT_EQ(Leftovers(state), std::vector<std::string>{});
+}
+
+// Every text that must fit, made exactly as wide as its place leaves room
+// for by the width table (`over` pixels more); the screen must agree: no
+// finding at the edge, one per text a pixel past it, and no measured width
+// more than a pixel away from the table's.
+std::string EdgeManifest(int over, uint32_t cabSize)
+{
+    using namespace velkor;
+    const DeviceFont &font = TheDeviceFont();
+    std::string texts;
+    std::vector<bool> done(TextCount, false);
+    for (const FitPlace &p : FitPlaces(PageAll)) {
+        if (done[size_t(p.textIndex)])
+            continue;
+        done[size_t(p.textIndex)] = true;
+        int width = p.control ? (font.controlWidth.count({p.templateId, p.control})
+                                     ? font.controlWidth.at({p.templateId, p.control})
+                                     : font.controlWidth.at({102, p.control}))
+                              : font.pageWidth.at(p.templateId);
+        int target = RoomFor(p.kind, width, font.zeroWidth) + over;
+        bool space = p.textIndex == TextSpaceRequired;
+        if (space)
+            target -= TableWidth(font, SpaceText(cabSize), false);
+        std::u16string text = TextOfWidth(font, target, p.kind == FitKind::Header);
+        texts += TextNames()[size_t(p.textIndex)] + " = \"" + Utf16ToUtf8(text) + (space ? "<space>" : "") + "\"\n";
+    }
+    return "[package]\nname = \"Edge\"\ncompany = \"Acme\"\nuse_default_location = false\n"
+           "pages = [\"welcome\", \"agreement\", \"components\", \"location\", \"destination\", \"ready\"]\n\n"
+           "[[component]]\nname = \"Main\"\ncab = \"main.cab\"\n\n[texts]\nagreement_body = \"Be nice.\"\n" +
+           texts;
+}
+
+TEST_F(ToolTest, PreviewMeasuresTextsAsTheWidthTableDoes)
+{
+    const fs::path winBin = VELKOR_WIN_BIN;
+    const fs::path state = VELKOR_PREVIEW_STATE;
+    Bytes cab = MakeCab(dir / "main.cab", Prose(3000));
+    for (int over : {0, 1}) {
+        SCOPED_TRACE(over);
+        WriteText(dir / "edge.toml", EdgeManifest(over, uint32_t(cab.size())));
+        Result b = Velkor({"build", "edge.toml", "--stub", (winBin / "setup.exe").string(), "-o", "edge.exe"}, dir);
+        ASSERT_EQ(b.code, 0) << b.err;
+        Result r = Velkor({"preview", "edge.exe", "-o", "shots", "--state", state.string(), "--win-bin",
+                           winBin.string(), "--json", "--strict", "--manifest", "edge.toml"},
+                          dir);
+        ASSERT_EQ(r.code, over ? 9 : 0) << r.err << r.out;
+        EXPECT_EQ(r.err.find("width table"), std::string::npos) << r.err;
+        minijson::Value v = minijson::Parse(r.out);
+        const minijson::Value &measured = v["measurements"];
+        std::set<std::string> items;
+        for (size_t i = 0; i < measured.size(); ++i) {
+            const minijson::Value &m = measured[i];
+            items.insert(m["item"].string);
+            EXPECT_LE(std::abs(m["needed"].number - m["table"].number), 1) << m["item"].string << " " << m["place"].string;
+            EXPECT_EQ(m["needed"].number, m["room"].number + over) << m["item"].string << " " << m["place"].string;
+        }
+        EXPECT_EQ(items.size(), 17u);   // six headers and the progress window's, four buttons, four radios, two statics
+        EXPECT_EQ(v["finding_count"].number, over ? 17 : 0);
+        for (size_t i = 0; i < v["findings"].size(); ++i) {
+            const minijson::Value &f = v["findings"][i];
+            EXPECT_EQ(f["check"].string, "text-fit");
+            EXPECT_EQ(f["file"].string, "edge.toml");
+            EXPECT_GT(f["line"].number, 10);
+        }
+    }
+    EXPECT_EQ(Leftovers(state), std::vector<std::string>{});
+}
+
+// German texts with capitals, accents, quotes, dashes and a mnemonic: the
+// OK button and the header are cut, and the table agrees with the screen
+// on every text.
+const char *const GermanManifest = R"toml([package]
+name = "Taschennotizen"
+company = "Velkor Beispiele"
+use_default_location = false
+pages = ["welcome", "agreement", "components", "location", "destination", "ready"]
+
+[[component]]
+name = "Notizen"
+cab = "main.cab"
+
+[texts]
+next_button = "&Weiter >"
+install_button = "Installieren"
+back_button = "< Zurück"
+welcome_title = "Willkommen bei der Installation von %SoftwareName% – Größe & Übersicht"
+agreement_title = "Lizenzvertrag"
+agreement_body = "Seien Sie nett."
+accept_choice = "Ich akzeptiere die Bedingungen (§ 1–9)"
+decline_choice = "Ich lehne ab — «Nein»"
+default_location_choice = "Vom Gerät gewählter Ort: „Standard“"
+choose_folder_choice = "Ordner wählen… ÀÉÎÕÜ çñ øå ß"
+destination_title = "Zielordner für %SoftwareName%"
+space_required = "Benötigter Speicherplatz: <space>"
+progress_title = "Installation läuft"
+progress_label = "%SoftwareName% wird installiert… 100 %"
+)toml";
+
+TEST_F(ToolTest, PreviewFindsTheGermanOkButtonAndHeaderCutOff)
+{
+    const fs::path winBin = VELKOR_WIN_BIN;
+    const fs::path state = VELKOR_PREVIEW_STATE;
+    MakeCab(dir / "main.cab", Prose(3000));
+    WriteText(dir / "de.toml", GermanManifest);
+    ASSERT_EQ(Velkor({"build", "de.toml", "--stub", (winBin / "setup.exe").string(), "-o", "de.exe"}, dir).code, 0);
+    Result r = Velkor({"preview", "de.exe", "-o", "shots", "--state", state.string(), "--win-bin", winBin.string(),
+                       "--manifest", "de.toml"},
+                      dir);
+    ASSERT_EQ(r.code, 0) << r.err << r.out;
+    EXPECT_NE(r.out.find("de.toml:13:1: warning: texts.install_button \"Installieren\" is "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("de.toml:15:1: warning: texts.welcome_title \"Willkommen bei der Installation von "
+                         "Taschennotizen – Größe & Übersicht\" is "),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.err.find("width table"), std::string::npos) << r.err;
+
+    r = Velkor({"preview", "de.exe", "-o", "shots", "--state", state.string(), "--win-bin", winBin.string(), "--json"},
+               dir);
+    ASSERT_EQ(r.code, 0) << r.err;
+    minijson::Value v = minijson::Parse(r.out);
+    std::set<std::string> found;
+    for (size_t i = 0; i < v["findings"].size(); ++i)
+        found.insert(v["findings"][i]["item"].string);
+    EXPECT_EQ(found.count("texts.install_button"), 1u);
+    EXPECT_EQ(found.count("texts.welcome_title"), 1u);
+    const minijson::Value &measured = v["measurements"];
+    EXPECT_GE(measured.size(), 17u);
+    for (size_t i = 0; i < measured.size(); ++i)
+        EXPECT_LE(std::abs(measured[i]["needed"].number - measured[i]["table"].number), 1)
+            << measured[i]["item"].string << " \"" << measured[i]["text"].string << "\"";
+    // lint, without Wine, finds the same texts.
+    Result l = Velkor({"lint", "de.toml", "--json"}, dir);
+    minijson::Value lv = minijson::Parse(l.out);
+    std::set<std::string> linted;
+    for (size_t i = 0; i < lv["findings"].size(); ++i)
+        if (lv["findings"][i]["check"].string == "text-fit")
+            linted.insert(lv["findings"][i]["item"].string);
+    EXPECT_EQ(linted, found);
     EXPECT_EQ(Leftovers(state), std::vector<std::string>{});
 }
 

@@ -387,4 +387,25 @@ void ToolTest::TearDown()
     fs::remove_all(dir, ec);
 }
 
+std::u16string TextOfWidth(const velkor::DeviceFont &font, int width, bool bold)
+{
+    std::vector<int> from(size_t(width) + 1, -1);
+    from[0] = 0;
+    for (int w = 1; w <= width; ++w)
+        for (char16_t c = u'a'; c <= u'z' && from[size_t(w)] < 0; ++c) {
+            int cw = velkor::TableWidth(font, std::u16string(1, c), bold);
+            if (cw > 0 && cw <= w && from[size_t(w - cw)] >= 0)
+                from[size_t(w)] = c;
+        }
+    if (from[size_t(width)] < 0)
+        return u"";
+    std::u16string text;
+    for (int w = width; w > 0;) {
+        char16_t c = char16_t(from[size_t(w)]);
+        text += c;
+        w -= velkor::TableWidth(font, std::u16string(1, c), bold);
+    }
+    return text;
+}
+
 }  // namespace tooltest

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "pkgwrite.h"
+#include "textfit.h"
 
 #include <gtest/gtest.h>
 
@@ -79,6 +80,10 @@ void SetU32(Bytes &b, uint64_t at, uint32_t v);
 
 // Files in a folder, by name (to see that nothing was left behind).
 std::vector<std::string> Listing(const fs::path &dir);
+
+// A text of exactly `width` pixels in the width table's font, made of
+// lower-case letters; empty when no mix of them comes to it.
+std::u16string TextOfWidth(const velkor::DeviceFont &font, int width, bool bold);
 
 // A fresh folder per test, removed afterwards.
 class ToolTest : public ::testing::Test {

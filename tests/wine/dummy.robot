@@ -16,6 +16,10 @@ wait-page 133
 expect-text-contains 1007 "Dummy page 133"
 expect-enabled 1002 1
 screenshot "%VELKOR_ROOT%ready.png"
+measure "%VELKOR_ROOT%measure.txt" install_button %VELKOR_BIN%\dummywizard.exe 133 1
+measure "%VELKOR_ROOT%measure.txt" ready_title %VELKOR_BIN%\dummywizard.exe 133 0 00520065006100640079
+measure "%VELKOR_ROOT%measure.txt" progress_label %VELKOR_BIN%\dummywizard.exe 134 1013 0041
+font-table %VELKOR_BIN%\dummywizard.exe "%VELKOR_ROOT%font.txt"
 click-at 1007 5 5
 sleep 200
 click 1

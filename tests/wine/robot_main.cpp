@@ -21,9 +21,19 @@
 //   expect-msgbox "TEXT" "CAPTION" error|information|question|warning|none
 //   answer IDOK|IDYES|IDNO|IDCANCEL  press a button of the message box
 //   screenshot FILE.png | sleep MS | describe
+//   measure FILE NAME EXE TEMPLATE ID [HEXTEXT]
+//                                    append to FILE how wide text NAME is in
+//                                    control ID (0: the page header, bold) of
+//                                    template TEMPLATE of EXE, and the room
+//                                    there: the live control's text and width
+//                                    when that page is on screen, else
+//                                    HEXTEXT in a hidden copy of the template
+//   font-table EXE FILE              write the character widths of EXE's
+//                                    dialog font and its controls' widths
 //   wait-exit [CODE]                 wait for the end (and check the code)
 //   detach                           leave the program running at the end
 // Any failed step ends the script with exit code 1 and says why.
+#include "measure.h"
 #include "packages.h"
 #include "robot.h"
 
@@ -140,6 +150,33 @@ struct Runner {
             throw Failure(what + ": expected \"" + Narrow(want) + "\", found \"" + Narrow(got) + "\"");
     }
 
+    void Measure(const std::vector<std::wstring> &w)
+    {
+        int templateId = Number(w[4]), id = Number(w[5]);
+        TemplateCopy copy(w[3], templateId);
+        bool live = W().Running() && W().PageId() == templateId;
+        if (!live && w.size() < 7)
+            throw Failure("page " + PageName(templateId) + " is not on screen to read control " + Narrow(w[5]) + " from");
+        HWND shown = live ? (id ? W().Control(id) : W().PageWindow()) : nullptr;
+        std::wstring text = w.size() == 7 ? FromHex(w[6]) : W().WindowText(shown);
+        int width = 0;
+        if (live) {
+            RECT r = {};
+            GetClientRect(shown, &r);
+            width = r.right - r.left;
+        } else {
+            width = copy.ClientWidth(id);
+        }
+        HWND inCopy = id ? GetDlgItem(copy.Window(), id) : nullptr;
+        if (id && !inCopy)
+            throw Failure("template " + Narrow(w[4]) + " has no control " + Narrow(w[5]));
+        HFONT font = id ? reinterpret_cast<HFONT>(SendMessageW(inCopy, WM_GETFONT, 0, 0)) : copy.Font(true);
+        const char *kind = id ? ControlKind(inCopy) : "header";
+        HFONT regular = copy.Font(false);
+        AppendMeasurement(w[1], Narrow(w[2]), templateId, id, kind, TextWidth(font ? font : regular, text), width,
+                          TextWidth(regular, L"0"), text);
+    }
+
     void Step(const std::vector<std::wstring> &w)
     {
         const std::wstring &op = w[0];
@@ -244,6 +281,12 @@ struct Runner {
             DWORD code = wizard.WaitExit();
             if (w.size() == 2 && code != DWORD(Number(w[1])))
                 throw Failure("exit code " + std::to_string(code));
+        } else if (op == L"measure") {
+            Need(w, 5, 6);
+            Measure(w);
+        } else if (op == L"font-table") {
+            Need(w, 2, 2);
+            WriteFontTable(w[1], w[2]);
         } else if (op == L"detach") {
             detach = true;
         } else {

@@ -19,7 +19,7 @@ const std::vector<std::string> &LintCheckNames()
         "text-count", "undefined-placeholder", "destination-empty", "destination-too-long", "destination-invalid",
         "placeholder-in-name", "duplicate-component", "page-flags", "unreachable-page",
         "location-without-destination", "no-destination-component", "nothing-selected", "agreement-missing",
-        "space-placeholder-missing", "html", "not-a-cab", "not-a-device-cab", "cab-unchecked", "bad-setup-info", "desktop-stub",
+        "space-placeholder-missing", "html", "not-a-cab", "not-a-device-cab", "cab-unchecked", "bad-setup-info", "desktop-stub", "text-fit",
     };
     return names;
 }

@@ -7,6 +7,7 @@
 #include "files.h"
 #include "pefile.h"
 #include "pkgread.h"
+#include "textfit.h"
 
 #include "ce000.h"
 #include "codec.h"
@@ -512,7 +513,10 @@ namespace {
 void LintLanguage(const Manifest &m, const ManifestLanguage &lang, std::vector<Finding> &out)
 {
     PackageRecipe recipe = RecipeForLanguage(m, lang.tag);
-    for (Finding f : LintSpec(recipe, recipe.pageFlags)) {
+    std::vector<Finding> found = LintSpec(recipe, recipe.pageFlags);
+    std::vector<Finding> fit = TextFitFindings(m, recipe);
+    found.insert(found.end(), fit.begin(), fit.end());
+    for (Finding f : found) {
         size_t i = 0;
         while (i < TextNames().size() && f.item != "texts." + TextNames()[i])
             ++i;
@@ -531,6 +535,8 @@ void LintLanguage(const Manifest &m, const ManifestLanguage &lang, std::vector<F
 std::vector<Finding> LintManifest(const Manifest &m)
 {
     std::vector<Finding> out = LintSpec(m.recipe, m.recipe.pageFlags);
+    std::vector<Finding> fit = TextFitFindings(m, m.recipe);
+    out.insert(out.end(), fit.begin(), fit.end());
     for (const auto &lang : m.languages)
         LintLanguage(m, lang, out);
     for (size_t i = 0; i < m.components.size(); ++i) {
@@ -608,6 +614,8 @@ std::vector<Finding> LintPackage(const uint8_t *data, uint64_t size)
         auto found = LintCab(cab, ComponentItem(recipe, i), "", recipe, i);
         out.insert(out.end(), found.begin(), found.end());
     }
+    auto fit = TextFitFindings(p, data, size);
+    out.insert(out.end(), fit.begin(), fit.end());
     return out;
 }
 

@@ -17,6 +17,7 @@
 #include "paths.h"
 #include "pefile.h"
 #include "preview.h"
+#include "textfit.h"
 #include "try.h"
 
 #include "format.h"
@@ -444,7 +445,13 @@ int main(int argc, char **argv)
         ->type_name("DIR");
     previewCmd->add_option("--timeout", preview.timeoutSeconds, "Longest the walk through the wizard may take")
         ->check(CLI::Range(10u, 86400u))->type_name("SECONDS")->capture_default_str();
-    previewCmd->footer("Exit codes: 0 pictures written, 11 the bench, the robot or montage failed; otherwise as for\n"
+    previewCmd->add_flag("--json", preview.json,
+                         "Print the pictures, the texts that do not fit and every text measured as JSON");
+    previewCmd->add_flag("--strict", preview.strict, "Exit with code 9 when a text does not fit its control");
+    previewCmd->add_option("--manifest", preview.manifest, "The package's manifest, so findings name its lines")
+        ->type_name("MANIFEST");
+    previewCmd->footer("Exit codes: 0 pictures written, 9 (with --strict) a text does not fit, 11 the bench, the robot\n"
+                       "or montage failed; otherwise as for\n"
                        "the other commands:\n" + std::string(ExitCodeHelp));
 
     CLI::App *extract = app.add_subcommand("extract", "Write each component's CAB file into a folder.");

@@ -10,6 +10,7 @@
 #include "files.h"
 #include "manifest.h"
 #include "pkgwrite.h"
+#include "textfit.h"
 
 #include "format.h"
 #include "pageflow.h"
@@ -71,7 +72,8 @@ std::string PreviewFileName(size_t n, uint8_t page)
 }
 
 std::string PreviewScript(const PackageInfo &p, const std::vector<uint8_t> &pages, const std::string &setupExe,
-                          const std::string &shotsDir)
+                          const std::string &shotsDir, const std::string &measureFile,
+                          const std::vector<std::u16string> &texts)
 {
     std::string s = "# velkor preview: every page of the package, with sample choices\n";
     s += "timeout " + std::to_string(RobotStepSeconds) + "\n";
@@ -114,10 +116,15 @@ std::string PreviewScript(const PackageInfo &p, const std::vector<uint8_t> &page
             acted = false;
         }
         s += "sleep " + std::to_string(acted ? SettleMs : SettleMs / 2) + "\n";
-        s += "screenshot " + RobotWord(shotsDir + "\\" + PreviewFileName(i + 1, page)) + "\n";
+        s += "screenshot " + RobotWord(shotsDir + "\" + PreviewFileName(i + 1, page)) + "
+";
+        if (!measureFile.empty())
+            s += MeasureSteps(page, p.pageFlags, texts, RobotWord(setupExe), RobotWord(measureFile));
         if (i + 1 < pages.size())
             s += "click " + std::to_string(ButtonOk) + "\n";
     }
+    if (!measureFile.empty())
+        s += MeasureSteps(0, p.pageFlags, texts, RobotWord(setupExe), RobotWord(measureFile));
     // The robot ends the setup program when the script ends.
     return s;
 }
@@ -126,11 +133,16 @@ int RunPreview(const PreviewOptions &o)
 {
     // Everything that can be checked without Wine is checked first.
     PackageInfo p;
+    std::vector<std::u16string> texts;
     {
         MappedFile f(o.package, "package");
         p = ReadPackage(f.data(), f.size(), ReadDepth::Header);
         CheckWithProgramLoader(f.data(), f.size(), p);
+        texts = LoadedTexts(f.data(), f.size());
     }
+    Manifest manifest;
+    if (!o.manifest.empty())
+        manifest = LoadManifest(o.manifest);
     std::string bench = BenchScript(o.bench);
     std::string robot = o.winBin + "/robot.exe";
     if (!IsFile(robot))
@@ -159,7 +171,8 @@ int RunPreview(const PreviewOptions &o)
     std::string scriptPath = work + "/script.txt";
     {
         std::ofstream script(scriptPath, std::ios::binary);
-        script << PreviewScript(p, pages, WinePath(setupCopy), WinePath(work + "/shots"));
+        script << PreviewScript(p, pages, WinePath(setupCopy), WinePath(work + "/shots"),
+                                WinePath(work + "/measure.txt"), texts);
         if (!script)
             throw Failure(ExitCannotWrite, "cannot write '" + scriptPath + "'");
     }
@@ -179,6 +192,13 @@ int RunPreview(const PreviewOptions &o)
             throw Failure(ExitPreviewFailed, "the robot wrote no picture of the " + PageNameOf(pages[i]) + " page");
         shots.push_back(shot);
     }
+
+    // What the robot measured is read before anything is written out.
+    std::ifstream measureFile(work + "/measure.txt", std::ios::binary);
+    std::string lines((std::istreambuf_iterator<char>(measureFile)), {});
+    std::vector<Measurement> measured = ReadMeasurements(lines, TheDeviceFont());
+    std::vector<Finding> findings = MeasuredFitFindings(measured);
+    PlaceInManifest(manifest, findings);
 
     // The contact sheet: the pages side by side, three to a row, labelled
     // when a font for the labels is at hand.
@@ -207,9 +227,22 @@ int RunPreview(const PreviewOptions &o)
     }
     written.push_back(o.outDir + "/contact-sheet.png");
     CopyFile(sheet, written.back());
-    for (const auto &w : written)
-        std::printf("%s\n", w.c_str());
-    return ExitOk;
+
+    std::string where = o.manifest.empty() ? o.package : o.manifest;
+    if (o.json) {
+        std::fputs(PreviewFitJson(o.package, written, findings, measured, where).c_str(), stdout);
+    } else {
+        for (const auto &w : written)
+            std::printf("%s\n", w.c_str());
+        for (const auto &f : findings)
+            std::printf("%s: warning: %s [%s]\n", FindingPlace(where, f).c_str(), f.message.c_str(), f.check.c_str());
+    }
+    for (const auto &m : measured)
+        if (std::abs(m.needed - m.table) > 1)
+            std::fprintf(stderr, "velkor: note: %s \"%s\" is %d pixels wide on screen but %d by the width table; "
+                                 "scripts/measure-font.sh makes the table again\n",
+                         TextNames()[size_t(m.place.textIndex)].c_str(), Utf16ToUtf8(m.text).c_str(), m.needed, m.table);
+    return o.strict && !findings.empty() ? ExitFindings : ExitOk;
 }
 
 }  // namespace velkor

@@ -21,6 +21,9 @@ struct PreviewOptions {
     std::string winBin;         // folder with robot.exe (and wceload.exe)
     std::string state;          // bench state folder to keep; empty: a temporary one
     unsigned timeoutSeconds = 600;   // the whole walk through the wizard
+    bool json = false;          // the pictures and the text-fit findings as JSON
+    bool strict = false;        // a text that does not fit makes the exit code 9
+    std::string manifest;       // the package's manifest: findings name its lines
 };
 
 // The pages the robot sees, in order, choosing "choose a folder" on the
@@ -37,11 +40,16 @@ std::vector<uint8_t> WizardPages(const PackageInfo &p, int locationChoice);
 std::string PreviewFileName(size_t n, uint8_t page);
 
 // The robot script for those pages.  setupExe and shotsDir are Windows
-// paths; the pictures are written there under PreviewFileName.
+// paths; the pictures are written there under PreviewFileName.  With a
+// measurement file (a Windows path) and the expanded texts, the robot also
+// measures every text that must fit its control on each page, and those of
+// the progress window at the end.
 std::string PreviewScript(const PackageInfo &p, const std::vector<uint8_t> &pages, const std::string &setupExe,
-                          const std::string &shotsDir);
+                          const std::string &shotsDir, const std::string &measureFile = "",
+                          const std::vector<std::u16string> &texts = {});
 
-// Runs the preview and prints the files written, one per line.  Throws
+// Runs the preview and prints the files written, one per line, then the
+// texts that do not fit.  Throws
 // Failure: ExitCannotRead (package, bench or robot missing), ExitDamaged,
 // ExitCannotWrite, ExitPreviewFailed, ExitInterrupted.
 int RunPreview(const PreviewOptions &options);
