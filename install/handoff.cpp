@@ -118,7 +118,7 @@ static int WriteChunk(void *context, const uint8_t *data, uint32_t length)
     if (length > reader->Unwritten)
         return InstallCorrupt;
     reader->Unwritten -= length;
-    return WriteWhole(reader->Temporary, data, length) ? ChunkTaken : InstallCannotCreate;
+    return WriteWhole(reader->Temporary, data, length) ? (int)ChunkTaken : (int)InstallCannotCreate;
 }
 
 static int ChunkResult(int result)

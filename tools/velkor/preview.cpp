@@ -116,8 +116,7 @@ std::string PreviewScript(const PackageInfo &p, const std::vector<uint8_t> &page
             acted = false;
         }
         s += "sleep " + std::to_string(acted ? SettleMs : SettleMs / 2) + "\n";
-        s += "screenshot " + RobotWord(shotsDir + "\" + PreviewFileName(i + 1, page)) + "
-";
+        s += "screenshot " + RobotWord(shotsDir + "\\" + PreviewFileName(i + 1, page)) + "\n";
         if (!measureFile.empty())
             s += MeasureSteps(page, p.pageFlags, texts, RobotWord(setupExe), RobotWord(measureFile));
         if (i + 1 < pages.size())
