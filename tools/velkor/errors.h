@@ -21,6 +21,7 @@ enum ExitCode {
     ExitFindings = 9,      // lint: the package or manifest has findings
     ExitDiffers = 10,      // diff: the two packages differ
     ExitPreviewFailed = 11,// preview: the setup program could not be shown or photographed
+    ExitSignature = 12,    // signing failed, or verify --require-signature found no good signature
     ExitInterrupted = 130, // stopped by a signal; nothing was written
 };
 
