@@ -330,10 +330,12 @@ HostileSample Signed(HostileSample s)
     return s;
 }
 
-std::vector<HostileCase> SignedCases(const HostileSample &s)
+std::vector<HostileCase> SignedCases(const HostileSample &s, bool runnable)
 {
     std::vector<HostileCase> out;
     for (const pefake::SignedCase &c : pefake::SignedCases(s.file, s.payloadEnd + 8)) {
+        if (runnable && c.headers)
+            continue;
         HostileCase::Expect e = c.expect == pefake::SignedCase::Loads         ? HostileCase::Installs
                                 : c.expect == pefake::SignedCase::NotAPackage ? HostileCase::NotAPackage
                                                                               : HostileCase::Clean;

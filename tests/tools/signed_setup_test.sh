@@ -36,7 +36,8 @@ out=$("$velkor" verify setup-signed.exe --require-signature)
 echo "$out"
 [[ $out == *"signed by /CN=Velkor Test Signer/O=Velkor Tests; the signature matches the file"* ]] ||
     fail "verify does not name the signer"
-"$velkor" list setup-signed.exe --json | grep -q '"matches": true' || fail "list --json: no matching signature"
+json=$("$velkor" list setup-signed.exe --json)
+grep -q '"matches": true' <<<"$json" || fail "list --json: no matching signature"
 cmp -s <(head -c "$(stat -c %s setup-plain.exe)" setup-signed.exe | tail -c 64) <(tail -c 64 setup-plain.exe) ||
     fail "the signed file does not carry the package where the unsigned one ends"
 
