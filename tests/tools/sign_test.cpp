@@ -116,11 +116,18 @@ TEST_F(SignTest, RefusesOptionsThatCannotSignAndLeavesNothing)
         {"not a package", {"sign", "app.toml", "-o", "out.exe", "--sign", "cert.pem", "--key", "key.pem"}, velkor::ExitDamaged},
         {"a certificate osslsigncode refuses", {"sign", "plain.exe", "-o", "out.exe", "--sign", "cert.pem", "--key", "key.pem"},
          velkor::ExitSignature},
+        {"a signed package as the stub", {"build", "app.toml", "--stub", "fake-signed.exe", "-o", "out.exe"},
+         velkor::ExitBadInput},
         {"build, then a refused certificate",
          {"build", "app.toml", "--stub", "setup.exe", "-o", "out.exe", "--sign", "cert.pem", "--key", "key.pem"},
          velkor::ExitSignature},
     };
+    Bytes signedStub = pefake::Sign(pefake::Image(false, 3000));
+    WriteBytes(dir / "signed-stub.exe", signedStub);
     std::vector<std::string> before = Listing(dir);
+    Result r = Velkor({"build", "app.toml", "--stub", "signed-stub.exe", "-o", "out.exe"}, dir);
+    EXPECT_EQ(r.code, velkor::ExitBadInput);
+    EXPECT_NE(r.err.find("is signed"), std::string::npos) << r.err;
     for (auto &c : cases) {
         Result r = Velkor(c.args, dir);
         EXPECT_EQ(r.code, c.code) << c.name << ": " << r.err;
