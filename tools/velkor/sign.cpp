@@ -244,7 +244,8 @@ void SignPackageFile(const std::string &in, const std::string &out, const SignOp
     std::string password;
     if (!o.passwordFile.empty() || !o.passwordEnv.empty()) {
         password = Password(o);
-        args.insert(args.end(), {"-readpass", "-"});
+        // "/dev/stdin", not "-": osslsigncode before 2.9 knows only file names.
+        args.insert(args.end(), {"-readpass", "/dev/stdin"});
     }
     // A given build time makes the signing time, so a rebuild signs alike.
     if (const char *epoch = std::getenv("SOURCE_DATE_EPOCH"))
@@ -254,6 +255,7 @@ void SignPackageFile(const std::string &in, const std::string &out, const SignOp
     Scratch scratch(out);
     args.insert(args.end(), {"-h", "sha256", "-in", in, "-out", scratch.path()});
     ToolRun run = Run(args, password);
+    ThrowIfStopped();
     if (!run.started)
         throw Failure(ExitSignature, "cannot run osslsigncode (install it: scripts/deps.sh)");
     if (run.status != 0)
