@@ -8,6 +8,7 @@
 #include "codec.h"
 #include "pageflow.h"
 #include "text.h"
+#include "trailer.h"
 
 #include <string.h>
 
@@ -144,11 +145,11 @@ LoadResult LoadPackage(void)
     if (!OpenPackageReader(&file, ModulePath))
         return LoadCannotOpen;
 
-    uint32_t headerOffset = 0;
-    uint8_t magic[TRAILER_MAGIC_SIZE];
-    if (file.Size < TRAILER_SIZE || !SeekPackageReader(&file, file.Size - TRAILER_SIZE) ||
-        !ReadU32(&file, &headerOffset) || !ReadExact(&file, magic, TRAILER_MAGIC_SIZE) ||
-        memcmp(magic, TRAILER_MAGIC, TRAILER_MAGIC_SIZE) != 0) {
+    /* A signed file keeps its trailer just before the certificate table;
+     * every offset in the package stays relative to the whole file. */
+    uint32_t trailerAt = 0, headerOffset = 0;
+    if (FindTrailer(&file, &trailerAt) == TrailerNone || !SeekPackageReader(&file, trailerAt) ||
+        !ReadU32(&file, &headerOffset)) {
         ClosePackageReader(&file);
         return LoadNotAPackage;
     }

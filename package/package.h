@@ -54,7 +54,9 @@ extern uint8_t AgreementAccepted;
 
 /* Reads the package appended to the file named by ModulePath.
  *   LoadCannotOpen   the file cannot be opened
- *   LoadNotAPackage  no "VKR1" trailer, or fewer than 30 texts
+ *   LoadNotAPackage  no "VKR1" trailer (at the end, or before the
+ *                    certificate table of a signed file), or fewer
+ *                    than 30 texts
  *   LoadOutOfMemory  anything after the trailer failed: a read, a decode,
  *                    an allocation, or a count the file cannot hold */
 LoadResult LoadPackage(void);

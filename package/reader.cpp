@@ -89,7 +89,7 @@ int ReadMemoryPackage(PackageReader *reader, void *buffer, uint32_t size, uint32
     uint32_t left = ReaderRemaining(reader);
     uint32_t n = size < left ? size : left;
     if (n)
-        memcpy(buffer, MemoryData + reader->Position, n);
+        memcpy(buffer, (const uint8_t *)reader->Handle + reader->Position, n);
     reader->Position += n;
     *delivered = n;
     return 1;

@@ -33,6 +33,7 @@ PACKAGES=(
   mingw-w64 libz-mingw-w64-dev
   wine wine64 xvfb xauth fonts-wine fonts-dejavu-extra
   gcab imagemagick python3 xdotool help2man
+  osslsigncode openssl
 )
 # scripts/coverage.sh also reads clang's profiles (llvm-profdata, llvm-cov);
 # mingw-w64's gcov comes with mingw-w64 above.

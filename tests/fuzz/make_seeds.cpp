@@ -1,6 +1,7 @@
 // Writes seed corpora for the fuzz targets with the package builder: small
 // packages of every shape the loader meets, and chunks for the decoder.
 #include "pkgwrite.h"
+#include "../package/pefake.h"
 
 #include <fstream>
 #include <iterator>
@@ -75,6 +76,18 @@ int main(int argc, char **argv)
         if (shape == 5)
             s.texts.resize(29);
         Write(loader + "/seed" + std::to_string(n++), velkor::BuildPackage(image, s, 1));
+        // The same package signed, on a PE32+ and a PE32 image, so that the
+        // fuzzer starts from the PE headers and the certificate table too.
+        if (shape == 2 || shape == 3) {
+            Bytes plain = velkor::BuildPackage(pefake::Image(shape == 2, 512 + size_t(shape)), s, 1);
+            Bytes signedFile = pefake::Sign(plain, 64);
+            Write(loader + "/signed" + std::to_string(shape), signedFile);
+            if (shape == 2) {
+                int k = 0;
+                for (const pefake::SignedCase &c : pefake::SignedCases(signedFile, uint32_t(plain.size())))
+                    Write(loader + "/signed-damage" + std::to_string(k++), c.file);
+            }
+        }
     }
     for (size_t size : {0, 1, 300, 5000}) {
         Bytes data(size);

@@ -2,6 +2,7 @@
 // random damage.
 #include "hostile.h"
 #include "cabwrite.h"
+#include "../package/pefake.h"
 
 #include <cstdio>
 #include <random>
@@ -318,6 +319,36 @@ std::vector<HostileCase> OddCases(const Bytes &image)
         velkor::PackageRecipe r = base.recipe;
         r.destination = std::u16string(1 << 19, u'\\');
         add("1 MiB destination of backslashes", r);
+    }
+    return out;
+}
+
+HostileSample Signed(HostileSample s)
+{
+    s.file = pefake::Sign(s.file);
+    s.name += ", signed";
+    return s;
+}
+
+std::vector<HostileCase> SignedCases(const HostileSample &s, bool runnable)
+{
+    std::vector<HostileCase> out;
+    for (const pefake::SignedCase &c : pefake::SignedCases(s.file, s.payloadEnd + 8)) {
+        if (runnable && c.headers)
+            continue;
+        HostileCase::Expect e = c.expect == pefake::SignedCase::Loads         ? HostileCase::Installs
+                                : c.expect == pefake::SignedCase::NotAPackage ? HostileCase::NotAPackage
+                                                                              : HostileCase::Clean;
+        out.push_back({"signed: " + c.name, c.file, e});
+    }
+    // Every alignment: filler before the trailer moves where the table starts.
+    Bytes plain(s.file.begin(), s.file.begin() + s.payloadEnd + 8);
+    for (size_t k = 0; k < 8; ++k) {
+        Bytes b(plain.begin(), plain.end() - 8);
+        b.insert(b.end(), k, 0xEE);
+        b.insert(b.end(), plain.end() - 8, plain.end());
+        out.push_back({"signed with " + std::to_string((8 - b.size() % 8) % 8) + " alignment bytes", pefake::Sign(b),
+                       HostileCase::Installs});
     }
     return out;
 }

@@ -61,6 +61,16 @@ std::vector<HostileCase> BoundaryCases(const HostileSample &sample);
 // junk after the trailer.
 std::vector<HostileCase> OddCases(const Bytes &image = StandInImage());
 
+// The sample signed as signing tools do it (zero bytes to an 8-byte
+// boundary, then a certificate table that the PE header's security entry
+// names); `image` must be a PE image.  payloadEnd stays where the trailer
+// starts.
+HostileSample Signed(HostileSample sample);
+// Damage on the way from the PE header to the trailer of a signed sample,
+// and the sample signed with each of the 8 alignments.  `runnable`: only
+// the cases that leave the PE headers whole, for running the file itself.
+std::vector<HostileCase> SignedCases(const HostileSample &signedSample, bool runnable = false);
+
 // Changes about fraction of the bytes from `from` to the end (every change
 // a different value), reproducibly for a seed.
 Bytes RandomDamage(const Bytes &file, uint32_t from, uint32_t seed, double fraction = 0.01);

@@ -278,6 +278,7 @@ TEST_F(SetupHostile, ASampleOfHostilePackagesThroughSetupExe)
     auto started = std::chrono::steady_clock::now();
     HostileSample two = TwoComponentSample(SetupImage());
     HostileSample demo = DemoLikeSample(SetupImage(), 0);   // no pages: installs at once
+    HostileSample signedTwo = Signed(two);
     std::vector<Case> cases;
     const Bytes &f = two.file;
     const uint32_t h = two.headerOffset, p0 = two.payloadOffsets[0], p1 = two.payloadOffsets[1];
@@ -318,6 +319,9 @@ TEST_F(SetupHostile, ASampleOfHostilePackagesThroughSetupExe)
     for (const HostileCase &o : OddCases(SetupImage()))
         if (o.name.find("1 MiB destination") == std::string::npos)
             cases.push_back({o.name, o.file, &two});
+    // Signed: damage between the headers and the trailer, every alignment.
+    for (const HostileCase &c : SignedCases(signedTwo, true))
+        cases.push_back({c.name, c.file, &signedTwo});
     // Random damage, 1% of the bytes: whole packages and payloads only.
     for (uint32_t seed = 1; seed <= 4; ++seed) {
         cases.push_back({"random damage seed " + std::to_string(seed), RandomDamage(f, h, seed), &two});

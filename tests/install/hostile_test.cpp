@@ -13,6 +13,7 @@
 // for that component.
 #include "support.h"
 #include "hostile.h"
+#include "../package/pefake.h"
 
 #include "format.h"
 
@@ -397,6 +398,31 @@ TEST_F(Hostile, OddButValidPackagesAndJunk)
         t.wrongCab += one.wrongCab;
     }
     Report("odd packages", t);
+}
+
+// Signed packages, PE32+ and PE32: damage between the PE header and the
+// trailer, every alignment, and every prefix (only the cut right after the
+// trailer, the package as it was before signing, installs).
+TEST_F(Hostile, SignedPackages)
+{
+    for (bool plus : {true, false}) {
+        HostileSample s = Signed(TwoComponentSample(pefake::Image(plus)));
+        Tally t, prefixes;
+        std::vector<HostileCase> cases = SignedCases(s);
+        for (const HostileCase &c : cases)
+            Attempt(c.name, c.file, s.cabs, t, c.expect);
+        Report((s.name + (plus ? " (PE32+)" : " (PE32)")).c_str(), t);
+        EXPECT_GT(t.installedIdentical, 8);
+
+        const size_t unsignedEnd = s.payloadEnd + 8;
+        for (size_t cut = 0; cut < s.file.size(); ++cut)
+            Attempt("signed prefix " + std::to_string(cut), Bytes(s.file.begin(), s.file.begin() + cut), s.cabs, prefixes,
+                    cut == unsignedEnd ? HostileCase::Installs : HostileCase::NotAPackage);
+        Report("every prefix of the signed sample", prefixes);
+        std::cout << "[hostile] " << cases.size() << " signed cases, " << s.file.size() << " prefixes" << std::endl;
+        EXPECT_EQ(prefixes.notAPackage, int(s.file.size()) - 1);
+        EXPECT_EQ(prefixes.installedIdentical, 1);
+    }
 }
 
 // 1000 runs per sample with 1% of the package's bytes changed (header,

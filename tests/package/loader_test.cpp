@@ -1,9 +1,14 @@
 // Loading whole packages: the model it builds, and every way a file can be bad.
 #include "testutil.h"
+#include "pefake.h"
+
+#include "trailer.h"
 
 #include <gtest/gtest.h>
 #include <cstdio>
 #include <fstream>
+#include <iostream>
+#include <set>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -389,4 +394,84 @@ TEST(LoadPackage, ModulePathOutsideAscii)
     ReleasePackage();
     unlink(name.c_str());
     rmdir(dir.c_str());
+}
+
+// ---- signed files: the trailer just before the certificate table ----
+
+namespace {
+
+Bytes BuildOn(const Bytes &image) { return velkor::BuildPackage(image, SampleRecipe(), 1); }
+
+const char *Name(LoadResult r)
+{
+    static const char *const names[] = {"?", "LoadSucceeded", "LoadCannotOpen", "LoadNotAPackage", "LoadOutOfMemory"};
+    return r >= 1 && r <= 4 ? names[r] : "?";
+}
+
+}  // namespace
+
+TEST(LoadPackage, SignedFilesOfEveryAlignmentLoadAsTheyWereBuilt)
+{
+    std::set<size_t> paddings;
+    for (bool plus : {true, false}) {
+        for (size_t extra = 0; extra < 8; ++extra) {
+            Bytes plain = BuildOn(pefake::Image(plus, 1024 + extra));
+            Bytes signedFile = pefake::Sign(plain);
+            paddings.insert(signedFile.size() - plain.size() - 1536);
+            ASSERT_EQ(LoadFromMemory(plain), LoadSucceeded);
+            uint32_t offset = Package.Components[1].PayloadOffset;
+            ReleasePackage();
+            ASSERT_EQ(LoadFromMemory(signedFile), LoadSucceeded) << plus << " " << extra;
+            // Offsets stay those of the whole file.
+            EXPECT_EQ(Package.Components[1].PayloadOffset, offset);
+            EXPECT_EQ(U(Package.TextTable[TextWindowTitle]), u"Tool Setup");
+            ReleasePackage();
+
+            PackageReader reader;
+            OpenBufferReader(&reader, signedFile.data(), uint32_t(signedFile.size()));
+            uint32_t at = 0;
+            EXPECT_EQ(FindTrailer(&reader, &at), TrailerBeforeCertificates);
+            EXPECT_EQ(at, plain.size() - 8);
+            OpenBufferReader(&reader, plain.data(), uint32_t(plain.size()));
+            EXPECT_EQ(FindTrailer(&reader, &at), TrailerAtEnd);
+        }
+    }
+    EXPECT_EQ(paddings.size(), 8u);   // 0 to 7 zero bytes before the table
+}
+
+TEST(LoadPackage, DamagedSignedFilesEndCleanly)
+{
+    int cases = 0;
+    for (bool plus : {true, false}) {
+        for (size_t extra : {0, 3}) {
+            Bytes plain = BuildOn(pefake::Image(plus, 1024 + extra));
+            for (const pefake::SignedCase &c : pefake::SignedCases(pefake::Sign(plain), uint32_t(plain.size()))) {
+                LoadResult r = LoadAndRelease(c.file);
+                ++cases;
+                std::string label = c.name + (plus ? " (PE32+, " : " (PE32, ") + std::to_string(extra) + ")";
+                if (c.expect == pefake::SignedCase::Loads)
+                    EXPECT_EQ(r, LoadSucceeded) << label << ": " << Name(r);
+                else if (c.expect == pefake::SignedCase::NotAPackage)
+                    EXPECT_EQ(r, LoadNotAPackage) << label << ": " << Name(r);
+                else
+                    EXPECT_TRUE(r == LoadSucceeded || r == LoadOutOfMemory || r == LoadNotAPackage) << label;
+            }
+        }
+    }
+    std::cout << "[signed] " << cases << " damaged signed files" << std::endl;
+}
+
+TEST(LoadPackage, EveryPrefixOfASignedFile)
+{
+    Bytes plain = BuildOn(pefake::Image(true, 1027));
+    Bytes signedFile = pefake::Sign(plain, 64);
+    int loaded = 0;
+    for (size_t n = 0; n < signedFile.size(); ++n) {
+        LoadResult r = LoadAndRelease(Bytes(signedFile.begin(), signedFile.begin() + n));
+        // Cut right after the trailer, it is the unsigned package again.
+        EXPECT_EQ(r, n == plain.size() ? LoadSucceeded : LoadNotAPackage) << n;
+        loaded += r == LoadSucceeded;
+    }
+    EXPECT_EQ(loaded, 1);
+    EXPECT_EQ(LoadAndRelease(signedFile), LoadSucceeded);
 }

@@ -9,6 +9,7 @@
 #include "files.h"
 #include "format.h"
 #include "pefile.h"
+#include "trailer.h"
 
 #include <algorithm>
 #include <cstring>
@@ -41,11 +42,20 @@ void CheckStub(const MappedFile &stub, const std::string &path)
 {
     if (stub.size() < 2 || std::memcmp(stub.data(), "MZ", 2) != 0)
         throw Failure(ExitBadInput, "stub '" + path + "' is not a Windows program (it does not start with \"MZ\")");
-    if (stub.size() >= TRAILER_SIZE &&
-        std::memcmp(stub.data() + stub.size() - TRAILER_MAGIC_SIZE, TRAILER_MAGIC, TRAILER_MAGIC_SIZE) == 0)
-        throw Failure(ExitBadInput, "stub '" + path + "' already carries a package; give the setup program without one");
     if (stub.size() > PackageLimit)
         throw Failure(ExitTooLarge, "stub '" + path + "' is larger than 4 GiB");
+    // Found as the loader finds it, so a signed package is caught as well.
+    PackageReader reader;
+    OpenBufferReader(&reader, stub.data(), uint32_t(stub.size()));
+    uint32_t trailer = 0;
+    if (FindTrailer(&reader, &trailer) != TrailerNone)
+        throw Failure(ExitBadInput, "stub '" + path + "' already carries a package; give the setup program without one");
+    // A package behind a signature would leave the security entry naming a
+    // table that no longer ends the file: a broken signature.
+    CertificateTable table;
+    if (FindCertificateTable(&reader, &table))
+        throw Failure(ExitBadInput, "stub '" + path + "' is signed; give the unsigned setup program and sign the "
+                                    "package instead (velkor build --sign)");
 }
 
 }  // namespace

@@ -76,6 +76,14 @@ Manifest ForLanguage(const Manifest &m, const std::string &tag)
     return copy;
 }
 
+// One setup file, signed when the command asks for it.
+BuildSummary Build(const Manifest &m, const BuildCommand &c, const std::string &path)
+{
+    if (c.sign.Wanted())
+        return BuildSignedPackageFile(m, c.stub, path, c.jobs, c.sign);
+    return BuildPackageFile(m, c.stub, path, c.jobs);
+}
+
 }  // namespace
 
 void AddDefine(Defines &defines, const std::string &arg)
@@ -98,6 +106,7 @@ std::string LanguageFileName(const std::string &manifestPath, const std::string 
 
 int RunBuildCommand(const BuildCommand &c)
 {
+    CheckSignOptions(c.sign);
     Manifest m = LoadManifest(c.manifest, c.defines);
     CheckStubProgram(c.stub, c.desktopStub);
     if (!c.language.empty())
@@ -113,7 +122,7 @@ int RunBuildCommand(const BuildCommand &c)
 
     std::vector<Built> built;
     if (!c.allLanguages) {
-        Built b{c.language, c.output, BuildPackageFile(ForLanguage(m, c.language), c.stub, c.output, c.jobs)};
+        Built b{c.language, c.output, Build(ForLanguage(m, c.language), c, c.output)};
         built.push_back(b);
     } else {
         MakeDirectory(c.output);
@@ -124,7 +133,7 @@ int RunBuildCommand(const BuildCommand &c)
         try {
             for (const auto &tag : tags) {
                 std::string path = c.output + "/" + LanguageFileName(c.manifest, tag);
-                built.push_back({tag, path, BuildPackageFile(ForLanguage(m, tag), c.stub, path + pending, c.jobs)});
+                built.push_back({tag, path, Build(ForLanguage(m, tag), c, path + pending)});
             }
             for (const auto &b : built) {
                 std::error_code e;
@@ -157,8 +166,14 @@ int RunBuildCommand(const BuildCommand &c)
             j["warnings"].push_back(DiagnosticJson(w));
         std::fputs(DumpJson(j).c_str(), stdout);
     } else {
-        for (const auto &b : built)
+        for (const auto &b : built) {
             PrintBuilt(m, b);
+            if (c.sign.Wanted()) {
+                MappedFile f(b.path, "signed package");
+                std::printf("%s: %s\n", b.path.c_str(),
+                            DescribeSignature(InspectSignature(b.path, f.data(), f.size())).c_str());
+            }
+        }
     }
     return ExitOk;
 }

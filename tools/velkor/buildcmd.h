@@ -4,6 +4,7 @@
 #pragma once
 
 #include "manifest.h"
+#include "sign.h"
 
 #include <string>
 
@@ -17,6 +18,7 @@ struct BuildCommand {
     bool allLanguages = false;
     bool json = false;
     bool desktopStub = false;             // accept a stub that is not a device program
+    SignOptions sign;                     // sign every file written, when wanted
 };
 
 // Writes the setup file(s); throws Failure as BuildPackageFile does.  With

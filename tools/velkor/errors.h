@@ -22,6 +22,7 @@ enum ExitCode {
     ExitDiffers = 10,      // diff: the two packages differ
     ExitPreviewFailed = 11,// preview: the setup program could not be shown or photographed
     ExitTryFailed = 12,    // try: the installation did not succeed
+    ExitSignature = 13,    // signing failed, or verify --require-signature found no good signature
     ExitInterrupted = 130, // stopped by a signal; nothing was written
 };
 

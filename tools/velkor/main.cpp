@@ -1,5 +1,5 @@
-// main.cpp -- the `velkor` command line: build, list, verify, extract,
-// lint, diff and preview.
+// main.cpp -- the `velkor` command line: build, sign, list, verify,
+// extract, lint, diff and preview.
 // Each command reports a failure as one line on stderr and exits with the
 // code of errors.h; README.md documents both.
 #include "build.h"
@@ -17,6 +17,7 @@
 #include "paths.h"
 #include "pefile.h"
 #include "preview.h"
+#include "sign.h"
 #include "textfit.h"
 #include "try.h"
 
@@ -38,7 +39,8 @@ const char *const ExitCodeHelp =
     "Exit codes: 0 success, 1 internal error, 2 bad command line, 3 input file missing or unreadable,\n"
     "4 bad manifest, 5 component is not a CAB or stub is not a program, 6 package would pass 4 GiB,\n"
     "7 not a package or a damaged package, 8 output cannot be written, 9 lint found problems,\n"
-    "10 diff found differences, 11 preview failed, 12 try: the installation did not succeed, 130 interrupted.";
+    "10 diff found differences, 11 preview failed, 12 try: the installation did not succeed,\n"
+    "13 signing failed or no good signature, 130 interrupted.";
 
 const char *const BenchHelp = "The Wine test bench: bench.sh or its folder (default: the one that came with velkor)";
 const char *const WinBinHelp =
@@ -92,14 +94,43 @@ std::string Join(const std::vector<std::string> &v)
     return s.empty() ? "(none)" : s;
 }
 
+void SignatureJson(JsonWriter &j, const SignatureInfo &sig)
+{
+    j.Key("signature").BeginObject().Key("signed").Bool(sig.isSigned);
+    if (sig.isSigned) {
+        j.Key("certificates_offset").Number(sig.tableOffset).Key("certificates_size").Number(sig.tableSize);
+        j.Key("signer").String(sig.signer).Key("checked").Bool(sig.checked);
+        j.Key("matches").Bool(sig.matches).Key("trusted").Bool(sig.trusted);
+        if (!sig.problem.empty())
+            j.Key("problem").String(sig.problem);
+    }
+    j.EndObject();
+}
+
+// Why `verify` fails on the signature, or "".
+std::string SignatureFailure(const SignatureInfo &sig, bool required)
+{
+    if (sig.isSigned && sig.checked && !sig.matches)
+        return "the signature does not match the file: " + sig.problem;
+    if (required && !sig.isSigned)
+        return "not signed, and --require-signature was given";
+    if (required && !sig.checked)
+        return "the signature could not be checked: " + sig.problem;
+    return "";
+}
+
 double Ratio(const ComponentInfo &c) { return c.unpackedSize ? double(c.payloadSize) / c.unpackedSize : 0.0; }
 
-void PrintList(const std::string &path, const PackageInfo &p, const std::string &program)
+void PrintList(const std::string &path, const PackageInfo &p, const std::string &program, const SignatureInfo &sig)
 {
     std::printf("Package %s: %llu bytes\n", path.c_str(), (unsigned long long)p.fileSize);
     std::printf("  setup program  at 0, %u bytes, %s\n", p.headerOffset, program.c_str());
     std::printf("  header         at %u, %llu bytes\n", p.headerOffset, (unsigned long long)p.headerSize);
-    std::printf("  trailer        at %llu\n", (unsigned long long)(p.fileSize - TRAILER_SIZE));
+    std::printf("  trailer        at %llu\n", (unsigned long long)p.trailerOffset);
+    if (sig.isSigned)
+        std::printf("  certificates   at %llu, %llu bytes\n", (unsigned long long)sig.tableOffset,
+                    (unsigned long long)sig.tableSize);
+    std::printf("Signature                %s\n", DescribeSignature(sig).c_str());
     std::printf("Software name            %s\n", Visible(p.softwareName).c_str());
     std::printf("Company name             %s\n", Visible(p.companyName).c_str());
     std::printf("Destination              %s\n", Visible(p.destination).c_str());
@@ -134,7 +165,7 @@ void PrintList(const std::string &path, const PackageInfo &p, const std::string 
     }
 }
 
-void PrintListJson(const std::string &path, const PackageInfo &p)
+void PrintListJson(const std::string &path, const PackageInfo &p, const SignatureInfo &sig)
 {
     JsonWriter j;
     j.BeginObject();
@@ -142,6 +173,8 @@ void PrintListJson(const std::string &path, const PackageInfo &p)
     j.Key("file_size").Number(p.fileSize);
     j.Key("header_offset").Number(p.headerOffset);
     j.Key("header_size").Number(p.headerSize);
+    j.Key("trailer_offset").Number(p.trailerOffset);
+    SignatureJson(j, sig);
     j.Key("software_name").String(U8(p.softwareName));
     j.Key("company_name").String(U8(p.companyName));
     j.Key("destination").String(U8(p.destination));
@@ -196,18 +229,29 @@ void PrintListJson(const std::string &path, const PackageInfo &p)
     std::fputs(j.str().c_str(), stdout);
 }
 
+int RunSign(const std::string &path, std::string out, const SignOptions &sign)
+{
+    if (out.empty())
+        out = path;
+    SignPackageFile(path, out, sign);
+    MappedFile f(out, "signed package");
+    std::printf("%s: %s\n", out.c_str(), DescribeSignature(InspectSignature(out, f.data(), f.size())).c_str());
+    return ExitOk;
+}
+
 int RunList(const std::string &path, bool json)
 {
     MappedFile f(path, "package");
     PackageInfo p = ReadPackage(f.data(), f.size(), ReadDepth::Walk);
+    SignatureInfo sig = InspectSignature(path, f.data(), f.size());
     if (json)
-        PrintListJson(path, p);
+        PrintListJson(path, p, sig);
     else
-        PrintList(path, p, DescribeStub(f.data(), p.headerOffset));
+        PrintList(path, p, DescribeStub(f.data(), p.headerOffset), sig);
     return ExitOk;
 }
 
-int RunVerify(const std::string &path, bool json)
+int RunVerify(const std::string &path, bool json, bool requireSignature)
 {
     MappedFile f(path, "package");
     try {
@@ -219,17 +263,26 @@ int RunVerify(const std::string &path, bool json)
         size_t chunks = 0;
         for (const auto &c : p.components)
             chunks += c.chunks.size();
+        SignatureInfo sig = InspectSignature(path, f.data(), f.size());
+        // A signature that does not match is damage, asked for or not.
+        std::string unsignedWhy = SignatureFailure(sig, requireSignature);
         if (json) {
             JsonWriter j;
-            j.BeginObject().Key("file").String(path).Key("ok").Bool(true);
+            j.BeginObject().Key("file").String(path).Key("ok").Bool(unsignedWhy.empty());
             j.Key("components").Number(p.components.size()).Key("chunks").Number(chunks);
-            j.Key("texts").Number(p.texts.size()).EndObject();
+            j.Key("texts").Number(p.texts.size());
+            SignatureJson(j, sig);
+            if (!unsignedWhy.empty())
+                j.Key("problem").String(unsignedWhy);
+            j.EndObject();
             std::fputs(j.str().c_str(), stdout);
-        } else {
+        } else if (unsignedWhy.empty()) {
             std::printf("%s: OK: %zu components, %zu chunks and %zu texts decode; the setup program's loader "
-                        "accepts it\n",
-                        path.c_str(), p.components.size(), chunks, p.texts.size());
+                        "accepts it; %s\n",
+                        path.c_str(), p.components.size(), chunks, p.texts.size(), DescribeSignature(sig).c_str());
         }
+        if (!unsignedWhy.empty())
+            throw Failure(ExitSignature, path + ": " + unsignedWhy);
         return ExitOk;
     } catch (const Damage &d) {
         if (json) {
@@ -401,7 +454,17 @@ int main(int argc, char **argv)
     build->add_flag("--json", json, "Print what was written as JSON (warnings also go to stderr)");
     build->add_flag("--desktop-stub", buildCmd.desktopStub,
                     "Accept a setup program built for the desktop (the Wine test bench) instead of the device");
+    AddSignOptions(build, buildCmd.sign);
     build->footer(ExitCodeHelp);
+
+    std::string signedOut;
+    SignOptions sign;
+    CLI::App *signCmd = app.add_subcommand("sign", "Sign a built package with an Authenticode signature (osslsigncode).");
+    signCmd->add_option("package", package, "A built setup program, signed or not")->required()->type_name("PACKAGE");
+    signCmd->add_option("-o,--output", signedOut, "File to write (default: PACKAGE itself; replaced only when complete)")
+        ->type_name("OUT");
+    AddSignOptions(signCmd, sign);
+    signCmd->footer(ExitCodeHelp);
 
     CLI::App *list = app.add_subcommand("list", "Show what a package holds: names, flags, pages, variables, components, texts.");
     list->add_option("package", package, "A built setup program")->required()->type_name("PACKAGE");
@@ -411,6 +474,8 @@ int main(int argc, char **argv)
     CLI::App *verify = app.add_subcommand("verify", "Decode every part of a package and report the first damage.");
     verify->add_option("package", package, "A built setup program")->required()->type_name("PACKAGE");
     verify->add_flag("--json", json, "Print the verdict as JSON on stdout (the error line still goes to stderr)");
+    bool requireSignature = false;
+    verify->add_flag("--require-signature", requireSignature, "Fail unless the file carries a signature that matches it");
     verify->footer(ExitCodeHelp);
 
     CLI::App *lint = app.add_subcommand("lint", "Report what in a manifest or package will not work as meant.");
@@ -520,10 +585,12 @@ int main(int argc, char **argv)
             buildCmd.jobs = jobs, buildCmd.defines = defines, buildCmd.json = json;
             return RunBuildCommand(buildCmd);
         }
+        if (*signCmd)
+            return RunSign(package, signedOut, sign);
         if (*list)
             return RunList(package, json);
         if (*verify)
-            return RunVerify(package, json);
+            return RunVerify(package, json, requireSignature);
         if (*extract)
             return RunExtract(package, dir);
         if (*lint)

@@ -13,6 +13,9 @@
 #include "format.h"
 #include "pageflow.h"
 #include "package.h"
+#include "trailer.h"
+
+#include <algorithm>
 
 #include <cstring>
 #include <zlib.h>
@@ -261,22 +264,35 @@ bool ProgramChunk(const uint8_t *stored, const ChunkInfo &b, Bytes &out)
     return result == ChunkTaken;
 }
 
+uint64_t FindPackageTrailer(const uint8_t *data, uint64_t size)
+{
+    if (size < TRAILER_SIZE)
+        throw Damage(0, "file", "only " + Plural(size, "byte") + ", too short for a package trailer");
+    PackageReader reader;
+    OpenBufferReader(&reader, data, uint32_t(std::min<uint64_t>(size, 0xFFFFFFFFull)));
+    uint32_t at = 0;
+    if (FindTrailer(&reader, &at) != TrailerNone)
+        return at;
+    CertificateTable table;
+    if (FindCertificateTable(&reader, &table))
+        throw Damage(table.TableOffset, "trailer",
+                     "a signed file, but no \"VKR1\" trailer ends just before its certificate table: "
+                     "not a setup package, or it was cut short before it was signed");
+    const uint8_t *magic = data + size - TRAILER_MAGIC_SIZE;
+    throw Damage(size - TRAILER_MAGIC_SIZE, "trailer",
+                 "the last 4 bytes are " + Hex(magic, TRAILER_MAGIC_SIZE) +
+                     ", not \"VKR1\": not a setup package, or it has been cut short");
+}
+
 PackageInfo ReadPackage(const uint8_t *data, uint64_t size, ReadDepth depth, const DecodedSink &sink,
                         bool acceptFewTexts)
 {
     PackageInfo p;
     p.fileSize = size;
-    if (size < TRAILER_SIZE)
-        throw Damage(0, "file", "only " + Plural(size, "byte") + ", too short for a package trailer");
     if (size > 0xFFFFFFFFull)
         throw Damage(0, "file", "larger than 4 GiB, which no package can be");
-    const uint8_t *magic = data + size - TRAILER_MAGIC_SIZE;
-    if (std::memcmp(magic, TRAILER_MAGIC, TRAILER_MAGIC_SIZE) != 0)
-        throw Damage(size - TRAILER_MAGIC_SIZE, "trailer",
-                     "the last 4 bytes are " + Hex(magic, TRAILER_MAGIC_SIZE) +
-                         ", not \"VKR1\": not a setup package, or it has been cut short");
-
-    Walker w{data, size - TRAILER_SIZE};
+    p.trailerOffset = FindPackageTrailer(data, size);
+    Walker w{data, p.trailerOffset};
     const uint8_t *t = data + w.end;
     p.headerOffset = uint32_t(t[0]) | uint32_t(t[1]) << 8 | uint32_t(t[2]) << 16 | uint32_t(t[3]) << 24;
     if (p.headerOffset >= w.end)

@@ -41,6 +41,7 @@ struct PackageInfo {
     uint64_t fileSize = 0;
     uint32_t headerOffset = 0;
     uint64_t headerSize = 0;
+    uint64_t trailerOffset = 0;   // the file's last 8 bytes, or before a signature's certificate table
     std::u16string softwareName, companyName, destination;
     uint8_t useDefaultLocation = 0, requireInstallArgument = 0;
     uint8_t storedPageFlags = 0;   // the byte in the file
@@ -60,6 +61,10 @@ enum class ReadDepth {
     Walk,     // also every payload's chunk prefixes (sizes, counts)
     Decode,   // also decode every chunk and check each UnpackedSize
 };
+
+// Where the trailer starts, found as the setup program's loader finds it.
+// Throws Damage when there is none.
+uint64_t FindPackageTrailer(const uint8_t *data, uint64_t size);
 
 // Reads the package to `depth`.  With Decode, every chunk is decoded (by
 // this reader and by the setup program's own decoder) as it is reached, so
