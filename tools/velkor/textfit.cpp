@@ -9,6 +9,7 @@
 #include "manifest.h"
 
 #include "format.h"
+#include "pageflow.h"
 #include "package.h"
 #include "text.h"
 
@@ -196,7 +197,6 @@ std::vector<FitPlace> FitPlaces(uint8_t pageFlags)
 {
     std::vector<FitPlace> places;
     const uint8_t flags = pageFlags & PageAll;
-    const uint8_t last = HighestPage(flags);
     for (const PageTexts &p : Pages) {
         if (!(flags & p.flag))
             continue;
@@ -204,9 +204,11 @@ std::vector<FitPlace> FitPlaces(uint8_t pageFlags)
             places.push_back({text, p.flag, p.templateId, control, kind});
         };
         add(p.title, 0, FitKind::Header);
-        if (p.flag != last)
+        // The location page's OK caption follows the choice made on it.
+        bool installs = OkInstalls(flags, 0, p.flag), installsSkipping = OkInstalls(flags, 1, p.flag);
+        if (!installs || !installsSkipping)
             add(TextNextButton, ButtonOk, FitKind::DefaultButton);
-        if (p.flag == last || (p.flag == PageLocation && last == PageDestination))
+        if (installs || installsSkipping)
             add(TextInstallButton, ButtonOk, FitKind::DefaultButton);
         add(TextBackButton, ButtonBack, FitKind::Button);
         add(TextCancelButton, ButtonCancel, FitKind::Button);
@@ -385,12 +387,13 @@ void PlaceInManifest(const Manifest &m, std::vector<Finding> &findings)
 std::string MeasureSteps(uint8_t page, uint8_t pageFlags, const std::vector<std::u16string> &texts,
                          const std::string &exeWord, const std::string &fileWord)
 {
-    const uint8_t last = HighestPage(pageFlags & PageAll);
+    // The preview's walk chooses a folder on the location page.
+    const int okInstalls = page ? OkInstalls(pageFlags & PageAll, 0, page) : 0;
     std::string steps;
     for (const FitPlace &place : FitPlaces(pageFlags)) {
         if (place.page != page || size_t(place.textIndex) >= texts.size() || size_t(place.textIndex) >= TextNames().size())
             continue;
-        if (place.control == ButtonOk && (place.textIndex == TextInstallButton) != (page == last))
+        if (place.control == ButtonOk && (place.textIndex == TextInstallButton) != (okInstalls != 0))
             continue;   // the other caption, not the one on screen
         steps += "measure " + fileWord + " " + TextNames()[size_t(place.textIndex)] + " " + exeWord + " " +
                  std::to_string(place.templateId) + " " + std::to_string(place.control);
