@@ -178,7 +178,7 @@ TEST_F(ToolTest, PreviewMeasuresTextsAsTheWidthTableDoes)
     for (int over : {0, 1}) {
         SCOPED_TRACE(over);
         WriteText(dir / "edge.toml", EdgeManifest(over, uint32_t(cab.size())));
-        Result b = Velkor({"build", "edge.toml", "--stub", (winBin / "setup.exe").string(), "-o", "edge.exe"}, dir);
+        Result b = Velkor({"build", "edge.toml", "--stub", (winBin / "setup.exe").string(), "--desktop-stub", "-o", "edge.exe"}, dir);
         ASSERT_EQ(b.code, 0) << b.err;
         Result r = Velkor({"preview", "edge.exe", "-o", "shots", "--state", state.string(), "--win-bin",
                            winBin.string(), "--json", "--strict", "--manifest", "edge.toml"},
@@ -242,7 +242,7 @@ TEST_F(ToolTest, PreviewFindsTheGermanOkButtonAndHeaderCutOff)
     const fs::path state = VELKOR_PREVIEW_STATE;
     MakeCab(dir / "main.cab", Prose(3000));
     WriteText(dir / "de.toml", GermanManifest);
-    ASSERT_EQ(Velkor({"build", "de.toml", "--stub", (winBin / "setup.exe").string(), "-o", "de.exe"}, dir).code, 0);
+    ASSERT_EQ(Velkor({"build", "de.toml", "--stub", (winBin / "setup.exe").string(), "--desktop-stub", "-o", "de.exe"}, dir).code, 0);
     Result r = Velkor({"preview", "de.exe", "-o", "shots", "--state", state.string(), "--win-bin", winBin.string(),
                        "--manifest", "de.toml"},
                       dir);
