@@ -57,7 +57,7 @@ std::vector<PlaceCase> PlaceCases()
          "destination-empty, destination-too-long, destination-invalid, placeholder-in-name, duplicate-component, "
          "page-flags, unreachable-page, location-without-destination, no-destination-component, nothing-selected, "
          "agreement-missing, space-placeholder-missing, html, not-a-cab, not-a-device-cab, cab-unchecked, "
-         "bad-setup-info)", 4},
+         "bad-setup-info, desktop-stub, text-fit)", 4},
         {"MissingCab", Good, [](const fs::path &d) { fs::remove(d / "main.cab"); }, {}, 3,
          "app.toml:8:7: error: cannot read CAB file 'main.cab': No such file or directory [component 1 'Main']", 3},
         {"CabIsAFolder", Good, [](const fs::path &d) { fs::remove(d / "main.cab"); fs::create_directory(d / "main.cab"); },

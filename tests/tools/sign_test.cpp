@@ -29,7 +29,7 @@ protected:
         WriteBytes(dir / "setup.exe", pefake::Image(true, 2051));
         MakeCab(dir / "main.cab", Prose(3000));
         WriteText(dir / "app.toml", Manifest);
-        Result r = Velkor({"build", "app.toml", "--stub", "setup.exe", "-o", "plain.exe"}, dir);
+        Result r = Velkor({"build", "app.toml", "--stub", "setup.exe", "--desktop-stub", "-o", "plain.exe"}, dir);
         ASSERT_EQ(r.code, 0) << r.err;
         plain = ReadBytes(dir / "plain.exe");
         fakeSigned = pefake::Sign(plain);
@@ -108,7 +108,7 @@ TEST_F(SignTest, RefusesOptionsThatCannotSignAndLeavesNothing)
          velkor::ExitUsage},
         {"two passwords", {"sign", "plain.exe", "-o", "out.exe", "--pkcs12", "a.p12", "--password-env", "X", "--password-file", "p"},
          velkor::ExitUsage},
-        {"password alone", {"build", "app.toml", "--stub", "setup.exe", "-o", "out.exe", "--password-env", "X"},
+        {"password alone", {"build", "app.toml", "--stub", "setup.exe", "--desktop-stub", "-o", "out.exe", "--password-env", "X"},
          velkor::ExitUsage},
         {"unset variable", {"sign", "plain.exe", "-o", "out.exe", "--sign", "cert.pem", "--key", "key.pem", "--password-env",
                             "VELKOR_TEST_SURELY_UNSET"}, velkor::ExitUsage},
@@ -116,16 +116,16 @@ TEST_F(SignTest, RefusesOptionsThatCannotSignAndLeavesNothing)
         {"not a package", {"sign", "app.toml", "-o", "out.exe", "--sign", "cert.pem", "--key", "key.pem"}, velkor::ExitDamaged},
         {"a certificate osslsigncode refuses", {"sign", "plain.exe", "-o", "out.exe", "--sign", "cert.pem", "--key", "key.pem"},
          velkor::ExitSignature},
-        {"a signed package as the stub", {"build", "app.toml", "--stub", "fake-signed.exe", "-o", "out.exe"},
+        {"a signed package as the stub", {"build", "app.toml", "--stub", "fake-signed.exe", "--desktop-stub", "-o", "out.exe"},
          velkor::ExitBadInput},
         {"build, then a refused certificate",
-         {"build", "app.toml", "--stub", "setup.exe", "-o", "out.exe", "--sign", "cert.pem", "--key", "key.pem"},
+         {"build", "app.toml", "--stub", "setup.exe", "--desktop-stub", "-o", "out.exe", "--sign", "cert.pem", "--key", "key.pem"},
          velkor::ExitSignature},
     };
     Bytes signedStub = pefake::Sign(pefake::Image(false, 3000));
     WriteBytes(dir / "signed-stub.exe", signedStub);
     std::vector<std::string> before = Listing(dir);
-    Result r = Velkor({"build", "app.toml", "--stub", "signed-stub.exe", "-o", "out.exe"}, dir);
+    Result r = Velkor({"build", "app.toml", "--stub", "signed-stub.exe", "--desktop-stub", "-o", "out.exe"}, dir);
     EXPECT_EQ(r.code, velkor::ExitBadInput);
     EXPECT_NE(r.err.find("is signed"), std::string::npos) << r.err;
     for (auto &c : cases) {
