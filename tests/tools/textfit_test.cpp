@@ -306,6 +306,50 @@ welcome_title = "Willkommen bei der Installation von %SoftwareName%"
   progress_title = "Installation"
 )";
 
+// The German texts in a [texts.de] table of an English manifest: lint names
+// and places them in that table, and so does preview's placement for a
+// package built with --lang de; a text the table leaves out stays with
+// [texts] or, not written at all, unplaced.
+TEST_F(ToolTest, LanguageTablesAreWhereTextFitFindingsPoint)
+{
+    MakeCab(dir / "notes.cab", Prose(2000));
+    WriteText(dir / "app.toml", "[package]\nname = \"Notes\"\ncompany = \"Acme\"\n"
+                                "pages = [\"welcome\", \"ready\"]\n\n"
+                                "[[component]]\nname = \"Notes\"\ncab = \"notes.cab\"\n\n"
+                                "[texts]\nwelcome_title = \"Welcome to the installation of Notes for your device\"\n\n"
+                                "[texts.de]\n  install_button = \"Installieren\"\n");
+    Result r = Velkor({"lint", "app.toml"}, dir);
+    EXPECT_EQ(r.code, 9) << r.err;
+    EXPECT_NE(r.out.find("app.toml:14:3: warning: texts.de.install_button \"Installieren\" is "), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("app.toml:11:1: warning: texts.welcome_title "), std::string::npos) << r.out;
+
+    Manifest m = LoadManifest((dir / "app.toml").string());
+    auto found = [](const std::string &item, const char *text) {
+        Finding f;
+        f.check = "text-fit";
+        f.item = item;
+        f.message = item + " \"" + text + "\" does not fit";
+        return f;
+    };
+    std::vector<Finding> fs{found("texts.install_button", "Installieren"), found("texts.welcome_title", "Welcome"),
+                            found("texts.cancel_button", "Abbrechen")};
+    PlaceInManifest(m, fs, "de");
+    EXPECT_EQ(fs[0].item, "texts.de.install_button");
+    EXPECT_EQ(fs[0].message, "texts.de.install_button \"Installieren\" does not fit");
+    EXPECT_EQ(fs[0].line, 14u);
+    EXPECT_EQ(fs[0].col, 3u);
+    EXPECT_EQ(fs[1].item, "texts.welcome_title");
+    EXPECT_EQ(fs[1].line, 11u);
+    EXPECT_EQ(fs[2].line, 0u);   // left at its default: nowhere in the manifest
+
+    WriteBytes(dir / "setup.exe", Stub());
+    ASSERT_EQ(Velkor({"build", "app.toml", "--stub", "setup.exe", "--lang", "de", "-o", "app.exe"}, dir).code, 0);
+    Result bad = Velkor({"preview", "app.exe", "-o", "shots", "--manifest", "app.toml", "--lang", "fr"}, dir);
+    EXPECT_EQ(bad.code, 2) << bad.err;
+    EXPECT_NE(bad.err.find("no [texts.fr] table"), std::string::npos) << bad.err;
+}
+
 TEST_F(ToolTest, LintFindsGermanTextsThatDoNotFit)
 {
     MakeCab(dir / "notes.cab", Prose(2000));

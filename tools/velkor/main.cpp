@@ -513,8 +513,11 @@ int main(int argc, char **argv)
     previewCmd->add_flag("--json", preview.json,
                          "Print the pictures, the texts that do not fit and every text measured as JSON");
     previewCmd->add_flag("--strict", preview.strict, "Exit with code 9 when a text does not fit its control");
-    previewCmd->add_option("--manifest", preview.manifest, "The package's manifest, so findings name its lines")
-        ->type_name("MANIFEST");
+    auto *previewManifest =
+        previewCmd->add_option("--manifest", preview.manifest, "The package's manifest, so findings name its lines")
+            ->type_name("MANIFEST");
+    previewCmd->add_option("--lang", preview.language, "The manifest's [texts.TAG] the package was built with")
+        ->type_name("TAG")->needs(previewManifest);
     previewCmd->footer("Exit codes: 0 pictures written, 9 (with --strict) a text does not fit, 11 the bench, the robot\n"
                        "or montage failed; otherwise as for\n"
                        "the other commands:\n" + std::string(ExitCodeHelp));

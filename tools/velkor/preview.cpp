@@ -140,8 +140,12 @@ int RunPreview(const PreviewOptions &o)
         texts = LoadedTexts(f.data(), f.size());
     }
     Manifest manifest;
-    if (!o.manifest.empty())
+    if (!o.manifest.empty()) {
         manifest = LoadManifest(o.manifest);
+        if (!o.language.empty() && !manifest.Language(o.language))
+            throw Failure(ExitUsage, "--lang " + o.language + ": " + o.manifest + " has no [texts." + o.language +
+                                         "] table");
+    }
     std::string bench = BenchScript(o.bench);
     std::string robot = o.winBin + "/robot.exe";
     if (!IsFile(robot))
@@ -197,7 +201,7 @@ int RunPreview(const PreviewOptions &o)
     std::string lines((std::istreambuf_iterator<char>(measureFile)), {});
     std::vector<Measurement> measured = ReadMeasurements(lines, TheDeviceFont());
     std::vector<Finding> findings = MeasuredFitFindings(measured);
-    PlaceInManifest(manifest, findings);
+    PlaceInManifest(manifest, findings, o.language);
 
     // The contact sheet: the pages side by side, three to a row, labelled
     // when a font for the labels is at hand.

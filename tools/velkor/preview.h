@@ -24,6 +24,7 @@ struct PreviewOptions {
     bool json = false;          // the pictures and the text-fit findings as JSON
     bool strict = false;        // a text that does not fit makes the exit code 9
     std::string manifest;       // the package's manifest: findings name its lines
+    std::string language;       // the [texts.TAG] the package was built with ("" : the default texts)
 };
 
 // The pages the robot sees, in order, choosing "choose a folder" on the

@@ -370,11 +370,19 @@ std::vector<Finding> TextFitFindings(const PackageInfo &p, const uint8_t *data, 
                             ShownRequiredSpace(sized, p.pageFlags));
 }
 
-void PlaceInManifest(const Manifest &m, std::vector<Finding> &findings)
+void PlaceInManifest(const Manifest &m, std::vector<Finding> &findings, const std::string &language)
 {
     for (auto &f : findings) {
         if (f.item.compare(0, 6, "texts.") != 0)
             continue;
+        // A text the language's own table gives is named and found there;
+        // the others fall back to [texts], as the build took them.
+        std::string own = language.empty() ? "" : "texts." + language + "." + f.item.substr(6);
+        if (!own.empty() && m.places.count(own)) {
+            for (size_t at; (at = f.message.find(f.item)) != std::string::npos;)
+                f.message.replace(at, f.item.size(), own);
+            f.item = own;
+        }
         if (!m.places.count(f.item))
             continue;   // a text the manifest leaves at its default
         SourcePlace at = m.PlaceOf(f.item);

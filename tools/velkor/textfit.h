@@ -95,8 +95,10 @@ uint32_t ShownRequiredSpace(const std::vector<SizedComponent> &components, uint8
 std::vector<Finding> TextFitFindings(const Manifest &m, const PackageRecipe &recipe);
 std::vector<Finding> TextFitFindings(const PackageInfo &p, const uint8_t *data, uint64_t size);
 
-// Puts the manifest's line and column of each finding's text on it.
-void PlaceInManifest(const Manifest &m, std::vector<Finding> &findings);
+// Puts the manifest's line and column of each finding's text on it; with a
+// language, a text of that language's [texts.TAG] table is named and placed
+// there.
+void PlaceInManifest(const Manifest &m, std::vector<Finding> &findings, const std::string &language = "");
 
 // ---- preview: widths measured on screen by the robot ----
 
