@@ -386,7 +386,10 @@ Icon ClassifyMessageBoxIcon(HWND box)
         HWND hit = WindowFromPoint(centre);
         return hit && GetAncestor(hit, GA_ROOT) == box;
     };
-    for (int attempt = 0; attempt < 20; ++attempt) {
+    // Under a full suite other programs raise their windows all the time: a
+    // second of tries was sometimes not enough to see the box uncovered.
+    DWORD start = GetTickCount();
+    for (int attempt = 0; attempt == 0 || GetTickCount() - start < 8000; ++attempt) {
         if (attempt > 0)
             Sleep(50);
         SetWindowPos(box, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
