@@ -39,6 +39,7 @@ void DrainMessageQueue(void)
  * much file lies behind it, so that no size from the file is trusted
  * beyond what the file can hold. */
 typedef struct {
+    const InstallHost *Host;
     HANDLE File;
     ULONGLONG Size;
     ULONGLONG Position;
@@ -141,8 +142,8 @@ static int UnpackPayload(PayloadReader *reader)
     PostMessageW(ProgressBar, PBM_SETRANGE32, 0, (LPARAM)count);
     PostMessageW(ProgressBar, PBM_SETPOS, 0, 0);
     DrainMessageQueue();
-    ShowWindow(FrameWindow, SW_SHOW);
-    UpdateWindow(FrameWindow);
+    ShowWindow(reader->Host->Frame, SW_SHOW);
+    UpdateWindow(reader->Host->Frame);
     DrainMessageQueue();
     reader->LastDrain = GetTickCount();
 
@@ -183,7 +184,7 @@ static void RemoveDestinationValue(void)
 /* Tells the installer the destination folder instead of letting it ask.
  * *saved gets "fAskDest" as it was (0 when it cannot be read).  FALSE when a
  * step failed; "fAskDest" is then as it was before. */
-static BOOL PassDestination(DWORD *saved)
+static BOOL PassDestination(const WCHAR *destination, DWORD *saved)
 {
     HKEY key;
     *saved = 0;
@@ -202,7 +203,6 @@ static BOOL PassDestination(DWORD *saved)
         RestoreAskDest(*saved);
         return FALSE;
     }
-    const WCHAR *destination = Package.DestinationPath ? Package.DestinationPath : L"";
     DWORD bytes = (DWORD)((wcslen(destination) + 1) * sizeof(WCHAR));
     set = InstallOs.SetValue(key, TemporaryCabPath, REG_SZ, destination, bytes);
     InstallOs.CloseKey(key);
@@ -213,9 +213,9 @@ static BOOL PassDestination(DWORD *saved)
     return TRUE;
 }
 
-int HandOffComponent(HANDLE source, const Component *component)
+int HandOffComponent(const InstallHost *host, HANDLE source, const Component *component)
 {
-    PayloadReader reader = {source, 0, component->PayloadOffset, FALSE, 0, component->UnpackedSize, NULL};
+    PayloadReader reader = {host, source, 0, component->PayloadOffset, FALSE, 0, component->UnpackedSize, NULL};
     if (!InstallOs.SourceSize(source, &reader.Size) || !InstallOs.Seek(source, component->PayloadOffset))
         reader.Broken = TRUE;
 
@@ -227,13 +227,14 @@ int HandOffComponent(HANDLE source, const Component *component)
     if (result != InstallDone)
         return Discard(temporary, result);
     InstallOs.Close(temporary);
-    ShowWindow(FrameWindow, SW_HIDE);
+    ShowWindow(host->Frame, SW_HIDE);
 
-    BOOL toDestination = !Package.UseDefaultLocation && component->AcceptsDestination;
+    const SetupPackage *package = host->Package;
+    BOOL toDestination = !package->UseDefaultLocation && component->AcceptsDestination;
     DWORD savedAskDest = 0;
     WCHAR commandLine[sizeof TemporaryCabPath / sizeof TemporaryCabPath[0]];
     lstrcpyW(commandLine, TemporaryCabPath);
-    if (toDestination && !PassDestination(&savedAskDest)) {
+    if (toDestination && !PassDestination(package->DestinationPath ? package->DestinationPath : L"", &savedAskDest)) {
         InstallOs.Delete(TemporaryCabPath);
         return InstallLaunchFailed;
     }

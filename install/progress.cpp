@@ -11,17 +11,20 @@ BYTE CancelRequested;
 HWND ProgressBar;
 HWND ProgressPage;
 
+/* The run the window belongs to: its texts and its header. */
+static const InstallHost *ProgressHost;
+
 static void OnProgressInitDialog(HWND window)
 {
     ProgressBar = GetDlgItem(window, IDC_PROGRESS_BAR);
-    SetDlgItemTextW(window, IDCANCEL, PackageText(TextCancelButton));
-    SetDlgItemTextW(window, IDC_PROGRESS_LABEL, PackageText(TextProgressLabel));
+    SetDlgItemTextW(window, IDCANCEL, HostText(ProgressHost, TextCancelButton));
+    SetDlgItemTextW(window, IDC_PROGRESS_LABEL, HostText(ProgressHost, TextProgressLabel));
 }
 
 static void OnProgressCancel(HWND window)
 {
     /* Answering No leaves the flag as it was: a cancel confirmed earlier stays. */
-    if (InstallOs.Message(window, PackageText(TextConfirmCancel), PackageText(TextWindowTitle),
+    if (InstallOs.Message(window, HostText(ProgressHost, TextConfirmCancel), HostText(ProgressHost, TextWindowTitle),
                           MB_YESNO | MB_ICONQUESTION) == IDYES)
         CancelRequested = 1;
 }
@@ -32,7 +35,7 @@ INT_PTR CALLBACK ProgressProcedure(HWND window, UINT message, WPARAM wParam, LPA
     case WM_PAINT: {
         PAINTSTRUCT paint;
         HDC dc = BeginPaint(window, &paint);
-        DrawPageHeader(window, dc, PackageText(TextProgressTitle));
+        ProgressHost->DrawHeader(window, dc, HostText(ProgressHost, TextProgressTitle));
         EndPaint(window, &paint);
         return TRUE;
     }
@@ -47,15 +50,16 @@ INT_PTR CALLBACK ProgressProcedure(HWND window, UINT message, WPARAM wParam, LPA
     return FALSE;
 }
 
-HWND CreateProgressPage(void)
+HWND CreateProgressPage(const InstallHost *host)
 {
     RECT client;
-    GetClientRect(FrameWindow, &client);
-    HRSRC resource = FindResourceW(InstanceHandle, MAKEINTRESOURCEW(IDD_PROGRESS), (LPCWSTR)RT_DIALOG);
-    HGLOBAL loaded = resource ? LoadResource(InstanceHandle, resource) : NULL;
+    GetClientRect(host->Frame, &client);
+    HRSRC resource = FindResourceW(host->Instance, MAKEINTRESOURCEW(IDD_PROGRESS), (LPCWSTR)RT_DIALOG);
+    HGLOBAL loaded = resource ? LoadResource(host->Instance, resource) : NULL;
     if (!loaded)
         return NULL;
-    HWND window = CreateDialogIndirectParamW(InstanceHandle, (LPCDLGTEMPLATEW)LockResource(loaded), FrameWindow,
+    ProgressHost = host;
+    HWND window = CreateDialogIndirectParamW(host->Instance, (LPCDLGTEMPLATEW)LockResource(loaded), host->Frame,
                                              ProgressProcedure, 0);
     if (!window)
         return NULL;

@@ -7,59 +7,56 @@
 #include "install.h"
 #include "handoff_io.h"
 
-enum { RunCompleted = 1, RunCancelled = 2, RunFailed = 3 };
-
-BOOL RunInstallation(void)
+BOOL RunInstallation(const InstallHost *host)
 {
-    DWORD free = DestinationFreeSpace();
-    DWORD required = RequiredSpace();
+    DWORD free = DestinationFreeSpace(host->Package);
+    DWORD required = RequiredSpace(host->Package);
     if (required > free) {
         /* The caller hid the page; bring it back so the user can choose again. */
-        if (CurrentPage != 0 && !ShowPage(CurrentPage)) {
-            InstallOs.Message(FrameWindow, TextBuiltInOutOfMemory, TextBuiltInCaption, MB_ICONHAND);
-            QuitWizard();
-            return FALSE;
+        if (!host->ShowPageAgain()) {
+            InstallOs.Message(host->Frame, TextBuiltInOutOfMemory, TextBuiltInCaption, MB_ICONHAND);
+            return TRUE;
         }
-        InstallOs.Message(FrameWindow, PackageText(TextNotEnoughSpace), PackageText(TextWindowTitle),
+        InstallOs.Message(host->Frame, HostText(host, TextNotEnoughSpace), HostText(host, TextWindowTitle),
                           MB_ICONHAND);
         return FALSE;
     }
 
-    ProgressPage = CreateProgressPage();
-    InstallComponents(ProgressPage);
+    ProgressPage = CreateProgressPage(host);
+    InstallComponents(host, ProgressPage);
     return TRUE;
 }
 
 /* Shows the message of a hand-off that did not finish; returns what the
  * run then reports. */
-static int ReportHandOff(HWND progress, int result)
+static int ReportHandOff(const InstallHost *host, HWND progress, int result)
 {
     const WCHAR *text;
-    const WCHAR *caption = PackageText(TextWindowTitle);
+    const WCHAR *caption = HostText(host, TextWindowTitle);
     UINT icon = MB_ICONHAND;
     switch (result) {
     case InstallCancelled:
-        InstallOs.Message(progress, PackageText(TextInstallIncomplete), caption, MB_ICONINFORMATION);
+        InstallOs.Message(progress, HostText(host, TextInstallIncomplete), caption, MB_ICONINFORMATION);
         return RunCancelled;
     case InstallCannotCreate:
-        text = PackageText(TextCannotInstall);
+        text = HostText(host, TextCannotInstall);
         break;
     case InstallCorrupt:
-        text = PackageText(TextPackageCorrupted);
+        text = HostText(host, TextPackageCorrupted);
         break;
     case InstallNoMemory:
         text = TextBuiltInOutOfMemory;
         caption = TextBuiltInCaption;
         break;
     default:
-        text = PackageText(TextInstallerFailed);
+        text = HostText(host, TextInstallerFailed);
         break;
     }
     InstallOs.Message(progress, text, caption, icon);
     return RunFailed;
 }
 
-int InstallComponents(HWND progress)
+int InstallComponents(const InstallHost *host, HWND progress)
 {
     HCURSOR waitCursor = LoadCursorW(NULL, (LPCWSTR)IDC_WAIT);
     HANDLE source = InstallOs.OpenSource(ModulePath);
@@ -70,18 +67,18 @@ int InstallComponents(HWND progress)
     CancelRequested = 0;
 
     int outcome = RunCompleted;
-    for (uint32_t i = 0; i < Package.ComponentCount; ++i) {
-        const Component *component = &Package.Components[i];
+    for (uint32_t i = 0; i < host->Package->ComponentCount; ++i) {
+        const Component *component = &host->Package->Components[i];
         if (!component->Selected)
             continue;
         SetDlgItemTextW(progress, IDC_PROGRESS_NAME, component->Name);
         /* The wait cursor only while unpacking, so the boxes get the usual one. */
         HCURSOR previous = waitCursor ? SetCursor(waitCursor) : NULL;
-        int result = HandOffComponent(source, component);
+        int result = HandOffComponent(host, source, component);
         if (waitCursor)
             SetCursor(previous);
         if (result != InstallDone) {
-            outcome = ReportHandOff(progress, result);
+            outcome = ReportHandOff(host, progress, result);
             break;
         }
     }

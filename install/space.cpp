@@ -6,12 +6,13 @@
  */
 #include "install.h"
 #include "handoff_io.h"
+#include "text.h"
 
-DWORD RequiredSpace(void)
+DWORD RequiredSpace(const SetupPackage *package)
 {
     DWORD sum = 0;
-    for (uint32_t i = 0; i < Package.ComponentCount; ++i) {
-        const Component *component = &Package.Components[i];
+    for (uint32_t i = 0; i < package->ComponentCount; ++i) {
+        const Component *component = &package->Components[i];
         if (!component->Selected)
             continue;
         if (component->UnpackedSize > 0xFFFFFFFFu - sum)
@@ -42,10 +43,10 @@ static void NearestExistingFolder(WCHAR *path)
     }
 }
 
-DWORD DestinationFreeSpace(void)
+DWORD DestinationFreeSpace(const SetupPackage *package)
 {
     WCHAR *folder = NULL;
-    if (!AssignString(&folder, Package.DestinationPath ? Package.DestinationPath : L""))
+    if (!AssignString(&folder, package->DestinationPath ? package->DestinationPath : L""))
         return 0;
     NearestExistingFolder(folder);
 

@@ -16,6 +16,12 @@ SetupPackage Package;
 VCHAR ModulePath[MODULE_PATH_UNITS];
 uint8_t AgreementAccepted;
 
+const VCHAR TextBuiltInCaption[] = VTEXT("Velkor");
+const VCHAR TextBuiltInCannotOpen[] =
+    VTEXT("Velkor cannot open the source setup file. Please download this setup package again.");
+const VCHAR TextBuiltInNotAPackage[] = VTEXT("Invalid Velkor setup package. Please download this setup package again.");
+const VCHAR TextBuiltInOutOfMemory[] = VTEXT("Out of memory. Velkor cannot continue, please try to install it later.");
+
 /* Smallest encodings, for refusing counts the file cannot hold. */
 #define MIN_BLOCK_SIZE     BLOCK_PREFIX_STORED
 #define MIN_VARIABLE_SIZE  (2 * MIN_BLOCK_SIZE)

@@ -48,9 +48,21 @@ typedef enum {
     LoadOutOfMemory = 4
 } LoadResult;
 
+/* ---- the process-wide state of the package (loader.cpp) ----
+ * Package: the loaded package; the pages write the user's choices into it.
+ * ModulePath: this program's own file, set at start-up; the package and
+ *   every component's payload are read from it.
+ * AgreementAccepted: the agreement page's radio choice, kept across Back. */
 extern SetupPackage Package;
 extern VCHAR ModulePath[MODULE_PATH_UNITS];
 extern uint8_t AgreementAccepted;
+
+/* The messages that must work when the package cannot be read, so they are
+ * built in rather than taken from it; their caption is "Velkor". */
+extern const VCHAR TextBuiltInCaption[];
+extern const VCHAR TextBuiltInCannotOpen[];
+extern const VCHAR TextBuiltInNotAPackage[];
+extern const VCHAR TextBuiltInOutOfMemory[];
 
 /* Reads the package appended to the file named by ModulePath.
  *   LoadCannotOpen   the file cannot be opened

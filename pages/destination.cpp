@@ -5,6 +5,8 @@
  * blank; it never creates the folder itself.
  */
 #include "pages.h"
+#include "install.h"
+#include "foldertree.h"
 
 #define FIELD_UNITS 260
 
@@ -44,7 +46,7 @@ static void FormatDecimal(DWORD value, WCHAR *digits)
 
 BOOL RefreshSpaceLine(HWND page)
 {
-    DWORD required = RequiredSpace();
+    DWORD required = RequiredSpace(&Package);
     DWORD number;
     const WCHAR *unit;
 
@@ -150,8 +152,8 @@ static void OnOk(HWND page)
         RequestAbort();
         return;
     }
-    DWORD available = DestinationFreeSpace();
-    DWORD required = RequiredSpace();
+    DWORD available = DestinationFreeSpace(&Package);
+    DWORD required = RequiredSpace(&Package);
     if (required > available) {
         MessageBoxW(page, PackageText(TextNotEnoughSpace), PackageText(TextWindowTitle), MB_ICONHAND);
         return;

@@ -7,6 +7,7 @@
  * again, so later changes on the disk are not followed.
  */
 #include "pages.h"
+#include "foldertree.h"
 #include "platform.h"
 
 #include <shellapi.h>

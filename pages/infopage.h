@@ -2,7 +2,7 @@
 #ifndef VELKOR_INFOPAGE_H
 #define VELKOR_INFOPAGE_H
 
-#include "setup.h"
+#include "pages.h"
 
 INT_PTR InformationPageProcedure(HWND page, UINT message, WPARAM wParam, LPARAM lParam, int flag,
                                  int titleIndex, int bodyIndex);

@@ -1,12 +1,24 @@
 /*
- * pages.h -- what the choice pages share among themselves beyond setup.h:
- * the destination page's guard around a refused collapse of the folder
- * tree's root, the navigation buttons' usual meaning, and a test for a field that holds nothing but blanks.
+ * pages.h -- the six wizard pages: their dialog procedures, the space line
+ * the shell refreshes whenever the destination page is shown, and the
+ * destination field's reading (tested on its own); then what the choice
+ * pages share among themselves: the destination page's guard around a
+ * refused collapse of the folder tree's root, the navigation buttons' usual
+ * meaning, and a test for a field that holds nothing but blanks.
  */
 #ifndef VELKOR_PAGES_H
 #define VELKOR_PAGES_H
 
-#include "setup.h"
+#include "shell.h"
+
+INT_PTR CALLBACK WelcomePageProcedure(HWND, UINT, WPARAM, LPARAM);
+INT_PTR CALLBACK AgreementPageProcedure(HWND, UINT, WPARAM, LPARAM);
+INT_PTR CALLBACK ComponentsPageProcedure(HWND, UINT, WPARAM, LPARAM);
+INT_PTR CALLBACK LocationPageProcedure(HWND, UINT, WPARAM, LPARAM);
+INT_PTR CALLBACK DestinationPageProcedure(HWND, UINT, WPARAM, LPARAM);
+INT_PTR CALLBACK ReadyPageProcedure(HWND, UINT, WPARAM, LPARAM);
+BOOL RefreshSpaceLine(HWND page);       /* FALSE: memory ran out */
+BOOL ReadDestinationField(HWND page);   /* FALSE: memory ran out */
 
 /* Posted to the destination page when the folder tree was asked to collapse
  * its root.  The device's tree honours the refusal given through

@@ -2,7 +2,7 @@
  * furniture.cpp -- what every page shares: the bold title header, the
  * navigation buttons' captions, the HTML panel and tapped links.
  */
-#include "setup.h"
+#include "shell.h"
 #include "platform.h"
 #include "pageflow.h"
 

@@ -6,7 +6,7 @@
  * QuitWizard.  Page changes and the whole installation happen inside
  * messages dispatched from here; nothing runs on another thread.
  */
-#include "setup.h"
+#include "shell.h"
 #include "platform.h"
 
 #include <string.h>
@@ -17,13 +17,6 @@ WCHAR BackgroundColorText[8];
 HWND FrameWindow;
 HWND MenuBarWindow;
 HIMAGELIST StateImageList;
-
-/* These must work when the package cannot be read, so they are built in. */
-const WCHAR TextBuiltInCaption[] = L"Velkor";
-const WCHAR TextBuiltInCannotOpen[] =
-    L"Velkor cannot open the source setup file. Please download this setup package again.";
-const WCHAR TextBuiltInNotAPackage[] = L"Invalid Velkor setup package. Please download this setup package again.";
-const WCHAR TextBuiltInOutOfMemory[] = L"Out of memory. Velkor cannot continue, please try to install it later.";
 
 void QuitWizard(void)
 {

@@ -6,7 +6,9 @@
  * screen.  Pages are created on first use and afterwards only hidden and
  * shown, so they keep what the user entered.
  */
-#include "setup.h"
+#include "shell.h"
+#include "pages.h"
+#include "install.h"
 #include "pageflow.h"
 
 int CurrentPage;
@@ -97,6 +99,26 @@ void HideCurrentPage(void)
         ShowWindow(PageWindows[slot], SW_HIDE);
 }
 
+/* The run refused to start and the user goes back to the last page; a
+ * package without pages has none to go back to. */
+static BOOL ShowCurrentPageAgain(void)
+{
+    return CurrentPage == 0 || ShowPage(CurrentPage);
+}
+
+/* TRUE when the wizard is over.  The host outlives the run: the progress
+ * window it makes stays on the frame until the process ends. */
+static BOOL Install(void)
+{
+    static InstallHost host;
+    host.Package = &Package;
+    host.Instance = InstanceHandle;
+    host.Frame = FrameWindow;
+    host.ShowPageAgain = ShowCurrentPageAgain;
+    host.DrawHeader = DrawPageHeader;
+    return RunInstallation(&host);
+}
+
 int StartWizard(void)
 {
     if (Package.FirstPage != 0) {
@@ -105,7 +127,7 @@ int StartWizard(void)
     }
     CurrentPage = 0;
     ShowFrameFullScreen();
-    if (RunInstallation())
+    if (Install())
         QuitWizard();
     return InstalledWithoutPages;
 }
@@ -124,7 +146,7 @@ static void StepForward(void)
     PageStep step = NextPage(Package.PageFlags, Package.UseDefaultLocation, (uint8_t)CurrentPage);
     if (step.Installs) {
         CurrentPage = step.Page;
-        if (RunInstallation())
+        if (Install())
             QuitWizard();
         return;
     }

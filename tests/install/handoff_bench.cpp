@@ -9,7 +9,7 @@
 // second's.
 #include "install.h"
 #include "handoff_io.h"
-#include "shellstubs.h"
+#include "hoststandin.h"
 #include "testpackages.h"
 #include "format.h"
 
@@ -79,9 +79,9 @@ bool OpenSetup()
     wchar_t full[MAX_PATH];
     GetFullPathNameW(PackagePath, MAX_PATH, full, nullptr);
     lstrcpynW(ModulePath, full, MODULE_PATH_UNITS);
-    if (!FrameWindow || LoadPackage() != LoadSucceeded)
+    if (!host.Frame || LoadPackage() != LoadSucceeded)
         return false;
-    ProgressPage = CreateProgressPage();
+    ProgressPage = CreateProgressPage(&host);
     InstallOs.StartProcess = NoInstaller;
     InstallOs.WaitProcess = NoWait;
     return ProgressPage != nullptr;
@@ -122,7 +122,7 @@ int MeasureMemory(int component)
     size_t before = HeapInUse();
     long blocksBefore = VHeapLiveBlocks();
     InstallOs.Write = SampledWrite;
-    int result = HandOffComponent(source, &Package.Components[component]);
+    int result = HandOffComponent(&host, source, &Package.Components[component]);
     PROCESS_MEMORY_COUNTERS counters = {};
     counters.cb = sizeof counters;
     GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
@@ -183,7 +183,7 @@ MemoryFigures MemoryInChild(int component)
 double TimeHandOff(HANDLE source, const Component *component)
 {
     double start = Now();
-    int result = HandOffComponent(source, component);
+    int result = HandOffComponent(&host, source, component);
     double seconds = Now() - start;
     return result == InstallDone ? seconds : -1;
 }

@@ -52,7 +52,7 @@ TEST_F(HandOff, DeliversTheCabByteForByteAtEverySize)
         int chunks = int((size + 65535) / 65536);
         EXPECT_EQ(BarHigh(), chunks);
         EXPECT_EQ(BarPosition(), chunks);
-        EXPECT_FALSE(IsWindowVisible(FrameWindow)) << "the frame stays hidden after the last component";
+        EXPECT_FALSE(IsWindowVisible(host.Frame)) << "the frame stays hidden after the last component";
         ExpectNoLeak();
     }
 }
@@ -107,7 +107,7 @@ TEST_F(HandOff, CancelAlreadySetStopsBeforeTheFirstChunk)
     velkor::PackageRecipe recipe = ToolPackage(0);
     recipe.components.push_back({u"Main", Pattern(70000, 5), true, true});
     Load(Assemble(recipe));
-    ShowWindow(FrameWindow, SW_HIDE);
+    ShowWindow(host.Frame, SW_HIDE);
     CancelRequested = 1;
     EXPECT_EQ(RunHandOff(0), InstallCancelled);
     EXPECT_EQ(fake.creates, 1);
@@ -115,7 +115,7 @@ TEST_F(HandOff, CancelAlreadySetStopsBeforeTheFirstChunk)
     EXPECT_EQ(fake.writes, 0);
     EXPECT_TRUE(fake.runs.empty());
     EXPECT_EQ(fake.opens, 0) << "the registry is not touched";
-    EXPECT_TRUE(IsWindowVisible(FrameWindow)) << "the frame was shown before the first chunk";
+    EXPECT_TRUE(IsWindowVisible(host.Frame)) << "the frame was shown before the first chunk";
     EXPECT_FALSE(Exists(TemporaryCabPath));
     ExpectNoLeak();
 }
@@ -151,8 +151,8 @@ TEST_F(HandOff, CancelConfirmedDuringAChunkStopsBeforeTheNext)
         EXPECT_EQ(fake.writes, row.chunksWritten);
         ASSERT_EQ(fake.messages.size(), 1u);
         EXPECT_EQ(fake.messages[0].owner, ProgressPage);
-        EXPECT_EQ(fake.messages[0].text, PackageText(TextConfirmCancel));
-        EXPECT_EQ(fake.messages[0].caption, PackageText(TextWindowTitle));
+        EXPECT_EQ(fake.messages[0].text, HostText(&host, TextConfirmCancel));
+        EXPECT_EQ(fake.messages[0].caption, HostText(&host, TextWindowTitle));
         EXPECT_EQ(fake.messages[0].style, UINT(MB_YESNO | MB_ICONQUESTION));
         EXPECT_EQ(fake.runs.size(), row.result == InstallDone ? 1u : 0u);
         EXPECT_EQ(CancelRequested, row.answer == IDYES ? 1 : 0);
@@ -331,10 +331,10 @@ TEST_F(HandOff, ChunksThatDoNotAddUpToTheUnpackedSizeAreCorrupt)
     Load(file);
     Component moved = Package.Components[0];
     moved.PayloadOffset = file.payloadOffsets[1];
-    EXPECT_EQ(HandOffComponent(Source(), &moved), InstallCorrupt);
+    EXPECT_EQ(HandOffComponent(&host, Source(), &moved), InstallCorrupt);
     moved = Package.Components[1];
     moved.PayloadOffset = file.payloadOffsets[0];
-    EXPECT_EQ(HandOffComponent(Source(), &moved), InstallCorrupt);
+    EXPECT_EQ(HandOffComponent(&host, Source(), &moved), InstallCorrupt);
     EXPECT_TRUE(fake.runs.empty());
     EXPECT_EQ(RunHandOff(1), InstallDone);
     ASSERT_EQ(fake.runs.size(), 1u);
@@ -358,7 +358,7 @@ TEST_F(HandOff, PayloadOffsetBehindTheFileIsCorrupt)
     LoadCab(Pattern(100, 13));
     Component moved = Package.Components[0];
     moved.PayloadOffset = 0xFFFFFF00u;
-    EXPECT_EQ(HandOffComponent(Source(), &moved), InstallCorrupt);
+    EXPECT_EQ(HandOffComponent(&host, Source(), &moved), InstallCorrupt);
     EXPECT_TRUE(fake.runs.empty());
 }
 
@@ -385,7 +385,7 @@ TEST_F(HandOff, APackageCutAnywhereInThePayloadIsCorrupt)
         WriteBytes(cutPath, Bytes(whole.bytes.begin(), whole.bytes.begin() + cut));
         HANDLE h = Win32InstallOs.OpenSource(cutPath.c_str());
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
-        EXPECT_EQ(HandOffComponent(h, &Package.Components[0]), InstallCorrupt);
+        EXPECT_EQ(HandOffComponent(&host, h, &Package.Components[0]), InstallCorrupt);
         CloseHandle(h);
         EXPECT_TRUE(fake.runs.empty());
         EXPECT_FALSE(Exists(TemporaryCabPath));

@@ -240,8 +240,7 @@ struct Hostile : InstallFixture {
         std::wstring title = TextOr(TextWindowTitle);
         std::wstring corrupted = TextOr(TextPackageCorrupted), noSpace = TextOr(TextNotEnoughSpace);
 
-        CurrentPage = 0;
-        BOOL ran = RunInstallation();
+        BOOL ran = RunInstallation(&host);
         if (ProgressPage)
             DestroyWindow(ProgressPage);
         ProgressPage = nullptr;

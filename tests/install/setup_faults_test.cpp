@@ -12,6 +12,7 @@
 // stand-in installer is driven end to end in setup_test.cpp.  The child
 // writes one line per run; a crash or a hang ends the child, and the test
 // starts a new one after the run that did not finish.
+#include "shell.h"
 #include "install.h"
 #include "handoff_io.h"
 #include "testpackages.h"

@@ -238,7 +238,7 @@ static BOOL FakeStartProcess(const WCHAR *application, WCHAR *commandLine, HANDL
     GetDlgItemTextW(ProgressPage, IDC_PROGRESS_NAME, name, 256);
     run.componentName = name;
     run.waitCursor = GetCursor() == LoadCursorW(nullptr, IDC_WAIT);
-    run.frameVisible = IsWindowVisible(FrameWindow) != FALSE;
+    run.frameVisible = IsWindowVisible(host.Frame) != FALSE;
     fake.runs.push_back(run);
     *process = nullptr;
     return TRUE;
@@ -321,12 +321,10 @@ void Pump()
 void InstallFixture::SetUp()
 {
     fake = Fakes();
-    shell = ShellLog();
     UseFakePlatform();
     VHeapFailAt(0);
     // Drain after every chunk, so a click lands in the chunk it was made in.
     DrainInterval = 0;
-    CurrentPage = 0;
     CancelRequested = 0;
     ProgressPage = nullptr;
     ProgressBar = nullptr;
@@ -370,7 +368,7 @@ void InstallFixture::Load(const PackageFile &file, bool withProgress)
     lstrcpynW(ModulePath, path.c_str(), MODULE_PATH_UNITS);
     ASSERT_EQ(LoadPackage(), LoadSucceeded);
     if (withProgress) {
-        ProgressPage = CreateProgressPage();
+        ProgressPage = CreateProgressPage(&host);
         ASSERT_NE(ProgressPage, nullptr);
     }
     Pump();
@@ -387,7 +385,7 @@ HANDLE InstallFixture::Source(const std::wstring &path)
 
 int InstallFixture::RunHandOff(size_t component, const std::wstring &sourcePath)
 {
-    return HandOffComponent(Source(sourcePath), &Package.Components[component]);
+    return HandOffComponent(&host, Source(sourcePath), &Package.Components[component]);
 }
 
 }  // namespace installtest

@@ -7,7 +7,7 @@
 #include "install.h"
 #include "handoff_io.h"
 #include "testpackages.h"
-#include "shellstubs.h"
+#include "hoststandin.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,10 @@
 // watcher that reads and answers the pages' message boxes.
 #pragma once
 
-#include "setup.h"
+#include "shell.h"
+#include "pages.h"
+#include "foldertree.h"
+#include "install.h"
 #include "pkgwrite.h"
 
 #include <functional>

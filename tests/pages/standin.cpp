@@ -22,16 +22,16 @@ void RequestPreviousPage(void) { pages::Requests.push_back(CmdBack); }
 void RequestCancel(void) { pages::Requests.push_back(CmdCancel); }
 void RequestAbort(void) { pages::Requests.push_back(CmdAbort); }
 
-DWORD RequiredSpace(void)
+DWORD RequiredSpace(const SetupPackage *package)
 {
     if (pages::UseStandInRequired)
         return pages::StandInRequired;
     // The sum as the installation makes it, held at the 32-bit ceiling.
     unsigned long long sum = 0;
-    for (uint32_t i = 0; i < Package.ComponentCount; ++i)
-        if (Package.Components[i].Selected)
-            sum += Package.Components[i].UnpackedSize;
+    for (uint32_t i = 0; i < package->ComponentCount; ++i)
+        if (package->Components[i].Selected)
+            sum += package->Components[i].UnpackedSize;
     return sum > 0xFFFFFFFFull ? 0xFFFFFFFFu : DWORD(sum);
 }
 
-DWORD DestinationFreeSpace(void) { return pages::StandInFree; }
+DWORD DestinationFreeSpace(const SetupPackage *) { return pages::StandInFree; }
