@@ -24,24 +24,13 @@
 #include <vector>
 
 using namespace installtest;
+using testsupport::Now;
 
 namespace {
 
 const wchar_t PackagePath[] = L"\\handoff_bench.pkg";
 const uint32_t SmallSize = 1u << 20;
 const uint32_t LargeSize = 64u << 20;
-
-double Now()
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return double(t.QuadPart) / double(frequency.QuadPart);
-}
 
 bool WritePackage()
 {
@@ -54,14 +43,7 @@ bool WritePackage()
         payloads.push_back(velkor::BuildPayload(c.cab, 0));
         sizes.push_back(uint32_t(c.cab.size()));
     }
-    Bytes file = Assemble(recipe, payloads, sizes).bytes;
-    HANDLE f = CreateFileW(PackagePath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    BOOL ok = WriteFile(f, file.data(), DWORD(file.size()), &written, nullptr) && written == file.size();
-    CloseHandle(f);
-    return ok;
+    return testsupport::WriteBytes(PackagePath, Assemble(recipe, payloads, sizes).bytes);
 }
 
 // ---- the setup program's surroundings: frame, package, progress window ----

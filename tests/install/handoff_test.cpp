@@ -372,7 +372,7 @@ TEST_F(HandOff, APackageCutAnywhereInThePayloadIsCorrupt)
     Load(whole);
     uint32_t start = whole.payloadOffsets[0];
     size_t end = whole.bytes.size() - TRAILER_SIZE;
-    std::wstring cutPath = Root() + L"cut.bin";
+    std::wstring cutPath = DeviceRoot() + L"cut.bin";
     std::vector<size_t> cuts;
     for (size_t at = start; at < start + 20; ++at)
         cuts.push_back(at);
@@ -382,7 +382,7 @@ TEST_F(HandOff, APackageCutAnywhereInThePayloadIsCorrupt)
     for (size_t cut : cuts) {
         SCOPED_TRACE(cut - start);
         fake.runs.clear();
-        WriteBytes(cutPath, Bytes(whole.bytes.begin(), whole.bytes.begin() + cut));
+        ASSERT_TRUE(WriteBytes(cutPath, Bytes(whole.bytes.begin(), whole.bytes.begin() + cut)));
         HANDLE h = Win32InstallOs.OpenSource(cutPath.c_str());
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
         EXPECT_EQ(HandOffComponent(&host, h, &Package.Components[0]), InstallCorrupt);
@@ -507,7 +507,7 @@ TEST_F(HandOff, LeftoverTemporaryFileWithAttributesIsReplaced)
     for (DWORD attributes : rows) {
         SCOPED_TRACE(attributes);
         fake.runs.clear();
-        WriteBytes(TemporaryCabPath, Bytes(10000, 'x'));
+        ASSERT_TRUE(WriteBytes(TemporaryCabPath, Bytes(10000, 'x')));
         ASSERT_TRUE(SetFileAttributesW(TemporaryCabPath, attributes));
         EXPECT_EQ(RunHandOff(0), InstallDone);
         ASSERT_EQ(fake.runs.size(), 1u);

@@ -13,7 +13,7 @@
 #include "robot.h"
 #include "packages.h"
 #include "hostile.h"
-#include "devicefiles.h"
+#include "testsupport.h"
 
 #include "package.h"
 
@@ -30,7 +30,7 @@
 using namespace robot;
 using namespace installtest;
 
-using namespace devicefiles;
+using namespace testsupport;
 
 namespace {
 
@@ -61,7 +61,6 @@ void SetAskDest(DWORD value)
     RegCloseKey(key);
 }
 
-std::vector<LogLine> InstallerLog() { return devicefiles::InstallerLog(DeviceRoot()); }
 
 // What the program must do with a package, from the loader run here.
 struct Prediction {
@@ -123,7 +122,7 @@ std::string CheckInstalled(const LogLine &line, const std::vector<std::pair<std:
         return "installed " + files + ", packed " + std::to_string(members.size()) + " files";
     for (const auto &[name, data] : members) {
         std::wstring path = DeviceRoot() + Widen(dest.substr(dest.empty() ? 0 : 1)) + L"\\" + Widen(name);
-        if (ReadAll(path) != data)
+        if (ReadBytes(path) != data)
             return "installed " + Narrow(path) + " differs from the member packed";
     }
     return "";

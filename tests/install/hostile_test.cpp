@@ -24,6 +24,7 @@
 #include <sstream>
 
 using namespace installtest;
+using testsupport::Printable;
 
 namespace {
 
@@ -125,14 +126,6 @@ struct Tally {
         return s.str();
     }
 };
-
-std::string Narrow(const std::wstring &w)
-{
-    std::string s;
-    for (wchar_t c : w)
-        s += (c >= 32 && c < 127) ? char(c) : '?';
-    return s;
-}
 
 const wchar_t *TextOr(uint32_t index)
 {
@@ -272,7 +265,7 @@ struct Hostile : InstallFixture {
         } else {
             ++t.failedCleanly;
             if (expect == HostileCase::Installs)
-                problem("a valid package failed: " + Narrow(fake.messages[0].text));
+                problem("a valid package failed: " + Printable(fake.messages[0].text));
             if (fake.messages.size() != 1)
                 problem(std::to_string(fake.messages.size()) + " messages");
             const MessageRecord &m = fake.messages[0];
@@ -282,7 +275,7 @@ struct Hostile : InstallFixture {
             else if (m.text == noSpace && m.style == MB_ICONHAND && m.caption == title && !ran)
                 which = "not enough space (TextNotEnoughSpace)";
             else
-                problem("unexpected message \"" + Narrow(m.text) + "\" style " + std::to_string(m.style));
+                problem("unexpected message \"" + Printable(m.text) + "\" style " + std::to_string(m.style));
             if (!which.empty())
                 t.messages[which]++;
         }

@@ -12,13 +12,13 @@ struct SetupFile : ::testing::Test {
     void SetUp() override
     {
         VHeapFailAt(0);
-        path = Root() + L"setupfile.bin";
+        path = DeviceRoot() + L"setupfile.bin";
         file = Assemble([] {
             velkor::PackageRecipe recipe = ToolPackage(1);
             recipe.components.push_back({u"Main", Pattern(1000, 41), true, true});
             return recipe;
         }());
-        WriteBytes(path, file.bytes);
+        ASSERT_TRUE(WriteBytes(path, file.bytes));
         lstrcpynW(ModulePath, path.c_str(), MODULE_PATH_UNITS);
         before = VHeapLiveBlocks();
     }

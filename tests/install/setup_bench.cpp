@@ -18,7 +18,7 @@
 // "--dialog" it is the minimal dialog program.
 #include "packages.h"
 #include "robot.h"
-#include "devicefiles.h"
+#include "testsupport.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -30,20 +30,9 @@
 #include <vector>
 
 using namespace robot;
+using testsupport::Now;
 
 namespace {
-
-double Now()
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return double(t.QuadPart) / double(frequency.QuadPart);
-}
 
 double Best(const std::vector<double> &v) { return v.empty() ? 0 : *std::min_element(v.begin(), v.end()); }
 
@@ -52,8 +41,6 @@ double Median(std::vector<double> v)
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
-
-std::wstring Root() { return DeviceRoot(); }
 
 // Starts a program as setup.exe starts the installer (application name and
 // a bare command line) and returns its process.
@@ -85,9 +72,9 @@ double RunToEnd(const std::wstring &exe, const std::wstring &arguments)
 
 void Clean()
 {
-    DeleteFileW((Root() + L"windows\\wceload.log").c_str());
-    DeleteFileW((Root() + L"kCABFILE.cab").c_str());
-    devicefiles::RemoveTree(Root() + L"Program Files\\kCABFILE");
+    DeleteFileW((DeviceRoot() + L"windows\\wceload.log").c_str());
+    DeleteFileW((DeviceRoot() + L"kCABFILE.cab").c_str());
+    testsupport::RemoveTree(DeviceRoot() + L"Program Files\\kCABFILE");
 }
 
 // The first window of the process that is visible and passes `shown`.
@@ -228,10 +215,10 @@ int wmain(int argc, wchar_t **argv)
     ReadFile(f, cab.data(), size, &got, nullptr);
     CloseHandle(f);
 
-    std::wstring installer = Root() + L"windows\\wceload.exe";
-    std::wstring realInstaller = Root() + L"windows\\wceload.real";
-    std::wstring noop = Root() + L"windows\\noop\\wceload.exe";
-    CreateDirectoryW((Root() + L"windows\\noop").c_str(), nullptr);
+    std::wstring installer = DeviceRoot() + L"windows\\wceload.exe";
+    std::wstring realInstaller = DeviceRoot() + L"windows\\wceload.real";
+    std::wstring noop = DeviceRoot() + L"windows\\noop\\wceload.exe";
+    CreateDirectoryW((DeviceRoot() + L"windows\\noop").c_str(), nullptr);
     CopyFileW(self, noop.c_str(), FALSE);
     CopyFileW(installer.c_str(), realInstaller.c_str(), FALSE);
 
@@ -247,19 +234,19 @@ int wmain(int argc, wchar_t **argv)
     std::vector<double> installerAlone, setup, setupNoInstaller, setupEmpty, processStart, drain, firstPage, dialog;
     for (int r = 0; r < rounds; ++r) {
         Clean();
-        HANDLE out = CreateFileW((Root() + L"kCABFILE.cab").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        HANDLE out = CreateFileW((DeviceRoot() + L"kCABFILE.cab").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
         DWORD written = 0;
         WriteFile(out, cab.data(), DWORD(cab.size()), &written, nullptr);
         CloseHandle(out);
         installerAlone.push_back(RunToEnd(installer, L"\\kCABFILE.cab"));
-        if (GetFileAttributesW((Root() + L"Program Files\\kCABFILE").c_str()) == INVALID_FILE_ATTRIBUTES) {
+        if (GetFileAttributesW((DeviceRoot() + L"Program Files\\kCABFILE").c_str()) == INVALID_FILE_ATTRIBUTES) {
             fprintf(stderr, "setup_bench: the installer alone installed nothing\n");
             return 1;
         }
         Clean();
         setup.push_back(RunToEnd(setupOne, L""));
-        if (GetFileAttributesW((Root() + L"Program Files\\kCABFILE").c_str()) == INVALID_FILE_ATTRIBUTES) {
+        if (GetFileAttributesW((DeviceRoot() + L"Program Files\\kCABFILE").c_str()) == INVALID_FILE_ATTRIBUTES) {
             fprintf(stderr, "setup_bench: setup.exe installed nothing\n");
             return 1;
         }

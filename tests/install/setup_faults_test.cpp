@@ -17,7 +17,7 @@
 #include "handoff_io.h"
 #include "testpackages.h"
 #include "cabwrite.h"
-#include "devicefiles.h"
+#include "testsupport.h"
 
 #include <gtest/gtest.h>
 
@@ -34,7 +34,7 @@
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandLine, int showCommand);
 
-using namespace devicefiles;
+using namespace testsupport;
 
 namespace {
 
@@ -42,26 +42,11 @@ using installtest::Bytes;
 
 // ---------------------------------------------------------------- files --
 
-std::wstring Root()
-{
-    wchar_t current[MAX_PATH];
-    GetCurrentDirectoryW(MAX_PATH, current);
-    return std::wstring(current, 3);
-}
-
 std::wstring OwnPath()
 {
     wchar_t path[MAX_PATH];
     GetModuleFileNameW(nullptr, path, MAX_PATH);
     return path;
-}
-
-std::string Narrow(const std::wstring &s)
-{
-    std::string out;
-    for (wchar_t c : s)
-        out += c < 128 && c >= 32 ? char(c) : '?';
-    return out;
 }
 
 // ------------------------------------------------------------ the package --
@@ -115,7 +100,7 @@ std::string KindOf(const std::wstring &text, const std::wstring &caption)
         if (text == k.second)
             return caption == L"Velkor" ? k.first : k.first + "-wrong-caption";
     if (caption != L"Tool Setup")
-        return "other:" + Narrow(text);
+        return "other:" + Printable(text);
     std::vector<std::u16string> texts = velkor::DefaultTexts();
     static const std::map<int, std::string> names = {
         {TextNoComponentSelected, "no-component"}, {TextNotEnoughSpace, "no-space"},
@@ -126,7 +111,7 @@ std::string KindOf(const std::wstring &text, const std::wstring &caption)
     for (const auto &n : names)
         if (std::u16string(text.begin(), text.end()) == texts[n.first])
             return n.second;
-    return "other:" + Narrow(text);
+    return "other:" + Printable(text);
 }
 
 const int PageIds[] = {IDD_WELCOME, IDD_AGREEMENT, IDD_COMPONENTS, IDD_LOCATION, IDD_DESTINATION, IDD_READY};
@@ -229,7 +214,7 @@ void CALLBACK Drive(HWND, UINT, UINT_PTR, DWORD)
 
 BOOL StandInStart(const WCHAR *application, WCHAR *commandLine, HANDLE *process)
 {
-    recorder.cabs.push_back(ReadAll(TemporaryCabPath));
+    recorder.cabs.push_back(ReadBytes(TemporaryCabPath));
     recorder.askDestAtStart.push_back(AskDestNow());
     *process = nullptr;
     return TRUE;
@@ -423,7 +408,7 @@ struct Sweep {
 Sweep RunSweep(const std::wstring &exe)
 {
     Sweep sweep;
-    std::wstring results = Root() + L"heapsweep.txt";
+    std::wstring results = DeviceRoot() + L"heapsweep.txt";
     DeleteFileW(results.c_str());
     DWORD start = GetTickCount();
     unsigned long from = 1;
@@ -446,7 +431,7 @@ Sweep RunSweep(const std::wstring &exe)
         GetExitCodeProcess(info.hProcess, &code);
         CloseHandle(info.hProcess);
 
-        Bytes raw = ReadAll(results);
+        Bytes raw = ReadBytes(results);
         std::istringstream in(std::string(raw.begin(), raw.end()));
         std::string line;
         unsigned long begun = 0;
@@ -515,14 +500,14 @@ struct HeapFaults : ::testing::Test {};
 TEST_F(HeapFaults, EveryAllocationOfAWholeRunFailsCleanly)
 {
     // This executable with the package behind it, as the builder makes setup.exe.
-    Bytes image = ReadAll(OwnPath());
+    Bytes image = ReadBytes(OwnPath());
     ASSERT_FALSE(image.empty());
     velkor::PackageRecipe recipe = SweepRecipe();
     installtest::PackageFile file = installtest::Assemble(
         recipe, {velkor::BuildPayload(recipe.components[0].cab, 1), velkor::BuildPayload(recipe.components[1].cab, 1)},
         {uint32_t(recipe.components[0].cab.size()), uint32_t(recipe.components[1].cab.size())}, image);
-    std::wstring exe = Root() + L"faultsetup.exe";
-    ASSERT_TRUE(WriteAll(exe, file.bytes));
+    std::wstring exe = DeviceRoot() + L"faultsetup.exe";
+    ASSERT_TRUE(WriteBytes(exe, file.bytes));
     DeleteFileW(TemporaryCabPath);
 
     Sweep sweep = RunSweep(exe);

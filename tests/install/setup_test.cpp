@@ -6,7 +6,7 @@
 #include "packages.h"
 #include "testpackages.h"
 #include "cabwrite.h"
-#include "devicefiles.h"
+#include "testsupport.h"
 
 #include <gtest/gtest.h>
 
@@ -17,16 +17,14 @@
 using namespace robot;
 using installtest::Bytes;
 
-using namespace devicefiles;
+using namespace testsupport;
 
 namespace {
 
 const wchar_t InstallerKey[] = L"SOFTWARE\\Apps\\Microsoft Application Installer";
 const wchar_t InstallKey[] = L"SOFTWARE\\Apps\\Microsoft Application Installer\\Install";
 
-Bytes Fixture(const wchar_t *relative) { return ReadAll(FixturesDir() + relative); }
-
-std::vector<LogLine> InstallerLog() { return devicefiles::InstallerLog(DeviceRoot()); }
+Bytes Fixture(const wchar_t *relative) { return ReadBytes(FixturesDir() + relative); }
 
 velkor::PackageRecipe Package(uint8_t pageFlags, uint8_t useDefault, const std::u16string &destination = u"\\Program Files\\%SoftwareName%")
 {
@@ -114,7 +112,7 @@ TEST_F(SetupInstall, PackageWithoutPagesInstallsTwoComponents)
         SCOPED_TRACE(Narrow(f.installed));
         Bytes original = Fixture(f.original);
         ASSERT_FALSE(original.empty());
-        EXPECT_TRUE(ReadAll(folder + f.installed) == original) << "installed file differs from the CAB member";
+        EXPECT_TRUE(ReadBytes(folder + f.installed) == original) << "installed file differs from the CAB member";
     }
     EXPECT_FALSE(Exists(folder + L"data.bin")) << "an unselected component was installed";
     EXPECT_FALSE(Exists(DeviceRoot() + L"kCABFILE.cab"));
@@ -137,7 +135,7 @@ TEST_F(SetupInstall, LargeComponentFromTheReadyPage)
     w.WaitPage(PageReady);
     w.Click(ButtonOk);
     EXPECT_EQ(w.WaitExit(), 0u);
-    EXPECT_TRUE(ReadAll(DeviceRoot() + L"Program Files\\kCABFILE\\data.bin") == Fixture(L"files\\big\\data.bin"));
+    EXPECT_TRUE(ReadBytes(DeviceRoot() + L"Program Files\\kCABFILE\\data.bin") == Fixture(L"files\\big\\data.bin"));
     EXPECT_FALSE(Exists(DeviceRoot() + L"kCABFILE.cab"));
 }
 
@@ -236,13 +234,13 @@ TEST_F(SetupMessages, ReadOnlyTemporaryFileIsReplaced)
     recipe.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
     std::wstring exe = WriteSetup(recipe);
     std::wstring cab = DeviceRoot() + L"kCABFILE.cab";
-    ASSERT_TRUE(WriteAll(cab, Bytes(5000, 'x')));
+    ASSERT_TRUE(WriteBytes(cab, Bytes(5000, 'x')));
     ASSERT_TRUE(SetFileAttributesW(cab.c_str(), FILE_ATTRIBUTE_READONLY));
     Wizard w;
     w.Launch(exe);
     EXPECT_EQ(w.WaitExit(), 0u);
     EXPECT_FALSE(Exists(cab)) << "the temporary file was left behind";
-    EXPECT_TRUE(ReadAll(DeviceRoot() + L"Program Files\\kCABFILE\\readme.txt") == Fixture(L"files\\one\\readme.txt"));
+    EXPECT_TRUE(ReadBytes(DeviceRoot() + L"Program Files\\kCABFILE\\readme.txt") == Fixture(L"files\\one\\readme.txt"));
     std::vector<LogLine> log = InstallerLog();
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].at("error"), "");
@@ -366,8 +364,8 @@ TEST_F(SetupDestination, HandsOverTheFolderAndPutsFAskDestBack)
         EXPECT_EQ(log[0].at("exit"), "0");
         EXPECT_EQ(log[1].at("cmdline"), "\\kCABFILE.cab");
         EXPECT_EQ(log[1].at("fAskDest"), row.present ? std::to_string(row.value) : "0");
-        EXPECT_TRUE(ReadAll(DeviceRoot() + L"Program Files\\Tool\\readme.txt") == Fixture(L"files\\one\\readme.txt"));
-        EXPECT_TRUE(ReadAll(DeviceRoot() + L"Program Files\\kCABFILE\\a.txt") == Fixture(L"files\\two\\a.txt"));
+        EXPECT_TRUE(ReadBytes(DeviceRoot() + L"Program Files\\Tool\\readme.txt") == Fixture(L"files\\one\\readme.txt"));
+        EXPECT_TRUE(ReadBytes(DeviceRoot() + L"Program Files\\kCABFILE\\a.txt") == Fixture(L"files\\two\\a.txt"));
 
         bool present = false;
         DWORD type = 0;
@@ -428,7 +426,7 @@ TEST_F(SetupDestination, InstallerThatCannotStart)
         if (row.folder)
             ASSERT_TRUE(CreateDirectoryW(installer.c_str(), nullptr));
         else
-            ASSERT_TRUE(WriteAll(installer, row.file));
+            ASSERT_TRUE(WriteBytes(installer, row.file));
         SetAskDest(true, 1);
 
         ExpectEnding(exe, {row.name, L"The device's installer could not be started.", Title, Icon::Error});
@@ -462,7 +460,7 @@ TEST_F(SetupDestination, InstallerThatCrashes)
     Wizard w(60000);
     w.Launch(exe);
     EXPECT_EQ(w.WaitExit(), 0u);
-    Bytes log = ReadAll(DeviceRoot() + L"windows\\crash.log");
+    Bytes log = ReadBytes(DeviceRoot() + L"windows\\crash.log");
     EXPECT_EQ(std::string(log.begin(), log.end()),
               "started without a path cab=yes\r\nstarted with a path cab=yes\r\n");
     EXPECT_FALSE(Exists(DeviceRoot() + L"kCABFILE.cab"));
@@ -483,7 +481,7 @@ TEST_F(SetupDestination, RootFolderIsAFourByteValue)
     std::vector<LogLine> log = InstallerLog();
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].at("dest"), "\\");
-    EXPECT_TRUE(ReadAll(DeviceRoot() + L"readme.txt") == Fixture(L"files\\one\\readme.txt"));
+    EXPECT_TRUE(ReadBytes(DeviceRoot() + L"readme.txt") == Fixture(L"files\\one\\readme.txt"));
     DWORD type = 0;
     Bytes value = ReadValue(InstallKey, L"\\kCABFILE.cab", &type);
     EXPECT_EQ(value.size(), 4u);

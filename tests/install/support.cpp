@@ -13,57 +13,6 @@ namespace installtest {
 Fakes fake;
 const DWORD ShippedDrainInterval = DrainInterval;
 
-// ------------------------------------------------------------------ files --
-
-static std::wstring EnvVar(const wchar_t *name)
-{
-    wchar_t buffer[1024];
-    DWORD n = GetEnvironmentVariableW(name, buffer, 1024);
-    return n && n < 1024 ? std::wstring(buffer, n) : std::wstring();
-}
-
-std::wstring Root()
-{
-    std::wstring r = EnvVar(L"VELKOR_ROOT");
-    if (r.empty()) {
-        wchar_t current[MAX_PATH];
-        GetCurrentDirectoryW(MAX_PATH, current);
-        r.assign(current, 3);
-    }
-    if (r.back() != L'\\')
-        r += L'\\';
-    return r;
-}
-
-bool Exists(const std::wstring &path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-Bytes ReadBytes(const std::wstring &path)
-{
-    Bytes out;
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE)
-        return out;
-    DWORD size = GetFileSize(f, nullptr);
-    out.resize(size);
-    DWORD got = 0;
-    if (size && !ReadFile(f, out.data(), size, &got, nullptr))
-        got = 0;
-    out.resize(got);
-    CloseHandle(f);
-    return out;
-}
-
-void WriteBytes(const std::wstring &path, const Bytes &bytes)
-{
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(f, INVALID_HANDLE_VALUE) << "cannot create the test file";
-    DWORD written = 0;
-    BOOL ok = bytes.empty() || WriteFile(f, bytes.data(), DWORD(bytes.size()), &written, nullptr);
-    CloseHandle(f);
-    ASSERT_TRUE(ok && (bytes.empty() || written == bytes.size()));
-}
-
 // -------------------------------------------------------------- registry --
 
 const std::wstring InstallerKeyName = L"software\\apps\\microsoft application installer";
@@ -309,13 +258,6 @@ void ClickCancel()
                  LPARAM(GetDlgItem(ProgressPage, IDCANCEL)));
 }
 
-void Pump()
-{
-    MSG m;
-    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE))
-        DispatchMessageW(&m);
-}
-
 // ---------------------------------------------------------------- fixture --
 
 void InstallFixture::SetUp()
@@ -363,8 +305,8 @@ void InstallFixture::Unload()
 void InstallFixture::Load(const PackageFile &file, bool withProgress)
 {
     Unload();
-    std::wstring path = Root() + L"package.bin";
-    WriteBytes(path, file.bytes);
+    std::wstring path = DeviceRoot() + L"package.bin";
+    ASSERT_TRUE(WriteBytes(path, file.bytes)) << "cannot write the test file";
     lstrcpynW(ModulePath, path.c_str(), MODULE_PATH_UNITS);
     ASSERT_EQ(LoadPackage(), LoadSucceeded);
     if (withProgress) {

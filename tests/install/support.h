@@ -20,11 +20,11 @@ namespace installtest {
 
 using velkor::Bytes;
 
-// ---- files in the device root (the current drive of the test) ----
-std::wstring Root();                                   // "X:\"
-bool Exists(const std::wstring &path);
-Bytes ReadBytes(const std::wstring &path);              // empty when missing
-void WriteBytes(const std::wstring &path, const Bytes &bytes);
+// ---- files in the device root ----
+using testsupport::DeviceRoot;
+using testsupport::Exists;
+using testsupport::ReadBytes;
+using testsupport::WriteBytes;
 
 // ---- the fake platform ----
 struct RegistryValue {
@@ -47,7 +47,7 @@ struct InstallerRun {
     bool cabExists = false;
     Bytes cab;
     std::map<std::wstring, RegistryKey> registry;   // as the installer found it
-    std::wstring componentName;                     // control 1014
+    std::wstring componentName;                     // control IDC_PROGRESS_NAME
     bool waitCursor = false;
     bool frameVisible = false;
 };
@@ -110,7 +110,7 @@ Bytes WideBytes(const std::wstring &s);       // with the terminator
 // Posts a click of the progress window's Cancel button, as the button does.
 void ClickCancel();
 // Handles what is queued (without the installation's own drain).
-void Pump();
+using testsupport::Pump;
 
 // ---- fixture ----
 class InstallFixture : public ::testing::Test {

@@ -76,8 +76,8 @@ PackageFile Assemble(const velkor::PackageRecipe &recipe, const std::vector<Byte
     out.bytes.insert(out.bytes.end(), header.begin(), header.end());
     for (const Bytes &p : payloads)
         out.bytes.insert(out.bytes.end(), p.begin(), p.end());
-    velkor::PutU32(out.bytes, uint32_t(image.size()));
-    out.bytes.insert(out.bytes.end(), {'V', 'K', 'R', '1'});
+    Bytes trailer = testsupport::Trailer(uint32_t(image.size()));
+    out.bytes.insert(out.bytes.end(), trailer.begin(), trailer.end());
     return out;
 }
 
@@ -94,14 +94,7 @@ PackageFile Assemble(const velkor::PackageRecipe &recipe)
 
 velkor::PackageRecipe ToolPackage(uint8_t useDefaultLocation, const std::u16string &destination)
 {
-    velkor::PackageRecipe recipe;
-    recipe.softwareName = u"Tool";
-    recipe.companyName = u"Acme";
-    recipe.destination = destination;
-    recipe.useDefaultLocation = useDefaultLocation;
-    recipe.pageFlags = 0;
-    recipe.texts = velkor::DefaultTexts();
-    return recipe;
+    return testsupport::ToolRecipe(0, useDefaultLocation, destination);
 }
 
 }  // namespace installtest

@@ -2,7 +2,7 @@
 // given byte for byte so they can be damaged, cut or stored uncompressed.
 #pragma once
 
-#include "pkgwrite.h"
+#include "testsupport.h"
 
 #include <string>
 #include <vector>

@@ -7,7 +7,7 @@
 #include "packages.h"
 #include "testpackages.h"
 #include "cabwrite.h"
-#include "devicefiles.h"
+#include "testsupport.h"
 #include "wizard_support.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +16,7 @@
 
 using namespace robot;
 using wizardtest::WaitUntil;
-using namespace devicefiles;
+using namespace testsupport;
 using installtest::Bytes;
 
 namespace {
@@ -164,11 +164,11 @@ TEST_F(SmallVolume, DestinationPageRefusesThenAnotherFolderGoesOn)
     EXPECT_EQ(w.WaitPageChange(PageDestination), PageReady);
     w.Click(ButtonOk);
     EXPECT_EQ(w.WaitExit(), 0u);
-    std::vector<LogLine> log = InstallerLog(DeviceRoot());
+    std::vector<LogLine> log = InstallerLog();
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].at("dest"), "\\Program Files\\Tool");
     EXPECT_EQ(log[0].at("exit"), "0");
-    EXPECT_EQ(ReadAll(DeviceRoot() + L"Program Files\\Tool\\data.bin").size(), size_t(3 * MiB / 2));
+    EXPECT_EQ(ReadBytes(DeviceRoot() + L"Program Files\\Tool\\data.bin").size(), size_t(3 * MiB / 2));
     EXPECT_FALSE(Exists(DeviceRoot() + L"kCABFILE.cab"));
 }
 
@@ -203,7 +203,7 @@ TEST_F(SmallVolume, PackageWithoutPagesIsRefusedAndWaitsForClose)
     EXPECT_EQ(paged.WaitExit(), 0u);
     EXPECT_EQ(r.right - r.left, shown.right - shown.left) << "the frame is not full-screen";
     EXPECT_EQ(r.bottom - r.top, shown.bottom - shown.top) << "the frame is not full-screen";
-    EXPECT_TRUE(InstallerLog(DeviceRoot()).empty());
+    EXPECT_TRUE(InstallerLog().empty());
     EXPECT_FALSE(Exists(DeviceRoot() + L"kCABFILE.cab"));
 }
 
@@ -239,7 +239,7 @@ TEST_F(SmallVolume, SkippedDestinationPageShowsAfterARefusal)
     w.Type(1010, L"\\Program Files\\Tool");
     w.Click(ButtonOk);
     EXPECT_EQ(w.WaitExit(), 0u);
-    std::vector<LogLine> log = InstallerLog(DeviceRoot());
+    std::vector<LogLine> log = InstallerLog();
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].at("cmdline"), "\\kCABFILE.cab") << "the device chooses the folder";
     EXPECT_EQ(log[0].at("exit"), "0");
@@ -277,7 +277,7 @@ TEST_F(SmallVolume, DiskFillsWhileTheCabIsWritten)
     EXPECT_GT(VolumeFree(), 900u * 1024u) << "the volume was not given back";
     EXPECT_EQ(AskDest(), "5");
     EXPECT_FALSE(InstallValuePresent());
-    EXPECT_TRUE(InstallerLog(DeviceRoot()).empty());
+    EXPECT_TRUE(InstallerLog().empty());
     EXPECT_TRUE(InstallerLog(volume).empty());
 }
 
@@ -307,7 +307,7 @@ TEST_F(SmallVolume, MoreThan4GiBRequiredIsRefused)
         w.Click(ButtonCancel);
         EXPECT_EQ(w.WaitExit(), 0u);
     }
-    EXPECT_TRUE(InstallerLog(DeviceRoot()).empty());
+    EXPECT_TRUE(InstallerLog().empty());
 }
 
 // ------------------------------------------------------------- 5 GiB --

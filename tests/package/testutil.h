@@ -2,7 +2,8 @@
 #pragma once
 
 #include "package.h"
-#include "pkgwrite.h"
+#include "format.h"
+#include "testsupport.h"
 
 #include <string>
 
@@ -21,18 +22,12 @@ inline LoadResult LoadFromMemory(const velkor::Bytes &file)
 // A complete package: two components, one variable, all thirty texts.
 inline velkor::PackageRecipe SampleRecipe()
 {
-    velkor::PackageRecipe recipe;
-    recipe.softwareName = u"Tool";
-    recipe.companyName = u"Acme";
-    recipe.destination = u"\\Program Files\\%SoftwareName%";
-    recipe.useDefaultLocation = 0;
-    recipe.pageFlags = 0x25;
+    velkor::PackageRecipe recipe = testsupport::ToolRecipe(PageWelcome | PageComponents | PageReady);
     recipe.variables = {{u"%Version%", u"2.1"}};
     velkor::Bytes a(70000), b(10);
     for (size_t i = 0; i < a.size(); ++i)
         a[i] = uint8_t(i * 7 + (i >> 9));
     recipe.components = {{u"Main program", a, true, true}, {u"Help", b, false, false}};
-    recipe.texts = velkor::DefaultTexts();
     recipe.texts[velkor::DefaultTexts().size() - 1] = u"Cancel %SoftwareName% %Version%?";
     return recipe;
 }

@@ -72,7 +72,7 @@ void TapBox(HWND tree, HTREEITEM item)
             // Posted: the tree watches its queue for the button's release.
             PostMessageW(tree, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
             PostMessageW(tree, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
-            Pump(30);
+            PumpFor(30);
             return;
         }
     }
@@ -188,7 +188,7 @@ TEST_F(ComponentsPageTest, TapAndSpaceBarToggleABox)
     SendMessageW(tree, WM_KEYDOWN, VK_SPACE, 0x00390001);
     SendMessageW(tree, WM_CHAR, L' ', 0x00390001);
     SendMessageW(tree, WM_KEYUP, VK_SPACE, 0xC0390001);
-    Pump(20);
+    PumpFor(20);
     EXPECT_EQ(StateOf(tree, first), 1);
     EXPECT_EQ(StateOf(tree, second), 1);
     // Marks reach the flags only at OK.

@@ -48,7 +48,7 @@ void ClickButton(HWND tree, HTREEITEM item)
             // Posted: a tree may watch its queue for the button's release.
             PostMessageW(tree, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
             PostMessageW(tree, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
-            Pump(30);
+            PumpFor(30);
             return;
         }
     }
@@ -94,12 +94,12 @@ protected:
     void Expand(HTREEITEM item)
     {
         SendMessageW(tree_, TVM_EXPAND, TVE_EXPAND, LPARAM(item));
-        Pump(10);
+        PumpFor(10);
     }
     void Select(HTREEITEM item)
     {
         SendMessageW(tree_, TVM_SELECTITEM, TVGN_CARET, LPARAM(item));
-        Pump(10);
+        PumpFor(10);
     }
 
     HWND page_ = nullptr;
@@ -180,7 +180,7 @@ TEST_F(FolderListingTest, RootWithoutSubfoldersShowsTheRootAlone)
     // Move everything in the root aside for this case.
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((Root() + L"*").c_str(), &entry);
+    HANDLE search = FindFirstFileW((DeviceRoot() + L"*").c_str(), &entry);
     ASSERT_NE(search, INVALID_HANDLE_VALUE);
     do {
         std::wstring name = entry.cFileName;
@@ -189,14 +189,14 @@ TEST_F(FolderListingTest, RootWithoutSubfoldersShowsTheRootAlone)
     } while (FindNextFileW(search, &entry));
     FindClose(search);
     for (const std::wstring &name : names)
-        ASSERT_TRUE(MoveFileW((Root() + name).c_str(), (Root() + L".aside " + name).c_str()));
+        ASSERT_TRUE(MoveFileW((DeviceRoot() + name).c_str(), (DeviceRoot() + L".aside " + name).c_str()));
 
     Open();
     std::vector<std::wstring> top = ChildTexts(tree_, nullptr);
     std::vector<std::wstring> under = ChildTexts(tree_, TreeView_GetRoot(tree_));
 
     for (const std::wstring &name : names)
-        MoveFileW((Root() + L".aside " + name).c_str(), (Root() + name).c_str());
+        MoveFileW((DeviceRoot() + L".aside " + name).c_str(), (DeviceRoot() + name).c_str());
     EXPECT_EQ(top, std::vector<std::wstring>{L"\\"});
     EXPECT_TRUE(under.empty());
 }
@@ -349,7 +349,7 @@ TEST_F(FolderPickTest, RootStaysOpenAndKeepsThePick)
     // A path typed meanwhile is not overwritten by the undone collapse.
     SetDlgItemTextW(page_, IDC_DESTINATION, L"\\Typed");
     ClickButton(tree_, root);
-    Pump(50);
+    PumpFor(50);
     EXPECT_TRUE(Expanded(tree_, root));
     EXPECT_EQ(TreeView_GetSelection(tree_), Item(L"\\Alpha"));
     EXPECT_EQ(Field(page_), L"\\Typed");
@@ -358,7 +358,7 @@ TEST_F(FolderPickTest, RootStaysOpenAndKeepsThePick)
     // From the keyboard as well.
     Select(root);
     SendMessageW(tree_, WM_KEYDOWN, VK_LEFT, 0);
-    Pump(50);
+    PumpFor(50);
     EXPECT_TRUE(Expanded(tree_, root));
     EXPECT_FALSE(ChildTexts(tree_, root).empty());
 
@@ -366,7 +366,7 @@ TEST_F(FolderPickTest, RootStaysOpenAndKeepsThePick)
     HTREEITEM beta = Item(L"\\Beta");
     Expand(beta);
     ClickButton(tree_, beta);
-    Pump(50);
+    PumpFor(50);
     EXPECT_FALSE(Expanded(tree_, beta));
     EXPECT_TRUE(Requests.empty());
 }
@@ -391,7 +391,7 @@ TEST_F(FolderPickTest, OpeningWithoutMemoryAborts)
         MakePage(IDD_DESTINATION, DestinationPageProcedure);
         VHeapFailAt(0);
         EXPECT_EQ(Requests, std::vector<int>{CmdAbort}) << "allocation " << n;
-        Pump(10);
+        PumpFor(10);
         DestroyPages();
     }
 }

@@ -1,5 +1,5 @@
 // harness.cpp -- see harness.h.
-#include "devicefiles.h"
+#include "testsupport.h"
 #include "harness.h"
 #include "platform.h"
 
@@ -17,33 +17,17 @@ static std::vector<HWND> Pages;
 
 velkor::PackageRecipe Sample(uint8_t pageFlags, std::vector<std::u16string> names, std::vector<bool> selected)
 {
-    velkor::PackageRecipe recipe;
-    recipe.softwareName = u"Tool";
-    recipe.companyName = u"Acme";
-    recipe.destination = u"\\Program Files\\%SoftwareName%";
-    recipe.useDefaultLocation = 0;
-    recipe.pageFlags = pageFlags;
-    recipe.texts = velkor::DefaultTexts();
-    for (size_t i = 0; i < names.size(); ++i) {
-        velkor::ComponentRecipe c;
-        c.name = names[i];
-        c.selected = i < selected.size() ? selected[i] : true;
-        recipe.components.push_back(c);
-    }
+    velkor::PackageRecipe recipe = testsupport::ToolRecipe(pageFlags);
+    testsupport::AddComponents(recipe, names, selected);
     return recipe;
 }
 
 void LoadTestPackage(const velkor::PackageRecipe &recipe, const std::vector<uint32_t> &sizes)
 {
     ReleasePackage();
-    std::vector<uint32_t> unpacked(recipe.components.size(), 0);
-    for (size_t i = 0; i < sizes.size() && i < unpacked.size(); ++i)
-        unpacked[i] = sizes[i];
     // The header at offset 0 and the trailer after it; no payloads, since
     // nothing is installed here.
-    PackageImage = velkor::BuildHeader(recipe, std::vector<uint32_t>(unpacked.size(), 0), unpacked);
-    velkor::PutU32(PackageImage, 0);
-    PackageImage.insert(PackageImage.end(), TRAILER_MAGIC, TRAILER_MAGIC + TRAILER_MAGIC_SIZE);
+    PackageImage = testsupport::SizedPackage({}, recipe, sizes);
     UseMemoryPackage(PackageImage.data(), PackageImage.size());
     LoadResult result = LoadPackage();
     UseFilePackages();
@@ -91,7 +75,7 @@ HWND MakePage(int templateId, DLGPROC procedure)
         SetWindowPos(page, HWND_TOP, 0, 0, client.right, client.bottom, SWP_SHOWWINDOW);
         Pages.push_back(page);
     }
-    Pump(10);
+    PumpFor(10);
     return page;
 }
 
@@ -104,21 +88,7 @@ void DestroyPages()
         ImageList_Destroy(StateImageList);
         StateImageList = nullptr;
     }
-    Pump(10);
-}
-
-void Pump(DWORD ms)
-{
-    DWORD start = GetTickCount();
-    do {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        if (ms)
-            Sleep(5);
-    } while (GetTickCount() - start < ms);
+    PumpFor(10);
 }
 
 static UINT IconKind(HWND box)
@@ -191,7 +161,7 @@ std::optional<BoxSeen> WithMessageBoxes(const std::function<void()> &action)
         }
     });
     action();
-    Pump(20);
+    PumpFor(20);
     done = true;
     watcher.join();
     return first;
@@ -205,39 +175,16 @@ void Tap(HWND page, int id)
     SendMessageW(control, BM_CLICK, 0, 0);
 }
 
-std::wstring Root()
-{
-    wchar_t buffer[MAX_PATH] = {};
-    DWORD n = GetEnvironmentVariableW(L"VELKOR_ROOT", buffer, MAX_PATH);
-    std::wstring root = n && n < MAX_PATH ? buffer : L"\\";
-    if (root.back() != L'\\')
-        root += L'\\';
-    return root;
-}
-
 void MakeFolders(const std::vector<std::wstring> &relativePaths)
 {
-    for (const std::wstring &relative : relativePaths) {
-        std::wstring path = Root();
-        size_t start = 0;
-        while (start <= relative.size()) {
-            size_t end = relative.find(L'\\', start);
-            if (end == std::wstring::npos)
-                end = relative.size();
-            path += relative.substr(start, end - start);
-            CreateDirectoryW(path.c_str(), nullptr);
-            path += L'\\';
-            start = end + 1;
-        }
-        DWORD attributes = GetFileAttributesW((Root() + relative).c_str());
-        ASSERT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-            << "cannot make the folder " << relative.size();
-    }
+    std::wstring failed;
+    ASSERT_TRUE(testsupport::MakeFolders(DeviceRoot(), relativePaths, &failed))
+        << "cannot make the folder " << Narrow(failed);
 }
 
 void MakeFile(const std::wstring &relativePath)
 {
-    HANDLE f = CreateFileW((Root() + relativePath).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    HANDLE f = CreateFileW((DeviceRoot() + relativePath).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(f, INVALID_HANDLE_VALUE);
     CloseHandle(f);
@@ -245,7 +192,7 @@ void MakeFile(const std::wstring &relativePath)
 
 void RemoveTree(const std::wstring &relativePath)
 {
-    devicefiles::RemoveTree(Root() + relativePath);
+    testsupport::RemoveTree(DeviceRoot() + relativePath);
 }
 
 std::wstring ItemText(HWND tree, HTREEITEM item)
@@ -309,12 +256,3 @@ std::wstring Str(const WCHAR *s) { return s ? std::wstring(s) : std::wstring(L"(
 
 }  // namespace pages
 
-namespace pages {
-std::string Narrow(const std::wstring &s)
-{
-    int n = WideCharToMultiByte(CP_UTF8, 0, s.c_str(), int(s.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(size_t(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, s.c_str(), int(s.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
-}  // namespace pages

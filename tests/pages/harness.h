@@ -8,7 +8,7 @@
 #include "pages.h"
 #include "foldertree.h"
 #include "install.h"
-#include "pkgwrite.h"
+#include "testsupport.h"
 
 #include <functional>
 #include <optional>
@@ -38,8 +38,8 @@ HWND MakePage(int templateId, DLGPROC procedure);
 // Destroys every page made so far.
 void DestroyPages();
 
-// Handles the thread's messages for `ms` milliseconds.
-void Pump(DWORD ms = 50);
+using testsupport::Narrow;
+using testsupport::PumpFor;
 
 struct BoxSeen {
     std::wstring text;
@@ -55,7 +55,7 @@ std::optional<BoxSeen> WithMessageBoxes(const std::function<void()> &action);
 void Tap(HWND page, int id);
 
 // The device root of the bench run ("X:\") and folder helpers in it.
-std::wstring Root();
+using testsupport::DeviceRoot;
 void MakeFolders(const std::vector<std::wstring> &relativePaths);   // each created with its parents
 void MakeFile(const std::wstring &relativePath);
 void RemoveTree(const std::wstring &relativePath);                    // folder and everything in it
@@ -67,6 +67,5 @@ HTREEITEM FindItem(HWND tree, const std::wstring &path);   // "\" , "\A\B"; null
 LPARAM ItemParam(HWND tree, HTREEITEM item);
 bool Expanded(HWND tree, HTREEITEM item);
 std::wstring Str(const WCHAR *s);
-std::string Narrow(const std::wstring &s);   // UTF-8, for failure messages
 
 }  // namespace pages

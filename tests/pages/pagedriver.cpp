@@ -1,5 +1,5 @@
 // pagedriver.cpp -- see pagedriver.h.
-#include "devicefiles.h"
+#include "testsupport.h"
 #include "pagedriver.h"
 
 #include <functional>
@@ -11,30 +11,15 @@ using robot::Failure;
 velkor::PackageRecipe Recipe(uint8_t pageFlags, uint8_t useDefaultLocation, std::vector<std::u16string> names,
                          std::vector<bool> selected)
 {
-    velkor::PackageRecipe recipe = robot::SamplePackage(pageFlags, useDefaultLocation, false);
-    for (size_t i = 0; i < names.size(); ++i) {
-        velkor::ComponentRecipe c;
-        c.name = names[i];
-        c.selected = i < selected.size() ? selected[i] : true;
-        c.acceptsDestination = false;
-        recipe.components.push_back(c);
-    }
+    velkor::PackageRecipe recipe = testsupport::ToolRecipe(pageFlags, useDefaultLocation);
+    testsupport::AddComponents(recipe, names, selected, false);
     return recipe;
 }
 
 std::wstring WriteSizedPackageExe(const velkor::PackageRecipe &recipe, const std::vector<uint32_t> &sizes,
                                   const std::wstring &fileName)
 {
-    velkor::Bytes file = robot::SetupImage();
-    uint32_t offset = uint32_t(file.size());
-    std::vector<uint32_t> unpacked(recipe.components.size(), 0);
-    for (size_t i = 0; i < sizes.size() && i < unpacked.size(); ++i)
-        unpacked[i] = sizes[i];
-    velkor::Bytes header = velkor::BuildHeader(recipe, std::vector<uint32_t>(unpacked.size(), offset), unpacked);
-    file.insert(file.end(), header.begin(), header.end());
-    velkor::PutU32(file, offset);
-    file.insert(file.end(), {'V', 'K', 'R', '1'});
-    return robot::WriteDeviceFile(fileName, file);
+    return robot::WriteDeviceFile(fileName, testsupport::SizedPackage(robot::SetupImage(), recipe, sizes));
 }
 
 void PressKey(robot::Wizard &w, int controlId, UINT virtualKey, wchar_t character)
@@ -75,29 +60,14 @@ std::wstring SpaceFigure(robot::Wizard &w)
     return line.substr(lead.size());
 }
 
-static std::wstring RootPath() { return robot::DeviceRoot(); }
-
 void MakeFolders(const std::vector<std::wstring> &relativePaths)
 {
-    for (const std::wstring &relative : relativePaths) {
-        std::wstring path = RootPath();
-        size_t start = 0;
-        while (start <= relative.size()) {
-            size_t end = relative.find(L'\\', start);
-            if (end == std::wstring::npos)
-                end = relative.size();
-            path += relative.substr(start, end - start);
-            CreateDirectoryW(path.c_str(), nullptr);
-            path += L'\\';
-            start = end + 1;
-        }
-        DWORD a = GetFileAttributesW((RootPath() + relative).c_str());
-        if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY))
-            throw Failure("cannot make the folder " + robot::Narrow(relative));
-    }
+    std::wstring failed;
+    if (!testsupport::MakeFolders(robot::DeviceRoot(), relativePaths, &failed))
+        throw Failure("cannot make the folder " + robot::Narrow(failed));
 }
 
-void RemoveTree(const std::wstring &relativePath) { devicefiles::RemoveTree(RootPath() + relativePath); }
+void RemoveTree(const std::wstring &relativePath) { testsupport::RemoveTree(robot::DeviceRoot() + relativePath); }
 
 std::vector<std::wstring> TreePaths(robot::Wizard &w, int treeId)
 {

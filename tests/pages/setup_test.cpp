@@ -2,7 +2,7 @@
 // Wine, driven by the robot as a user would.  What each page shows, what
 // each tap does, what survives Back and Next, and what the pages hand on
 // (seen through the pages that follow).
-#include "devicefiles.h"
+#include "testsupport.h"
 #include "pagedriver.h"
 
 #include <gtest/gtest.h>
@@ -572,8 +572,7 @@ const wchar_t InstallKey[] = L"SOFTWARE\\Apps\\Microsoft Application Installer\\
 
 bool Exists(const std::wstring &relative) { return GetFileAttributesW((DeviceRoot() + relative).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-// The installer stand-in's log: one map of field to value per run.
-std::vector<devicefiles::LogLine> InstallerLog() { return devicefiles::InstallerLog(DeviceRoot()); }
+using testsupport::InstallerLog;
 
 std::wstring InstallValue()
 {
@@ -623,7 +622,7 @@ protected:
         MakeFolders({L"Apps\\Games", L"Apps\\Tools"});
         SetAskDest(1);
     }
-    static velkor::Bytes Cab(const wchar_t *name) { return devicefiles::ReadAll(FixturesDir() + name); }
+    static velkor::Bytes Cab(const wchar_t *name) { return testsupport::ReadBytes(FixturesDir() + name); }
     // "Readme" (one.cab: readme.txt), "Two files" (two.cab: a.txt, sub\b.txt)
     // and "Big data" (big.cab: data.bin), all selected and all accepting a
     // destination.
@@ -781,7 +780,7 @@ TEST_F(HandOffSetup, LocationChoiceReachesTheInstaller)
         EXPECT_EQ(log[1]["cmdline"], "\\kCABFILE.cab");
         EXPECT_EQ(log[1]["fAskDest"], "1") << "fAskDest was not back before the next component";
         EXPECT_EQ(log[1]["dest"], "\\Program Files\\kCABFILE");
-        for (const devicefiles::LogLine &line : log)
+        for (const testsupport::LogLine &line : log)
             EXPECT_EQ(line.at("exit"), "0");
         EXPECT_EQ(Narrow(InstallValue()), Narrow(row.installValue));
         EXPECT_EQ(AskDest(), 1u) << "the installer's own setting was not given back";

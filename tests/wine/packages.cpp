@@ -41,14 +41,8 @@ const velkor::Bytes &SetupImage()
 std::wstring WriteDeviceFile(const std::wstring &fileName, const velkor::Bytes &bytes)
 {
     std::wstring path = DeviceRoot() + fileName;
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f == INVALID_HANDLE_VALUE)
-        throw Failure("cannot create " + Narrow(path) + " (error " + std::to_string(GetLastError()) + ")");
-    DWORD written = 0;
-    BOOL ok = bytes.empty() || WriteFile(f, bytes.data(), DWORD(bytes.size()), &written, nullptr);
-    ok = CloseHandle(f) && ok && written == bytes.size();
-    if (!ok)
-        throw Failure("cannot write " + Narrow(path));
+    if (!testsupport::WriteBytes(path, bytes))
+        throw Failure("cannot write " + Narrow(path) + " (error " + std::to_string(GetLastError()) + ")");
     return path;
 }
 
@@ -59,13 +53,7 @@ std::wstring WritePackageExe(const velkor::PackageRecipe &recipe, const std::wst
 
 velkor::PackageRecipe SamplePackage(uint8_t pageFlags, uint8_t useDefaultLocation, bool withComponent)
 {
-    velkor::PackageRecipe recipe;
-    recipe.softwareName = u"Tool";
-    recipe.companyName = u"Acme";
-    recipe.destination = u"\\Program Files\\%SoftwareName%";
-    recipe.useDefaultLocation = useDefaultLocation;
-    recipe.pageFlags = pageFlags;
-    recipe.texts = velkor::DefaultTexts();
+    velkor::PackageRecipe recipe = testsupport::ToolRecipe(pageFlags, useDefaultLocation);
     if (withComponent) {
         static std::once_flag once;
         static velkor::Bytes cab;

@@ -32,26 +32,6 @@ DWORD Limit(DWORD ms)
     return DWORD(ms * factor);
 }
 
-std::string Narrow(const std::wstring &s)
-{
-    if (s.empty())
-        return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, s.data(), int(s.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(size_t(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, s.data(), int(s.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
-
-std::wstring Widen(const std::string &s)
-{
-    if (s.empty())
-        return {};
-    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), nullptr, 0);
-    std::wstring out(size_t(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), out.data(), n);
-    return out;
-}
-
 std::wstring Env(const wchar_t *name)
 {
     DWORD n = GetEnvironmentVariableW(name, nullptr, 0);
@@ -68,14 +48,6 @@ static std::wstring WithBackslash(std::wstring s)
     if (!s.empty() && s.back() != L'\\')
         s += L'\\';
     return s;
-}
-
-std::wstring DeviceRoot()
-{
-    std::wstring r = Env(L"VELKOR_ROOT");
-    if (r.empty())
-        throw Failure("VELKOR_ROOT is not set: run this program through bench.sh run");
-    return WithBackslash(r);
 }
 
 std::wstring BinDir()

@@ -8,6 +8,8 @@
 // installation inside the button's handler.
 #pragma once
 
+#include "testsupport.h"
+
 #include <windows.h>
 #include <commctrl.h>
 
@@ -73,12 +75,12 @@ struct TreeItem {
 // number, default 1) so a loaded machine can be given more time.
 DWORD Limit(DWORD ms);
 
-std::string Narrow(const std::wstring &s);   // UTF-8
-std::wstring Widen(const std::string &s);    // from UTF-8
+using testsupport::Narrow;
+using testsupport::Widen;
 std::wstring Env(const wchar_t *name);       // empty when unset
 
 // The bench's device root ("X:\") and folders.
-std::wstring DeviceRoot();
+using testsupport::DeviceRoot;
 std::wstring BinDir();
 std::wstring FixturesDir();
 std::wstring LinkLog();

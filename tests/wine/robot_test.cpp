@@ -14,20 +14,7 @@ namespace {
 
 std::wstring Dummy() { return BinDir() + L"dummywizard.exe"; }
 
-std::string ReadLinkLog()
-{
-    std::wstring path = LinkLog();
-    FILE *f = _wfopen(path.c_str(), L"rb");
-    if (!f)
-        return {};
-    std::string s;
-    char b[512];
-    size_t n;
-    while ((n = fread(b, 1, sizeof b, f)) > 0)
-        s.append(b, n);
-    fclose(f);
-    return s;
-}
+std::string ReadLinkLog() { return testsupport::ReadText(LinkLog()); }
 
 TEST(Robot, WalksPagesAndReadsControls)
 {

@@ -12,19 +12,12 @@
 using namespace robot;
 using namespace wizardtest;
 using velkor::Bytes;
+using testsupport::Trailer;
 
 namespace {
 
 const wchar_t NotAPackage[] = L"Invalid Velkor setup package. Please download this setup package again.";
 const wchar_t OutOfMemory[] = L"Out of memory. Velkor cannot continue, please try to install it later.";
-
-Bytes Trailer(uint32_t headerOffset, const char magic[4] = "VKR1")
-{
-    Bytes t;
-    velkor::PutU32(t, headerOffset);
-    t.insert(t.end(), magic, magic + 4);
-    return t;
-}
 
 // The start of a header: names, destination and the three flag bytes.
 Bytes HeaderStart(uint8_t requireInstallArgument = 0)
@@ -54,19 +47,7 @@ Bytes WithHeader(const Bytes &header)
     return Append(file, Trailer(offset));
 }
 
-std::string ReadLinkLog()
-{
-    FILE *f = _wfopen(LinkLog().c_str(), L"rb");
-    if (!f)
-        return {};
-    std::string s;
-    char b[512];
-    size_t n;
-    while ((n = fread(b, 1, sizeof b, f)) > 0)
-        s.append(b, n);
-    fclose(f);
-    return s;
-}
+std::string ReadLinkLog() { return testsupport::ReadText(LinkLog()); }
 
 // ------------------------------------------------------------ start-up --
 

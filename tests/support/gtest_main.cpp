@@ -1,5 +1,5 @@
-// main_test.cpp -- entry of the Windows test programs of the installation
-// (the cross build links with -municode, so GoogleTest's main does not fit).
+// gtest_main.cpp -- entry of the Windows test programs (the cross build
+// links with -municode, so GoogleTest's own main does not fit).
 #include <gtest/gtest.h>
 
 #include <windows.h>
