@@ -2,6 +2,7 @@
 // random damage.
 #include "hostile.h"
 #include "cabwrite.h"
+#include "format.h"
 #include "../package/pefake.h"
 
 #include <cstdio>
@@ -66,7 +67,7 @@ HostileSample TwoComponentSample(const Bytes &image)
     HostileSample s;
     velkor::PackageRecipe recipe = ToolPackage(0);
     recipe.variables = {{u"%Version%", u"2.1"}};
-    recipe.texts[0] = u"%SoftwareName% %Version% Setup";
+    recipe.texts[TextWindowTitle] = u"%SoftwareName% %Version% Setup";
     recipe.components.push_back(
         MakeComponent(s, u"Main program", {{"main.txt", Lines("main", 90000)}, {"notes.txt", Lines("notes", 30000)}},
                   true, true));
@@ -81,8 +82,8 @@ HostileSample DemoLikeSample(const Bytes &image, uint8_t pageFlags)
     recipe.companyName = u"Velkor Samples";
     recipe.pageFlags = pageFlags;
     recipe.variables = {{u"%Version%", u"2.3"}, {u"%Website%", u"www.example.com/pocketnotes"}};
-    recipe.texts[0] = u"%SoftwareName% %Version% Setup";
-    recipe.texts[6] = u"<p><b>%SoftwareName% %Version%</b> by %CompanyName%</p><p>%Website%</p>";
+    recipe.texts[TextWindowTitle] = u"%SoftwareName% %Version% Setup";
+    recipe.texts[TextWelcomeBody] = u"<p><b>%SoftwareName% %Version%</b> by %CompanyName%</p><p>%Website%</p>";
     HostileSample s;
     recipe.components.push_back(MakeComponent(
         s, u"Pocket Notes", {{"notes.exe", Lines("notes.exe", 150000)}, {"notes.dll", Lines("notes.dll", 20000)}},
@@ -310,8 +311,8 @@ std::vector<HostileCase> OddCases(const Bytes &image)
         while (big.size() < (1u << 19))   // 512 Ki code units: 1 MiB of text
             big += u"%SoftwareName% %Version% <b>bold</b> ";
         big.resize(1u << 19);
-        r.texts[6] = big;
-        r.texts[8] = big;
+        r.texts[TextWelcomeBody] = big;
+        r.texts[TextAgreementBody] = big;
         r.components[1].name = big;
         add("1 MiB texts and component name", r);
     }

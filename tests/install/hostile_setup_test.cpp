@@ -34,7 +34,6 @@ using namespace testsupport;
 
 namespace {
 
-const wchar_t InstallerKeyPath[] = L"SOFTWARE\\Apps\\Microsoft Application Installer";
 const wchar_t BuiltInCaption[] = L"Velkor";
 const wchar_t BuiltInNotAPackage[] = L"Invalid Velkor setup package. Please download this setup package again.";
 const wchar_t BuiltInOutOfMemory[] = L"Out of memory. Velkor cannot continue, please try to install it later.";
@@ -42,23 +41,8 @@ const wchar_t BuiltInOutOfMemory[] = L"Out of memory. Velkor cannot continue, pl
 // "fAskDest" as the prefix's registry holds it; "missing" when it is absent.
 std::string AskDest()
 {
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, InstallerKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return "missing";
-    DWORD value = 0, size = sizeof value, type = 0;
-    LONG r = RegQueryValueExW(key, L"fAskDest", nullptr, &type, reinterpret_cast<BYTE *>(&value), &size);
-    RegCloseKey(key);
-    return r == ERROR_SUCCESS ? std::to_string(value) : "missing";
-}
-
-void SetAskDest(DWORD value)
-{
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, InstallerKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                              nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExW(key, L"fAskDest", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), sizeof value);
-    RegCloseKey(key);
+    DWORD value = 0;
+    return ReadAskDest(&value) ? std::to_string(value) : "missing";
 }
 
 
@@ -157,7 +141,7 @@ Outcome RunCase(size_t index, const Case &c)
         DeleteFileW((DeviceRoot() + L"windows\\wceload.log").c_str());
         RemoveTree(DeviceRoot() + L"Program Files");
         CreateDirectoryW((DeviceRoot() + L"Program Files").c_str(), nullptr);
-        SetAskDest(5);
+        EXPECT_TRUE(SetRegistryAskDest(true, 5));
     }
 
     Wizard w;
@@ -178,7 +162,7 @@ Outcome RunCase(size_t index, const Case &c)
         DWORD start = GetTickCount();
         while (w.PageId() == 0 && GetTickCount() - start < Limit(w.TimeLimit()))
             Sleep(20);
-        w.Click(ButtonCancel);
+        w.Click(IDCANCEL);
     } else {
         // The installation runs at once; at most one message ends it.
         DWORD start = GetTickCount();

@@ -279,7 +279,7 @@ TEST_F(Run, ProgressWindowCoversTheFrameAndInstallsTheSelectedInOrder)
 TEST_F(Run, ProgressWindowThatCannotBeCreated)
 {
     LoadComponents({Pattern(100, 14)}, {true});
-    // A module without template 134 (damaged resources), and a frame that
+    // A module without template IDD_PROGRESS (damaged resources), and a frame that
     // is gone: no window, nothing left behind.
     HINSTANCE own = host.Instance;
     host.Instance = GetModuleHandleW(L"kernel32.dll");

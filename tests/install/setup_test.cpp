@@ -21,8 +21,6 @@ using namespace testsupport;
 
 namespace {
 
-const wchar_t InstallerKey[] = L"SOFTWARE\\Apps\\Microsoft Application Installer";
-const wchar_t InstallKey[] = L"SOFTWARE\\Apps\\Microsoft Application Installer\\Install";
 
 Bytes Fixture(const wchar_t *relative) { return ReadBytes(FixturesDir() + relative); }
 
@@ -132,8 +130,8 @@ TEST_F(SetupInstall, LargeComponentFromTheReadyPage)
     recipe.components.push_back({u"Data", big, true, true});
     Wizard w;
     w.Launch(WriteSetup(recipe));
-    w.WaitPage(PageReady);
-    w.Click(ButtonOk);
+    w.WaitPage(IDD_READY);
+    w.Click(IDOK);
     EXPECT_EQ(w.WaitExit(), 0u);
     EXPECT_TRUE(ReadBytes(DeviceRoot() + L"Program Files\\kCABFILE\\data.bin") == Fixture(L"files\\big\\data.bin"));
     EXPECT_FALSE(Exists(DeviceRoot() + L"kCABFILE.cab"));
@@ -267,13 +265,13 @@ TEST_F(SetupCancel, ConfirmedCancelStopsALargeComponent)
 
     Wizard w;
     w.Launch(exe);
-    w.WaitPage(PageReady);
-    w.Click(ButtonOk);
-    HWND progress = w.WaitPage(PageProgress);
-    EXPECT_EQ(Narrow(w.Text(1014)), "Large");
-    EXPECT_EQ(Narrow(w.Text(ButtonCancel)), "&Cancel");
-    EXPECT_EQ(Narrow(w.Text(1013)), "Unpacking components...");
-    w.Click(ButtonCancel);
+    w.WaitPage(IDD_READY);
+    w.Click(IDOK);
+    HWND progress = w.WaitPage(IDD_PROGRESS);
+    EXPECT_EQ(Narrow(w.Text(IDC_PROGRESS_NAME)), "Large");
+    EXPECT_EQ(Narrow(w.Text(IDCANCEL)), "&Cancel");
+    EXPECT_EQ(Narrow(w.Text(IDC_PROGRESS_LABEL)), "Unpacking components...");
+    w.Click(IDCANCEL);
 
     MessageBoxInfo question = w.WaitMessageBox();
     ExpectBox(question, L"Do you want to cancel the installation?", Title, Icon::Question);
@@ -283,7 +281,7 @@ TEST_F(SetupCancel, ConfirmedCancelStopsALargeComponent)
     EXPECT_EQ(buttons, (std::vector<int>{IDYES, IDNO}));
     // While the question is open unpacking waits, part-way through.
     DWORD_PTR position = 0;
-    SendMessageTimeoutW(GetDlgItem(progress, 1015), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 5000, &position);
+    SendMessageTimeoutW(GetDlgItem(progress, IDC_PROGRESS_BAR), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 5000, &position);
     EXPECT_LT(position, chunks) << "the click came after the last chunk";
     w.Answer(question, IDYES);
 
@@ -320,19 +318,8 @@ Bytes ReadValue(const wchar_t *key, const wchar_t *name, DWORD *type)
 
 void SetAskDest(bool present, DWORD value)
 {
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, InstallerKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    if (present)
-        RegSetValueExW(key, L"fAskDest", 0, REG_DWORD, (const BYTE *)&value, sizeof value);
-    else
-        RegDeleteValueW(key, L"fAskDest");
-    RegCloseKey(key);
-    HKEY install;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, InstallKey, 0, KEY_ALL_ACCESS, &install) == ERROR_SUCCESS) {
-        RegDeleteValueW(install, L"\\kCABFILE.cab");
-        RegCloseKey(install);
-    }
+    ASSERT_TRUE(SetRegistryAskDest(present, value));
+    ClearInstallValue();
 }
 
 TEST_F(SetupDestination, HandsOverTheFolderAndPutsFAskDestBack)

@@ -10,6 +10,8 @@
 #include "testsupport.h"
 #include "wizard_support.h"
 
+#include "format.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -21,13 +23,9 @@ using installtest::Bytes;
 
 namespace {
 
-enum : uint8_t { FWelcome = 1, FComponents = 4, FDestination = 16, FReady = 32 };
-
 const std::wstring Title = L"Tool Setup";
 const std::wstring NoSpace = L"There is not enough free space in the destination folder.";
 const std::wstring CannotInstall = L"Setup cannot create a temporary file. Please free some storage memory and try again.";
-const wchar_t InstallerKey[] = L"SOFTWARE\\Apps\\Microsoft Application Installer";
-const wchar_t InstallKey[] = L"SOFTWARE\\Apps\\Microsoft Application Installer\\Install";
 const uint32_t MiB = 1u << 20;
 const uint64_t GiB = 1ull << 30;
 
@@ -49,24 +47,14 @@ uint64_t VolumeFree()
 
 std::string AskDest()
 {
-    DWORD value = 0, size = sizeof value;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, InstallerKey, L"fAskDest", RRF_RT_ANY, nullptr, &value, &size) !=
-        ERROR_SUCCESS)
-        return "missing";
-    return std::to_string(value);
+    DWORD value = 0;
+    return ReadAskDest(&value) ? std::to_string(value) : "missing";
 }
 
 void SetAskDest(DWORD value)
 {
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, InstallerKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExW(key, L"fAskDest", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), sizeof value);
-    RegCloseKey(key);
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, InstallKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-        RegDeleteValueW(key, L"\\kCABFILE.cab");
-        RegCloseKey(key);
-    }
+    ASSERT_TRUE(SetRegistryAskDest(true, value));
+    ClearInstallValue();
 }
 
 bool InstallValuePresent()
@@ -109,7 +97,7 @@ void WaitBoxGone(Wizard &w) { WaitUntil(w, "the message box to close", [&] { ret
 
 std::wstring SpaceFigure(Wizard &w)
 {
-    std::wstring line = w.Text(1016);
+    std::wstring line = w.Text(IDC_SPACE_LINE);
     const std::wstring lead = L"Space required: ";
     if (line.compare(0, lead.size(), lead) != 0)
         throw Failure("the space line reads \"" + Narrow(line) + "\"");
@@ -144,25 +132,25 @@ TEST_F(SmallVolume, IsTheSizeTheSuiteExpects)
 // card; the page stays, and a folder elsewhere then installs.
 TEST_F(SmallVolume, DestinationPageRefusesThenAnotherFolderGoesOn)
 {
-    velkor::PackageRecipe recipe = Recipe(FDestination | FReady, 0, u"\\Storage Card\\Tool");
+    velkor::PackageRecipe recipe = Recipe(PageDestination | PageReady, 0, u"\\Storage Card\\Tool");
     recipe.components.push_back({u"Data", LargeCab(), true, true});
     Wizard w;
     w.Launch(WritePackageExe(recipe, L"card.exe"));
-    HWND page = w.WaitPage(PageDestination);
-    EXPECT_EQ(Narrow(w.Text(1010)), "\\Storage Card\\Tool");
+    HWND page = w.WaitPage(IDD_DESTINATION);
+    EXPECT_EQ(Narrow(w.Text(IDC_DESTINATION)), "\\Storage Card\\Tool");
     EXPECT_EQ(Narrow(SpaceFigure(w)), "1 Mb");
-    w.Click(ButtonOk);
+    w.Click(IDOK);
     MessageBoxInfo box = w.WaitMessageBox();
     ExpectBox(box, NoSpace, Title);
     EXPECT_EQ(box.owner, GetAncestor(page, GA_ROOT));
     w.Answer(box, IDOK);
     WaitBoxGone(w);
-    EXPECT_EQ(w.PageId(), PageDestination) << "the page did not stay";
+    EXPECT_EQ(w.PageId(), IDD_DESTINATION) << "the page did not stay";
 
-    w.Type(1010, L"\\Program Files\\Tool");
-    w.Click(ButtonOk);
-    EXPECT_EQ(w.WaitPageChange(PageDestination), PageReady);
-    w.Click(ButtonOk);
+    w.Type(IDC_DESTINATION, L"\\Program Files\\Tool");
+    w.Click(IDOK);
+    EXPECT_EQ(w.WaitPageChange(IDD_DESTINATION), IDD_READY);
+    w.Click(IDOK);
     EXPECT_EQ(w.WaitExit(), 0u);
     std::vector<LogLine> log = InstallerLog();
     ASSERT_EQ(log.size(), 1u);
@@ -196,10 +184,10 @@ TEST_F(SmallVolume, PackageWithoutPagesIsRefusedAndWaitsForClose)
     EXPECT_EQ(w.WaitExit(), 0u);
     // Full-screen: as large as the frame of a wizard that shows its pages.
     Wizard paged;
-    paged.Launch(WriteSized(Recipe(FWelcome, 1, u"\\Storage Card\\Tool"), {2 * MiB}, L"paged.exe"));
-    paged.WaitPage(PageWelcome);
+    paged.Launch(WriteSized(Recipe(PageWelcome, 1, u"\\Storage Card\\Tool"), {2 * MiB}, L"paged.exe"));
+    paged.WaitPage(IDD_WELCOME);
     GetWindowRect(paged.Frame(), &shown);
-    paged.Click(ButtonCancel);
+    paged.Click(IDCANCEL);
     EXPECT_EQ(paged.WaitExit(), 0u);
     EXPECT_EQ(r.right - r.left, shown.right - shown.left) << "the frame is not full-screen";
     EXPECT_EQ(r.bottom - r.top, shown.bottom - shown.top) << "the frame is not full-screen";
@@ -212,32 +200,32 @@ TEST_F(SmallVolume, PackageWithoutPagesIsRefusedAndWaitsForClose)
 // its space line, and from there Back and another folder work.
 TEST_F(SmallVolume, SkippedDestinationPageShowsAfterARefusal)
 {
-    velkor::PackageRecipe recipe = Recipe(FWelcome | FDestination, 1, u"\\Storage Card\\Tool");
+    velkor::PackageRecipe recipe = Recipe(PageWelcome | PageDestination, 1, u"\\Storage Card\\Tool");
     recipe.components.push_back({u"Data", LargeCab(), true, true});
     Wizard w;
     w.Launch(WritePackageExe(recipe, L"skipped.exe"));
-    w.WaitPage(PageWelcome);
-    EXPECT_EQ(Narrow(w.Text(ButtonOk)), "&Next >");
-    w.Click(ButtonOk);
+    w.WaitPage(IDD_WELCOME);
+    EXPECT_EQ(Narrow(w.Text(IDOK)), "&Next >");
+    w.Click(IDOK);
     MessageBoxInfo box = w.WaitMessageBox();
     ExpectBox(box, NoSpace, Title);
-    EXPECT_EQ(w.PageId(), PageDestination) << "the destination page is not up behind the message";
+    EXPECT_EQ(w.PageId(), IDD_DESTINATION) << "the destination page is not up behind the message";
     w.Answer(box, IDOK);
     WaitBoxGone(w);
-    EXPECT_EQ(w.PageId(), PageDestination);
+    EXPECT_EQ(w.PageId(), IDD_DESTINATION);
     EXPECT_EQ(Narrow(SpaceFigure(w)), "1 Mb");
-    EXPECT_EQ(Narrow(w.Text(ButtonOk)), "&Install");
-    EXPECT_TRUE(w.Enabled(ButtonBack));
+    EXPECT_EQ(Narrow(w.Text(IDOK)), "&Install");
+    EXPECT_TRUE(w.Enabled(IDC_BACK));
 
-    w.Click(ButtonBack);
-    EXPECT_EQ(w.WaitPageChange(PageDestination), PageWelcome);
-    w.Click(ButtonOk);   // the page is passed over again: refused again
+    w.Click(IDC_BACK);
+    EXPECT_EQ(w.WaitPageChange(IDD_DESTINATION), IDD_WELCOME);
+    w.Click(IDOK);   // the page is passed over again: refused again
     ExpectBox(box = w.WaitMessageBox(), NoSpace, Title);
     w.Answer(box, IDOK);
     WaitBoxGone(w);
-    ASSERT_EQ(w.PageId(), PageDestination);
-    w.Type(1010, L"\\Program Files\\Tool");
-    w.Click(ButtonOk);
+    ASSERT_EQ(w.PageId(), IDD_DESTINATION);
+    w.Type(IDC_DESTINATION, L"\\Program Files\\Tool");
+    w.Click(IDOK);
     EXPECT_EQ(w.WaitExit(), 0u);
     std::vector<LogLine> log = InstallerLog();
     ASSERT_EQ(log.size(), 1u);
@@ -295,16 +283,16 @@ TEST_F(SmallVolume, MoreThan4GiBRequiredIsRefused)
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
         Wizard w;
-        w.Launch(WriteSized(Recipe(FDestination, 0, u"\\Storage Card"), row.sizes, L"over4g.exe"));
-        w.WaitPage(PageDestination);
+        w.Launch(WriteSized(Recipe(PageDestination, 0, u"\\Storage Card"), row.sizes, L"over4g.exe"));
+        w.WaitPage(IDD_DESTINATION);
         EXPECT_EQ(Narrow(SpaceFigure(w)), "3 Gb");
-        w.Click(ButtonOk);
+        w.Click(IDOK);
         MessageBoxInfo box = w.WaitMessageBox();
         ExpectBox(box, NoSpace, Title);
         w.Answer(box, IDOK);
         WaitBoxGone(w);
-        EXPECT_EQ(w.PageId(), PageDestination);
-        w.Click(ButtonCancel);
+        EXPECT_EQ(w.PageId(), IDD_DESTINATION);
+        w.Click(IDCANCEL);
         EXPECT_EQ(w.WaitExit(), 0u);
     }
     EXPECT_TRUE(InstallerLog().empty());
@@ -329,13 +317,13 @@ TEST_F(LargeVolume, FreeSpaceOver4GiBDoesNotWrap)
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
         Wizard w;
-        w.Launch(WriteSized(Recipe(FDestination | FReady, 0, u"\\Storage Card\\Tool"), row.sizes, L"huge.exe"));
-        w.WaitPage(PageDestination);
+        w.Launch(WriteSized(Recipe(PageDestination | PageReady, 0, u"\\Storage Card\\Tool"), row.sizes, L"huge.exe"));
+        w.WaitPage(IDD_DESTINATION);
         EXPECT_EQ(Narrow(SpaceFigure(w)), row.figure);
-        w.Click(ButtonOk);
-        int next = w.WaitPageChange(PageDestination);
-        EXPECT_EQ(next, PageReady) << (next == 0 ? Narrow(w.WaitMessageBox().text) : PageName(next));
-        w.Click(ButtonCancel);
+        w.Click(IDOK);
+        int next = w.WaitPageChange(IDD_DESTINATION);
+        EXPECT_EQ(next, IDD_READY) << (next == 0 ? Narrow(w.WaitMessageBox().text) : PageName(next));
+        w.Click(IDCANCEL);
         EXPECT_EQ(w.WaitExit(), 0u);
     }
 }
@@ -346,25 +334,25 @@ TEST_F(LargeVolume, SpaceLineFollowsTheChoiceAbove4GiB)
 {
     ASSERT_GE(VolumeFree(), 4 * GiB + MiB);
     Wizard w;
-    w.Launch(WriteSized(Recipe(FComponents | FDestination | FReady, 0, u"\\Storage Card"), {3221225472u, 3221225472u},
-                        L"halves.exe"));
-    w.WaitPage(PageComponents);
-    w.Click(ButtonOk);
-    ASSERT_EQ(w.WaitPageChange(PageComponents), PageDestination);
+    w.Launch(WriteSized(Recipe(PageComponents | PageDestination | PageReady, 0, u"\\Storage Card"),
+                        {3221225472u, 3221225472u}, L"halves.exe"));
+    w.WaitPage(IDD_COMPONENTS);
+    w.Click(IDOK);
+    ASSERT_EQ(w.WaitPageChange(IDD_COMPONENTS), IDD_DESTINATION);
     EXPECT_EQ(Narrow(SpaceFigure(w)), "3 Gb");
-    w.Click(ButtonOk);
-    ASSERT_EQ(w.WaitPageChange(PageDestination), PageReady);
-    w.Click(ButtonBack);
-    ASSERT_EQ(w.WaitPageChange(PageReady), PageDestination);
-    w.Click(ButtonBack);
-    ASSERT_EQ(w.WaitPageChange(PageDestination), PageComponents);
-    w.SetTreeCheck(1012, L"Part B", false);
-    w.Click(ButtonOk);
-    ASSERT_EQ(w.WaitPageChange(PageComponents), PageDestination);
+    w.Click(IDOK);
+    ASSERT_EQ(w.WaitPageChange(IDD_DESTINATION), IDD_READY);
+    w.Click(IDC_BACK);
+    ASSERT_EQ(w.WaitPageChange(IDD_READY), IDD_DESTINATION);
+    w.Click(IDC_BACK);
+    ASSERT_EQ(w.WaitPageChange(IDD_DESTINATION), IDD_COMPONENTS);
+    w.SetTreeCheck(IDC_COMPONENT_TREE, L"Part B", false);
+    w.Click(IDOK);
+    ASSERT_EQ(w.WaitPageChange(IDD_COMPONENTS), IDD_DESTINATION);
     EXPECT_EQ(Narrow(SpaceFigure(w)), "3 Gb");
-    w.Click(ButtonOk);
-    ASSERT_EQ(w.WaitPageChange(PageDestination), PageReady);
-    w.Click(ButtonCancel);
+    w.Click(IDOK);
+    ASSERT_EQ(w.WaitPageChange(IDD_DESTINATION), IDD_READY);
+    w.Click(IDCANCEL);
     EXPECT_EQ(w.WaitExit(), 0u);
 }
 

@@ -28,7 +28,7 @@ inline velkor::PackageRecipe SampleRecipe()
     for (size_t i = 0; i < a.size(); ++i)
         a[i] = uint8_t(i * 7 + (i >> 9));
     recipe.components = {{u"Main program", a, true, true}, {u"Help", b, false, false}};
-    recipe.texts[velkor::DefaultTexts().size() - 1] = u"Cancel %SoftwareName% %Version%?";
+    recipe.texts[TextConfirmCancel] = u"Cancel %SoftwareName% %Version%?";
     return recipe;
 }
 

@@ -1,5 +1,5 @@
 // components_test.cpp -- the components page inside the test process: the
-// check boxes drawn from bitmap 136, the rows sorted by name and tied to
+// check boxes drawn from bitmap IDB_STATEIMAGES, the rows sorted by name and tied to
 // their components, toggling, and what OK, Back and Cancel do to the
 // Selected flags.
 #include "harness.h"

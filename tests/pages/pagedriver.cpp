@@ -53,7 +53,7 @@ LRESULT Ask(robot::Wizard &w, int controlId, UINT message, WPARAM wParam, LPARAM
 
 std::wstring SpaceFigure(robot::Wizard &w)
 {
-    std::wstring line = w.Text(1016);
+    std::wstring line = w.Text(IDC_SPACE_LINE);
     const std::wstring lead = L"Space required: ";
     if (line.compare(0, lead.size(), lead) != 0)
         throw Failure("the space line reads \"" + robot::Narrow(line) + "\"");

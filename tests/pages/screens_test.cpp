@@ -3,6 +3,8 @@
 // with VELKOR_PAGES_SHOTS naming a Windows folder for the PNG files.
 #include "pagedriver.h"
 
+#include "format.h"
+
 #include <gtest/gtest.h>
 
 using namespace robot;
@@ -19,39 +21,39 @@ TEST(Screens, ChoicePages)
 
     velkor::PackageRecipe recipe = Recipe(2 | 4 | 8 | 16 | 32, 0, {u"Tool", u"Help files", u"Samples", u"Extra fonts"},
                                     {true, true, false, false});
-    recipe.texts[8] =
+    recipe.texts[TextAgreementBody] =
         u"END-USER LICENSE AGREEMENT\r\n\r\nThis agreement is between you and Acme for the Tool software. "
         u"By installing it you accept these terms.\r\n\r\n1. You may install the software on one device.\r\n"
         u"2. You may not rent, lease or lend it.\r\n3. The software comes as it is, without warranty of any kind.\r\n"
         u"4. Acme is not liable for damages of any kind arising from its use.\r\n";
     Wizard w;
     w.Launch(WriteSizedPackageExe(recipe, {412672, 1363148, 73728, 2883584}, L"screens.exe"));
-    w.WaitPage(PageAgreement);
-    w.Click(1005);
-    WaitFor(w, "OK enabled", [&] { return w.Enabled(ButtonOk); });
+    w.WaitPage(IDD_AGREEMENT);
+    w.Click(IDC_ACCEPT);
+    WaitFor(w, "OK enabled", [&] { return w.Enabled(IDOK); });
     w.Repaint();
     Sleep(300);
     w.Screenshot(folder + L"agreement.png");
 
-    w.Click(ButtonOk);
-    w.WaitPage(PageComponents);
+    w.Click(IDOK);
+    w.WaitPage(IDD_COMPONENTS);
     w.Repaint();
     Sleep(300);
     w.Screenshot(folder + L"components.png");
 
-    w.Click(ButtonOk);
-    w.WaitPage(PageLocation);
+    w.Click(IDOK);
+    w.WaitPage(IDD_LOCATION);
     w.Repaint();
     Sleep(300);
     w.Screenshot(folder + L"location.png");
 
-    w.Click(ButtonOk);
-    w.WaitPage(PageDestination);
-    w.SelectTreeItem(1011, L"\\My Documents\\Letters");
-    WaitFor(w, "the pick", [&] { return w.Text(1010) == L"\\My Documents\\Letters"; });
+    w.Click(IDOK);
+    w.WaitPage(IDD_DESTINATION);
+    w.SelectTreeItem(IDC_FOLDER_TREE, L"\\My Documents\\Letters");
+    WaitFor(w, "the pick", [&] { return w.Text(IDC_DESTINATION) == L"\\My Documents\\Letters"; });
     w.Repaint();
     Sleep(300);
     w.Screenshot(folder + L"destination.png");
-    w.Click(ButtonCancel);
+    w.Click(IDCANCEL);
     EXPECT_EQ(w.WaitExit(), 0u);
 }

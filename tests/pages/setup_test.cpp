@@ -5,6 +5,8 @@
 #include "testsupport.h"
 #include "pagedriver.h"
 
+#include "format.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,9 +17,6 @@ using namespace pagedriver;
 
 namespace {
 
-// Page bits of the package (the robot's Page... names are template ids).
-enum : int { FWelcome = 1, FAgreement = 2, FComponents = 4, FLocation = 8, FDestination = 16, FReady = 32 };
-const int TextAgreementBodyIndex = 8;
 
 const wchar_t NextText[] = L"&Next >";
 const wchar_t InstallText[] = L"&Install";
@@ -84,88 +83,88 @@ std::wstring SelectedPath(Wizard &w, int id)
 TEST(AgreementSetup, AcceptEnablesOkAndTheChoiceSurvivesBackAndNext)
 {
     Wizard w;
-    w.Launch(WritePackageExe(Recipe(FWelcome | FAgreement | FReady, 1), L"agree.exe"));
-    w.WaitPage(PageWelcome);
-    Go(w, ButtonOk, PageAgreement);
+    w.Launch(WritePackageExe(Recipe(PageWelcome | PageAgreement | PageReady, 1), L"agree.exe"));
+    w.WaitPage(IDD_WELCOME);
+    Go(w, IDOK, IDD_AGREEMENT);
 
-    EXPECT_EQ(w.Text(1004), L"Please read the following license agreement.");
-    EXPECT_EQ(w.Text(1005), L"I &accept the agreement");
-    EXPECT_EQ(w.Text(1006), L"I &do not accept the agreement");
-    EXPECT_EQ(w.Text(ButtonOk), NextText);
-    EXPECT_TRUE(w.Enabled(ButtonBack));
-    EXPECT_TRUE(w.Checked(1006));
-    EXPECT_FALSE(w.Checked(1005));
-    EXPECT_FALSE(w.Enabled(ButtonOk));
-    EXPECT_THROW(w.Click(ButtonOk), Failure) << "OK could be pressed before accepting";
+    EXPECT_EQ(w.Text(IDC_AGREEMENT_TEXT), L"Please read the following license agreement.");
+    EXPECT_EQ(w.Text(IDC_ACCEPT), L"I &accept the agreement");
+    EXPECT_EQ(w.Text(IDC_DECLINE), L"I &do not accept the agreement");
+    EXPECT_EQ(w.Text(IDOK), NextText);
+    EXPECT_TRUE(w.Enabled(IDC_BACK));
+    EXPECT_TRUE(w.Checked(IDC_DECLINE));
+    EXPECT_FALSE(w.Checked(IDC_ACCEPT));
+    EXPECT_FALSE(w.Enabled(IDOK));
+    EXPECT_THROW(w.Click(IDOK), Failure) << "OK could be pressed before accepting";
 
-    w.Click(1005);
-    WaitEnabled(w, ButtonOk, true);
-    EXPECT_TRUE(w.Checked(1005));
-    w.Click(1006);
-    WaitEnabled(w, ButtonOk, false);
-    EXPECT_TRUE(w.Checked(1006));
-    w.Click(1005);
-    WaitEnabled(w, ButtonOk, true);
+    w.Click(IDC_ACCEPT);
+    WaitEnabled(w, IDOK, true);
+    EXPECT_TRUE(w.Checked(IDC_ACCEPT));
+    w.Click(IDC_DECLINE);
+    WaitEnabled(w, IDOK, false);
+    EXPECT_TRUE(w.Checked(IDC_DECLINE));
+    w.Click(IDC_ACCEPT);
+    WaitEnabled(w, IDOK, true);
 
-    Go(w, ButtonOk, PageReady);
-    Go(w, ButtonBack, PageAgreement);
-    EXPECT_TRUE(w.Checked(1005));
-    EXPECT_FALSE(w.Checked(1006));
-    EXPECT_TRUE(w.Enabled(ButtonOk));
-    Go(w, ButtonBack, PageWelcome);
-    Go(w, ButtonOk, PageAgreement);
-    EXPECT_TRUE(w.Enabled(ButtonOk));
+    Go(w, IDOK, IDD_READY);
+    Go(w, IDC_BACK, IDD_AGREEMENT);
+    EXPECT_TRUE(w.Checked(IDC_ACCEPT));
+    EXPECT_FALSE(w.Checked(IDC_DECLINE));
+    EXPECT_TRUE(w.Enabled(IDOK));
+    Go(w, IDC_BACK, IDD_WELCOME);
+    Go(w, IDOK, IDD_AGREEMENT);
+    EXPECT_TRUE(w.Enabled(IDOK));
 
     // Declining again and cancelling ends at once, without a question.
-    w.Click(1006);
-    WaitEnabled(w, ButtonOk, false);
-    w.Click(ButtonCancel);
+    w.Click(IDC_DECLINE);
+    WaitEnabled(w, IDOK, false);
+    w.Click(IDCANCEL);
     EXPECT_EQ(w.WaitExit(), 0u);
 }
 
 TEST(AgreementSetup, TextCanBeScrolledButNotEdited)
 {
-    velkor::PackageRecipe recipe = Recipe(FAgreement | FReady, 1);
+    velkor::PackageRecipe recipe = Recipe(PageAgreement | PageReady, 1);
     std::u16string body;
     for (int i = 1; i <= 60; ++i)
         body += u"Clause " + std::u16string(1, char16_t(u'0' + i / 10)) + char16_t(u'0' + i % 10) +
                 u": the licensee shall read this line.\r\n";
-    recipe.texts[TextAgreementBodyIndex] = body;
+    recipe.texts[TextAgreementBody] = body;
     Wizard w;
     w.Launch(WritePackageExe(recipe, L"scroll.exe"));
-    w.WaitPage(PageAgreement);
-    EXPECT_FALSE(w.Enabled(ButtonBack));   // the first page
+    w.WaitPage(IDD_AGREEMENT);
+    EXPECT_FALSE(w.Enabled(IDC_BACK));   // the first page
 
-    std::wstring before = w.Text(1004);
+    std::wstring before = w.Text(IDC_AGREEMENT_TEXT);
     EXPECT_EQ(before.size(), body.size());
-    EXPECT_TRUE(GetWindowLongW(w.Control(1004), GWL_STYLE) & ES_READONLY);
-    w.ClickAt(1004, 20, 10);
-    PressKey(w, 1004, 'X', L'x');
-    PressKey(w, 1004, VK_DELETE);
-    PressKey(w, 1004, VK_BACK, L'\b');
+    EXPECT_TRUE(GetWindowLongW(w.Control(IDC_AGREEMENT_TEXT), GWL_STYLE) & ES_READONLY);
+    w.ClickAt(IDC_AGREEMENT_TEXT, 20, 10);
+    PressKey(w, IDC_AGREEMENT_TEXT, 'X', L'x');
+    PressKey(w, IDC_AGREEMENT_TEXT, VK_DELETE);
+    PressKey(w, IDC_AGREEMENT_TEXT, VK_BACK, L'\b');
     Sleep(150);
-    EXPECT_EQ(w.Text(1004), before) << "the agreement text could be edited";
+    EXPECT_EQ(w.Text(IDC_AGREEMENT_TEXT), before) << "the agreement text could be edited";
 
-    EXPECT_GE(Ask(w, 1004, EM_GETLINECOUNT), 60);
-    EXPECT_EQ(Ask(w, 1004, EM_GETFIRSTVISIBLELINE), 0);
-    Ask(w, 1004, WM_VSCROLL, SB_PAGEDOWN);
-    EXPECT_GT(Ask(w, 1004, EM_GETFIRSTVISIBLELINE), 0);
-    w.Click(ButtonCancel);
+    EXPECT_GE(Ask(w, IDC_AGREEMENT_TEXT, EM_GETLINECOUNT), 60);
+    EXPECT_EQ(Ask(w, IDC_AGREEMENT_TEXT, EM_GETFIRSTVISIBLELINE), 0);
+    Ask(w, IDC_AGREEMENT_TEXT, WM_VSCROLL, SB_PAGEDOWN);
+    EXPECT_GT(Ask(w, IDC_AGREEMENT_TEXT, EM_GETFIRSTVISIBLELINE), 0);
+    w.Click(IDCANCEL);
     EXPECT_EQ(w.WaitExit(), 0u);
 }
 
 TEST(AgreementSetup, AsTheLastPageOkInstallsOnceAccepted)
 {
     Wizard w;
-    w.Launch(WritePackageExe(Recipe(FWelcome | FAgreement, 1), L"agreelast.exe"));
-    w.WaitPage(PageWelcome);
-    EXPECT_EQ(w.Text(ButtonOk), NextText);
-    Go(w, ButtonOk, PageAgreement);
-    EXPECT_EQ(w.Text(ButtonOk), InstallText);
-    EXPECT_FALSE(w.Enabled(ButtonOk));
-    w.Click(1005);
-    WaitEnabled(w, ButtonOk, true);
-    w.Click(ButtonOk);
+    w.Launch(WritePackageExe(Recipe(PageWelcome | PageAgreement, 1), L"agreelast.exe"));
+    w.WaitPage(IDD_WELCOME);
+    EXPECT_EQ(w.Text(IDOK), NextText);
+    Go(w, IDOK, IDD_AGREEMENT);
+    EXPECT_EQ(w.Text(IDOK), InstallText);
+    EXPECT_FALSE(w.Enabled(IDOK));
+    w.Click(IDC_ACCEPT);
+    WaitEnabled(w, IDOK, true);
+    w.Click(IDOK);
     ExpectQuietEnd(w);
 }
 
@@ -174,13 +173,13 @@ TEST(AgreementSetup, AsTheLastPageOkInstallsOnceAccepted)
 TEST(ComponentsSetup, RowsSortedTickedAsThePackageSaysAndDrawnFromTheBitmap)
 {
     Wizard w;
-    w.Launch(WriteSizedPackageExe(Recipe(FWelcome | FComponents | FDestination | FReady, 0,
+    w.Launch(WriteSizedPackageExe(Recipe(PageWelcome | PageComponents | PageDestination | PageReady, 0,
                                        {u"Zeta tools", u"Help files", u"alpha core", u"Beta"},
                                        {true, false, true, false}),
                                   {1, 2, 4, 8}, L"rows.exe"));
-    w.WaitPage(PageWelcome);
-    Go(w, ButtonOk, PageComponents);
-    std::vector<TreeItem> items = w.TreeItems(1012);
+    w.WaitPage(IDD_WELCOME);
+    Go(w, IDOK, IDD_COMPONENTS);
+    std::vector<TreeItem> items = w.TreeItems(IDC_COMPONENT_TREE);
     std::vector<std::wstring> names;
     std::vector<int> states;
     for (const TreeItem &t : items) {
@@ -190,20 +189,20 @@ TEST(ComponentsSetup, RowsSortedTickedAsThePackageSaysAndDrawnFromTheBitmap)
     }
     EXPECT_EQ(names, (std::vector<std::wstring>{L"alpha core", L"Beta", L"Help files", L"Zeta tools"}));
     EXPECT_EQ(states, (std::vector<int>{2, 1, 1, 2}));
-    EXPECT_EQ(w.Text(ButtonOk), NextText);
+    EXPECT_EQ(w.Text(IDOK), NextText);
 
     // The boxes on screen are the bitmap's cells: two ticked, two empty.
     // Other tests' windows share the screen: the wizard stays above them
     // while it is looked at, and is looked at again until none covers the
     // tree.
-    HWND frame = GetAncestor(w.Control(1012), GA_ROOT);
+    HWND frame = GetAncestor(w.Control(IDC_COMPONENT_TREE), GA_ROOT);
     const UINT still = SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE;
     int ticked = 0, empty = 0;
     for (int attempt = 0; attempt < 100 && (ticked != 2 || empty != 2); ++attempt) {
         SetWindowPos(frame, HWND_TOPMOST, 0, 0, 0, 0, still);
         w.Repaint();
         Sleep(50);
-        Capture shown = CaptureControl(w, 1012);
+        Capture shown = CaptureControl(w, IDC_COMPONENT_TREE);
         ticked = CountStateImages(shown, 2);
         empty = CountStateImages(shown, 1);
     }
@@ -212,50 +211,50 @@ TEST(ComponentsSetup, RowsSortedTickedAsThePackageSaysAndDrawnFromTheBitmap)
     EXPECT_EQ(empty, 2);
 
     // OK hands the ticks on: the destination page counts exactly them.
-    Go(w, ButtonOk, PageDestination);
+    Go(w, IDOK, IDD_DESTINATION);
     EXPECT_EQ(SpaceFigure(w), L"5 bytes");
-    w.Click(ButtonCancel);
+    w.Click(IDCANCEL);
     EXPECT_EQ(w.WaitExit(), 0u);
 }
 
 TEST(ComponentsSetup, TapAndSpaceBarToggleAndAnEmptyChoiceIsRefused)
 {
     Wizard w;
-    w.Launch(WriteSizedPackageExe(Recipe(FComponents | FDestination, 0, {u"One", u"Two", u"Three"}), {100, 20, 3},
+    w.Launch(WriteSizedPackageExe(Recipe(PageComponents | PageDestination, 0, {u"One", u"Two", u"Three"}), {100, 20, 3},
                                   L"toggle.exe"));
-    w.WaitPage(PageComponents);
+    w.WaitPage(IDD_COMPONENTS);
     for (const wchar_t *name : {L"One", L"Two", L"Three"})
-        w.SetTreeCheck(1012, name, false);
+        w.SetTreeCheck(IDC_COMPONENT_TREE, name, false);
 
-    w.Click(ButtonOk);
+    w.Click(IDOK);
     MessageBoxInfo box = w.WaitMessageBox();
     EXPECT_EQ(box.text, L"You need to select at least one component to continue.");
     EXPECT_EQ(box.caption, L"Tool Setup");
     EXPECT_EQ(box.icon, Icon::Information);
     w.Answer(box, IDOK);
     WaitFor(w, "the message box to close", [&] { return !w.FindMessageBox(); });
-    EXPECT_EQ(w.PageId(), PageComponents);
+    EXPECT_EQ(w.PageId(), IDD_COMPONENTS);
 
     // The space bar toggles the tree's current row.
-    w.SelectTreeItem(1012, L"Two");
-    PressKey(w, 1012, VK_SPACE, L' ');
+    w.SelectTreeItem(IDC_COMPONENT_TREE, L"Two");
+    PressKey(w, IDC_COMPONENT_TREE, VK_SPACE, L' ');
     WaitFor(w, "\"Two\" to be ticked by the space bar", [&] {
-        for (const TreeItem &t : w.TreeItems(1012))
+        for (const TreeItem &t : w.TreeItems(IDC_COMPONENT_TREE))
             if (t.text == L"Two")
                 return t.stateImage == 2;
         return false;
     });
-    w.SetTreeCheck(1012, L"Three", true);
-    Go(w, ButtonOk, PageDestination);
+    w.SetTreeCheck(IDC_COMPONENT_TREE, L"Three", true);
+    Go(w, IDOK, IDD_DESTINATION);
     EXPECT_EQ(SpaceFigure(w), L"23 bytes");
 
     // Back shows the rows as they were left.
-    Go(w, ButtonBack, PageComponents);
+    Go(w, IDC_BACK, IDD_COMPONENTS);
     std::vector<int> states;
-    for (const TreeItem &t : w.TreeItems(1012))
+    for (const TreeItem &t : w.TreeItems(IDC_COMPONENT_TREE))
         states.push_back(t.stateImage);
     EXPECT_EQ(states, (std::vector<int>{1, 2, 2}));   // One, Three, Two
-    w.Click(ButtonCancel);
+    w.Click(IDCANCEL);
     EXPECT_EQ(w.WaitExit(), 0u);
 }
 
@@ -275,40 +274,40 @@ TEST(ComponentsSetup, SpaceLineAtEveryUnitBoundary)
         sizes.push_back(rows[i].bytes);
     }
     Wizard w;
-    w.Launch(WriteSizedPackageExe(Recipe(FComponents | FDestination | FReady, 0, names,
+    w.Launch(WriteSizedPackageExe(Recipe(PageComponents | PageDestination | PageReady, 0, names,
                                        std::vector<bool>(names.size(), false)),
                                   sizes, L"sizes.exe"));
-    w.WaitPage(PageComponents);
+    w.WaitPage(IDD_COMPONENTS);
     std::wstring previous;
     for (size_t i = 0; i < std::size(rows); ++i) {
         std::wstring name = L"Size " + std::wstring(1, wchar_t(L'A' + i));
         if (!previous.empty())
-            w.SetTreeCheck(1012, previous, false);
-        w.SetTreeCheck(1012, name, true);
-        Go(w, ButtonOk, PageDestination);
+            w.SetTreeCheck(IDC_COMPONENT_TREE, previous, false);
+        w.SetTreeCheck(IDC_COMPONENT_TREE, name, true);
+        Go(w, IDOK, IDD_DESTINATION);
         EXPECT_EQ(SpaceFigure(w), rows[i].shown) << rows[i].bytes << " bytes";
-        Go(w, ButtonBack, PageComponents);
+        Go(w, IDC_BACK, IDD_COMPONENTS);
         previous = name;
     }
-    w.Click(ButtonCancel);
+    w.Click(IDCANCEL);
     EXPECT_EQ(w.WaitExit(), 0u);
 }
 
 TEST(ComponentsSetup, WithoutComponentsOnlyBackLeads)
 {
     Wizard w;
-    w.Launch(WritePackageExe(Recipe(FWelcome | FComponents | FReady, 1), L"nocomp.exe"));
-    w.WaitPage(PageWelcome);
-    Go(w, ButtonOk, PageComponents);
-    EXPECT_TRUE(w.TreeItems(1012).empty());
-    w.Click(ButtonOk);
+    w.Launch(WritePackageExe(Recipe(PageWelcome | PageComponents | PageReady, 1), L"nocomp.exe"));
+    w.WaitPage(IDD_WELCOME);
+    Go(w, IDOK, IDD_COMPONENTS);
+    EXPECT_TRUE(w.TreeItems(IDC_COMPONENT_TREE).empty());
+    w.Click(IDOK);
     MessageBoxInfo box = w.WaitMessageBox();
     EXPECT_EQ(box.text, L"You need to select at least one component to continue.");
     w.Answer(box, IDOK);
     WaitFor(w, "the message box to close", [&] { return !w.FindMessageBox(); });
-    EXPECT_EQ(w.PageId(), PageComponents);
-    Go(w, ButtonBack, PageWelcome);
-    w.Click(ButtonCancel);
+    EXPECT_EQ(w.PageId(), IDD_COMPONENTS);
+    Go(w, IDC_BACK, IDD_WELCOME);
+    w.Click(IDCANCEL);
     EXPECT_EQ(w.WaitExit(), 0u);
 }
 
@@ -319,34 +318,34 @@ TEST(LocationSetup, OkCaptionFollowsTheChoiceAndTheLastPage)
     const struct {
         int flags;
         uint8_t udl;
-        const wchar_t *withDefault;   // OK with radio 1008 checked
-        const wchar_t *withFolder;    // OK with radio 1009 checked
+        const wchar_t *withDefault;   // OK with radio IDC_DEFAULT_LOCATION checked
+        const wchar_t *withFolder;    // OK with radio IDC_CHOOSE_FOLDER checked
     } rows[] = {
-        {FLocation | FReady, 1, NextText, NextText},
-        {FLocation, 0, InstallText, InstallText},
-        {FLocation | FDestination, 1, InstallText, NextText},
-        {FLocation | FDestination, 0, InstallText, NextText},
+        {PageLocation | PageReady, 1, NextText, NextText},
+        {PageLocation, 0, InstallText, InstallText},
+        {PageLocation | PageDestination, 1, InstallText, NextText},
+        {PageLocation | PageDestination, 0, InstallText, NextText},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE("flags " + std::to_string(row.flags) + ", default location " + std::to_string(row.udl));
         Wizard w;
         w.Launch(WritePackageExe(Recipe(uint8_t(row.flags), row.udl), L"loc.exe"));
-        w.WaitPage(PageLocation);
-        EXPECT_EQ(w.Text(1008), L"&Let the device choose");
-        EXPECT_EQ(w.Text(1009), L"&Choose a folder");
-        EXPECT_EQ(w.Checked(1008), row.udl != 0);
-        EXPECT_EQ(w.Checked(1009), row.udl == 0);
-        EXPECT_EQ(w.Text(ButtonOk), row.udl ? row.withDefault : row.withFolder);
-        w.Click(1009);
-        WaitFor(w, "the folder choice", [&] { return w.Checked(1009); });
-        EXPECT_EQ(w.Text(ButtonOk), row.withFolder);
-        w.Click(1008);
-        WaitFor(w, "the default choice", [&] { return w.Checked(1008); });
-        EXPECT_EQ(w.Text(ButtonOk), row.withDefault);
-        w.Click(1008);   // tapping the checked radio again changes nothing
+        w.WaitPage(IDD_LOCATION);
+        EXPECT_EQ(w.Text(IDC_DEFAULT_LOCATION), L"&Let the device choose");
+        EXPECT_EQ(w.Text(IDC_CHOOSE_FOLDER), L"&Choose a folder");
+        EXPECT_EQ(w.Checked(IDC_DEFAULT_LOCATION), row.udl != 0);
+        EXPECT_EQ(w.Checked(IDC_CHOOSE_FOLDER), row.udl == 0);
+        EXPECT_EQ(w.Text(IDOK), row.udl ? row.withDefault : row.withFolder);
+        w.Click(IDC_CHOOSE_FOLDER);
+        WaitFor(w, "the folder choice", [&] { return w.Checked(IDC_CHOOSE_FOLDER); });
+        EXPECT_EQ(w.Text(IDOK), row.withFolder);
+        w.Click(IDC_DEFAULT_LOCATION);
+        WaitFor(w, "the default choice", [&] { return w.Checked(IDC_DEFAULT_LOCATION); });
+        EXPECT_EQ(w.Text(IDOK), row.withDefault);
+        w.Click(IDC_DEFAULT_LOCATION);   // tapping the checked radio again changes nothing
         Sleep(50);
-        EXPECT_EQ(w.Text(ButtonOk), row.withDefault);
-        w.Click(ButtonCancel);
+        EXPECT_EQ(w.Text(IDOK), row.withDefault);
+        w.Click(IDCANCEL);
         EXPECT_EQ(w.WaitExit(), 0u);
     }
 }
@@ -354,37 +353,37 @@ TEST(LocationSetup, OkCaptionFollowsTheChoiceAndTheLastPage)
 TEST(LocationSetup, TheChoiceDecidesTheNextStepAndSurvivesBack)
 {
     Wizard w;
-    w.Launch(WritePackageExe(Recipe(FWelcome | FLocation | FDestination | FReady, 1), L"locflow.exe"));
-    w.WaitPage(PageWelcome);
-    Go(w, ButtonOk, PageLocation);
-    EXPECT_TRUE(w.Checked(1008));
-    Go(w, ButtonOk, PageReady);          // the destination page is passed over
-    Go(w, ButtonBack, PageLocation);
-    EXPECT_TRUE(w.Checked(1008));
-    w.Click(1009);
-    WaitFor(w, "the folder choice", [&] { return w.Checked(1009); });
-    Go(w, ButtonOk, PageDestination);
-    Go(w, ButtonBack, PageLocation);
-    EXPECT_TRUE(w.Checked(1009));
-    Go(w, ButtonBack, PageWelcome);
-    Go(w, ButtonOk, PageLocation);
-    EXPECT_TRUE(w.Checked(1009));
-    w.Click(1008);
-    WaitFor(w, "the default choice", [&] { return w.Checked(1008); });
-    Go(w, ButtonOk, PageReady);
-    w.Click(ButtonCancel);
+    w.Launch(WritePackageExe(Recipe(PageWelcome | PageLocation | PageDestination | PageReady, 1), L"locflow.exe"));
+    w.WaitPage(IDD_WELCOME);
+    Go(w, IDOK, IDD_LOCATION);
+    EXPECT_TRUE(w.Checked(IDC_DEFAULT_LOCATION));
+    Go(w, IDOK, IDD_READY);          // the destination page is passed over
+    Go(w, IDC_BACK, IDD_LOCATION);
+    EXPECT_TRUE(w.Checked(IDC_DEFAULT_LOCATION));
+    w.Click(IDC_CHOOSE_FOLDER);
+    WaitFor(w, "the folder choice", [&] { return w.Checked(IDC_CHOOSE_FOLDER); });
+    Go(w, IDOK, IDD_DESTINATION);
+    Go(w, IDC_BACK, IDD_LOCATION);
+    EXPECT_TRUE(w.Checked(IDC_CHOOSE_FOLDER));
+    Go(w, IDC_BACK, IDD_WELCOME);
+    Go(w, IDOK, IDD_LOCATION);
+    EXPECT_TRUE(w.Checked(IDC_CHOOSE_FOLDER));
+    w.Click(IDC_DEFAULT_LOCATION);
+    WaitFor(w, "the default choice", [&] { return w.Checked(IDC_DEFAULT_LOCATION); });
+    Go(w, IDOK, IDD_READY);
+    w.Click(IDCANCEL);
     EXPECT_EQ(w.WaitExit(), 0u);
 }
 
 TEST(LocationSetup, DefaultLocationBeforeALastDestinationInstallsAtOnce)
 {
     Wizard w;
-    w.Launch(WritePackageExe(Recipe(FLocation | FDestination, 0), L"locinstall.exe"));
-    w.WaitPage(PageLocation);
-    EXPECT_EQ(w.Text(ButtonOk), NextText);
-    w.Click(1008);
-    WaitFor(w, "the install caption", [&] { return w.Text(ButtonOk) == InstallText; });
-    w.Click(ButtonOk);
+    w.Launch(WritePackageExe(Recipe(PageLocation | PageDestination, 0), L"locinstall.exe"));
+    w.WaitPage(IDD_LOCATION);
+    EXPECT_EQ(w.Text(IDOK), NextText);
+    w.Click(IDC_DEFAULT_LOCATION);
+    WaitFor(w, "the install caption", [&] { return w.Text(IDOK) == InstallText; });
+    w.Click(IDOK);
     ExpectQuietEnd(w);
 }
 
@@ -411,15 +410,15 @@ protected:
 TEST_F(DestinationSetup, FieldTreeAndSpaceLineAsFirstShown)
 {
     Wizard w;
-    Open(w, FWelcome | FDestination | FReady, L"dest.exe");
-    Go(w, ButtonOk, PageDestination);
-    EXPECT_EQ(w.Text(1010), L"\\Program Files\\Tool");
-    EXPECT_EQ(w.Text(1016), L"Space required: 1 Kb");
-    EXPECT_EQ(w.Text(ButtonOk), NextText);
-    EXPECT_EQ(SelectedPath(w, 1011), L"(none)") << "the page picked a folder by itself";
+    Open(w, PageWelcome | PageDestination | PageReady, L"dest.exe");
+    Go(w, IDOK, IDD_DESTINATION);
+    EXPECT_EQ(w.Text(IDC_DESTINATION), L"\\Program Files\\Tool");
+    EXPECT_EQ(w.Text(IDC_SPACE_LINE), L"Space required: 1 Kb");
+    EXPECT_EQ(w.Text(IDOK), NextText);
+    EXPECT_EQ(SelectedPath(w, IDC_FOLDER_TREE), L"(none)") << "the page picked a folder by itself";
 
-    std::vector<TreeItem> items = w.TreeItems(1011);
-    std::vector<std::wstring> paths = TreePaths(w, 1011);
+    std::vector<TreeItem> items = w.TreeItems(IDC_FOLDER_TREE);
+    std::vector<std::wstring> paths = TreePaths(w, IDC_FOLDER_TREE);
     const std::wstring u = std::wstring(L"\\") + Unicode;
     std::vector<std::wstring> want = {L"\\",          L"\\Apps",  L"\\Apps\\Games", L"\\Empty", L"\\Program Files",
                                       L"\\windows",   u,          u + L"\\" + UnicodeChild};
@@ -432,15 +431,15 @@ TEST_F(DestinationSetup, FieldTreeAndSpaceLineAsFirstShown)
     EXPECT_EQ(got, want);
     ASSERT_FALSE(items.empty());
     EXPECT_TRUE(items[0].expanded);
-    w.Click(ButtonCancel);
+    w.Click(IDCANCEL);
     EXPECT_EQ(w.WaitExit(), 0u);
 }
 
 TEST_F(DestinationSetup, PickedFolderFillsTheFieldAndSurvivesBackAndNext)
 {
     Wizard w;
-    Open(w, FWelcome | FDestination | FReady, L"pick.exe");
-    Go(w, ButtonOk, PageDestination);
+    Open(w, PageWelcome | PageDestination | PageReady, L"pick.exe");
+    Go(w, IDOK, IDD_DESTINATION);
     const std::wstring u = std::wstring(L"\\") + Unicode + L"\\" + UnicodeChild;
     const struct {
         std::wstring pick, field;
@@ -451,64 +450,64 @@ TEST_F(DestinationSetup, PickedFolderFillsTheFieldAndSurvivesBackAndNext)
         {L"\\Apps\\Games", L"\\Apps\\Games"},
     };
     for (const auto &row : rows) {
-        w.SelectTreeItem(1011, row.pick);
-        WaitFor(w, "the field to show the picked folder", [&] { return w.Text(1010) == row.field; });
+        w.SelectTreeItem(IDC_FOLDER_TREE, row.pick);
+        WaitFor(w, "the field to show the picked folder", [&] { return w.Text(IDC_DESTINATION) == row.field; });
     }
-    Go(w, ButtonOk, PageReady);
-    Go(w, ButtonBack, PageDestination);
-    EXPECT_EQ(w.Text(1010), L"\\Apps\\Games");
-    EXPECT_EQ(SelectedPath(w, 1011), L"\\Apps\\Games");
+    Go(w, IDOK, IDD_READY);
+    Go(w, IDC_BACK, IDD_DESTINATION);
+    EXPECT_EQ(w.Text(IDC_DESTINATION), L"\\Apps\\Games");
+    EXPECT_EQ(SelectedPath(w, IDC_FOLDER_TREE), L"\\Apps\\Games");
 
     // The whole tree is listed once only: nothing twice after all this.
-    std::vector<std::wstring> paths = TreePaths(w, 1011);
+    std::vector<std::wstring> paths = TreePaths(w, IDC_FOLDER_TREE);
     std::vector<std::wstring> sorted = paths;
     std::sort(sorted.begin(), sorted.end());
     EXPECT_EQ(std::adjacent_find(sorted.begin(), sorted.end()), sorted.end()) << "an item is listed twice";
     EXPECT_NE(std::find(paths.begin(), paths.end(), L"\\Apps\\Tools\\Deep"), paths.end());
     for (const std::wstring &p : paths)
         EXPECT_EQ(p.find(L".hidden"), std::wstring::npos);
-    w.Click(ButtonCancel);
+    w.Click(IDCANCEL);
     EXPECT_EQ(w.WaitExit(), 0u);
 }
 
 TEST_F(DestinationSetup, TypedPathIsStoredByBackAndShownAgain)
 {
     Wizard w;
-    Open(w, FLocation | FDestination | FReady, L"typed.exe");
-    Go(w, ButtonOk, PageDestination);
-    w.SelectTreeItem(1011, L"\\Empty");
-    WaitFor(w, "the pick", [&] { return w.Text(1010) == L"\\Empty"; });
-    w.Type(1010, L"\\Typed\\Folder");
-    Go(w, ButtonBack, PageLocation);
-    Go(w, ButtonOk, PageDestination);
-    EXPECT_EQ(w.Text(1010), L"\\Typed\\Folder");
-    EXPECT_EQ(SelectedPath(w, 1011), L"\\Empty");   // the tree keeps its former pick
-    w.Click(ButtonCancel);
+    Open(w, PageLocation | PageDestination | PageReady, L"typed.exe");
+    Go(w, IDOK, IDD_DESTINATION);
+    w.SelectTreeItem(IDC_FOLDER_TREE, L"\\Empty");
+    WaitFor(w, "the pick", [&] { return w.Text(IDC_DESTINATION) == L"\\Empty"; });
+    w.Type(IDC_DESTINATION, L"\\Typed\\Folder");
+    Go(w, IDC_BACK, IDD_LOCATION);
+    Go(w, IDOK, IDD_DESTINATION);
+    EXPECT_EQ(w.Text(IDC_DESTINATION), L"\\Typed\\Folder");
+    EXPECT_EQ(SelectedPath(w, IDC_FOLDER_TREE), L"\\Empty");   // the tree keeps its former pick
+    w.Click(IDCANCEL);
     EXPECT_EQ(w.WaitExit(), 0u);
 }
 
 TEST_F(DestinationSetup, BlankFieldIsRefusedAndBackKeepsThePreviousFolder)
 {
     Wizard w;
-    Open(w, FLocation | FDestination, L"blank.exe");
-    Go(w, ButtonOk, PageDestination);
-    EXPECT_EQ(w.Text(ButtonOk), InstallText);
-    w.Type(1010, L"   ");
-    w.Click(ButtonOk);
+    Open(w, PageLocation | PageDestination, L"blank.exe");
+    Go(w, IDOK, IDD_DESTINATION);
+    EXPECT_EQ(w.Text(IDOK), InstallText);
+    w.Type(IDC_DESTINATION, L"   ");
+    w.Click(IDOK);
     MessageBoxInfo box = w.WaitMessageBox();
     EXPECT_EQ(box.text, L"Choose Destination Folder");
     EXPECT_EQ(box.caption, L"Tool Setup");
     EXPECT_EQ(box.icon, Icon::Information);
     w.Answer(box, IDOK);
     WaitFor(w, "the message box to close", [&] { return !w.FindMessageBox(); });
-    EXPECT_EQ(w.PageId(), PageDestination);
-    EXPECT_EQ(w.Text(1010), L"   ");
+    EXPECT_EQ(w.PageId(), IDD_DESTINATION);
+    EXPECT_EQ(w.Text(IDC_DESTINATION), L"   ");
 
-    w.Type(1010, L"");
-    Go(w, ButtonBack, PageLocation);
-    Go(w, ButtonOk, PageDestination);
-    EXPECT_EQ(w.Text(1010), L"\\Program Files\\Tool");
-    w.Click(ButtonCancel);
+    w.Type(IDC_DESTINATION, L"");
+    Go(w, IDC_BACK, IDD_LOCATION);
+    Go(w, IDOK, IDD_DESTINATION);
+    EXPECT_EQ(w.Text(IDC_DESTINATION), L"\\Program Files\\Tool");
+    w.Click(IDCANCEL);
     EXPECT_EQ(w.WaitExit(), 0u);
 }
 
@@ -516,22 +515,22 @@ TEST_F(DestinationSetup, FoldersChangedBetweenListingAndExpanding)
 {
     MakeFolders({L"Changes\\Middle\\Under"});
     Wizard w;
-    Open(w, FDestination | FReady, L"changes.exe");
-    std::vector<std::wstring> paths = TreePaths(w, 1011);
+    Open(w, PageDestination | PageReady, L"changes.exe");
+    std::vector<std::wstring> paths = TreePaths(w, IDC_FOLDER_TREE);
     ASSERT_NE(std::find(paths.begin(), paths.end(), L"\\Changes\\Middle"), paths.end());
 
     RemoveTree(L"Changes\\Middle");
     MakeFolders({L"Changes\\Aardvark", L"Changes\\Zebra\\Stripe"});
-    w.SelectTreeItem(1011, L"\\Changes\\Zebra");
-    paths = TreePaths(w, 1011);
+    w.SelectTreeItem(IDC_FOLDER_TREE, L"\\Changes\\Zebra");
+    paths = TreePaths(w, IDC_FOLDER_TREE);
     std::vector<std::wstring> under;
     for (const std::wstring &p : paths)
         if (p.rfind(L"\\Changes\\", 0) == 0)
             under.push_back(p);
     EXPECT_EQ(under, (std::vector<std::wstring>{L"\\Changes\\Aardvark", L"\\Changes\\Zebra",
                                                 L"\\Changes\\Zebra\\Stripe"}));
-    EXPECT_EQ(w.Text(1010), L"\\Changes\\Zebra");
-    w.Click(ButtonCancel);
+    EXPECT_EQ(w.Text(IDC_DESTINATION), L"\\Changes\\Zebra");
+    w.Click(IDCANCEL);
     EXPECT_EQ(w.WaitExit(), 0u);
     RemoveTree(L"Changes");
 }
@@ -539,27 +538,27 @@ TEST_F(DestinationSetup, FoldersChangedBetweenListingAndExpanding)
 TEST_F(DestinationSetup, RootStaysOpen)
 {
     Wizard w;
-    Open(w, FDestination | FReady, L"root.exe");
-    w.SelectTreeItem(1011, L"\\");
-    WaitFor(w, "the root's path in the field", [&] { return w.Text(1010) == L"\\"; });
-    PressKey(w, 1011, VK_LEFT);
-    PressKey(w, 1011, VK_SUBTRACT, L'-');
+    Open(w, PageDestination | PageReady, L"root.exe");
+    w.SelectTreeItem(IDC_FOLDER_TREE, L"\\");
+    WaitFor(w, "the root's path in the field", [&] { return w.Text(IDC_DESTINATION) == L"\\"; });
+    PressKey(w, IDC_FOLDER_TREE, VK_LEFT);
+    PressKey(w, IDC_FOLDER_TREE, VK_SUBTRACT, L'-');
     Sleep(200);
-    std::vector<TreeItem> items = w.TreeItems(1011);
+    std::vector<TreeItem> items = w.TreeItems(IDC_FOLDER_TREE);
     ASSERT_FALSE(items.empty());
     EXPECT_TRUE(items[0].expanded) << "the root collapsed";
-    EXPECT_EQ(w.Text(1010), L"\\");
+    EXPECT_EQ(w.Text(IDC_DESTINATION), L"\\");
     // Any other folder collapses.
-    w.SelectTreeItem(1011, L"\\Apps\\Tools");
-    PressKey(w, 1011, VK_LEFT);   // to its parent
-    PressKey(w, 1011, VK_LEFT);   // and closes it
+    w.SelectTreeItem(IDC_FOLDER_TREE, L"\\Apps\\Tools");
+    PressKey(w, IDC_FOLDER_TREE, VK_LEFT);   // to its parent
+    PressKey(w, IDC_FOLDER_TREE, VK_LEFT);   // and closes it
     WaitFor(w, "Apps to collapse", [&] {
-        for (const TreeItem &t : w.TreeItems(1011))
+        for (const TreeItem &t : w.TreeItems(IDC_FOLDER_TREE))
             if (t.text == L"Apps")
                 return !t.expanded;
         return false;
     });
-    w.Click(ButtonCancel);
+    w.Click(IDCANCEL);
     EXPECT_EQ(w.WaitExit(), 0u);
 }
 
@@ -567,8 +566,8 @@ TEST_F(DestinationSetup, RootStaysOpen)
 
 namespace {
 
-const wchar_t InstallerKey[] = L"SOFTWARE\\Apps\\Microsoft Application Installer";
-const wchar_t InstallKey[] = L"SOFTWARE\\Apps\\Microsoft Application Installer\\Install";
+using testsupport::ClearInstallValue;
+using testsupport::InstallKey;
 
 bool Exists(const std::wstring &relative) { return GetFileAttributesW((DeviceRoot() + relative).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -586,28 +585,11 @@ std::wstring InstallValue()
     return r == ERROR_SUCCESS && type == REG_SZ ? std::wstring(data) : L"(no value)";
 }
 
-void SetAskDest(DWORD value)
-{
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, InstallerKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExW(key, L"fAskDest", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), sizeof value);
-    RegCloseKey(key);
-}
-
-void ClearInstallValue()
-{
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, InstallKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-        RegDeleteValueW(key, L"\\kCABFILE.cab");
-        RegCloseKey(key);
-    }
-}
-
 DWORD AskDest()
 {
-    DWORD value = 0xDEADBEEF, size = sizeof value;
-    RegGetValueW(HKEY_LOCAL_MACHINE, InstallerKey, L"fAskDest", RRF_RT_REG_DWORD, nullptr, &value, &size);
+    DWORD value = 0xDEADBEEF, type = 0;
+    if (!testsupport::ReadAskDest(&value, &type) || type != REG_DWORD)
+        return 0xDEADBEEF;
     return value;
 }
 
@@ -620,7 +602,7 @@ protected:
         RemoveTree(L"Program Files");
         CreateDirectoryW((root + L"Program Files").c_str(), nullptr);
         MakeFolders({L"Apps\\Games", L"Apps\\Tools"});
-        SetAskDest(1);
+        ASSERT_TRUE(testsupport::SetRegistryAskDest(true, 1));
     }
     static velkor::Bytes Cab(const wchar_t *name) { return testsupport::ReadBytes(FixturesDir() + name); }
     // "Readme" (one.cab: readme.txt), "Two files" (two.cab: a.txt, sub\b.txt)
@@ -636,7 +618,7 @@ protected:
     }
     void Install(Wizard &w)
     {
-        w.Click(ButtonOk);
+        w.Click(IDOK);
         ExpectQuietEnd(w);
     }
 };
@@ -646,15 +628,16 @@ protected:
 TEST_F(HandOffSetup, ChosenComponentsGoIntoThePickedFolder)
 {
     Wizard w;
-    w.Launch(WritePackageExe(ThreeComponents(FComponents | FLocation | FDestination | FReady, 0), L"handoff.exe"));
-    w.WaitPage(PageComponents);
-    w.SetTreeCheck(1012, L"Two files", false);
-    Go(w, ButtonOk, PageLocation);
-    EXPECT_TRUE(w.Checked(1009));
-    Go(w, ButtonOk, PageDestination);
-    w.SelectTreeItem(1011, L"\\Apps\\Games");
-    WaitFor(w, "the picked folder in the field", [&] { return w.Text(1010) == L"\\Apps\\Games"; });
-    Go(w, ButtonOk, PageReady);
+    w.Launch(WritePackageExe(ThreeComponents(PageComponents | PageLocation | PageDestination | PageReady, 0),
+                             L"handoff.exe"));
+    w.WaitPage(IDD_COMPONENTS);
+    w.SetTreeCheck(IDC_COMPONENT_TREE, L"Two files", false);
+    Go(w, IDOK, IDD_LOCATION);
+    EXPECT_TRUE(w.Checked(IDC_CHOOSE_FOLDER));
+    Go(w, IDOK, IDD_DESTINATION);
+    w.SelectTreeItem(IDC_FOLDER_TREE, L"\\Apps\\Games");
+    WaitFor(w, "the picked folder in the field", [&] { return w.Text(IDC_DESTINATION) == L"\\Apps\\Games"; });
+    Go(w, IDOK, IDD_READY);
     Install(w);
 
     auto log = InstallerLog();
@@ -676,14 +659,15 @@ TEST_F(HandOffSetup, ChosenComponentsGoIntoThePickedFolder)
 TEST_F(HandOffSetup, DefaultLocationLeavesTheFolderToTheInstaller)
 {
     Wizard w;
-    w.Launch(WritePackageExe(ThreeComponents(FComponents | FLocation | FDestination | FReady, 0), L"default.exe"));
-    w.WaitPage(PageComponents);
-    w.SetTreeCheck(1012, L"Big data", false);
-    w.SetTreeCheck(1012, L"Two files", false);
-    Go(w, ButtonOk, PageLocation);
-    w.Click(1008);
-    WaitFor(w, "the default choice", [&] { return w.Checked(1008); });
-    Go(w, ButtonOk, PageReady);   // the destination page is passed over
+    w.Launch(WritePackageExe(ThreeComponents(PageComponents | PageLocation | PageDestination | PageReady, 0),
+                             L"default.exe"));
+    w.WaitPage(IDD_COMPONENTS);
+    w.SetTreeCheck(IDC_COMPONENT_TREE, L"Big data", false);
+    w.SetTreeCheck(IDC_COMPONENT_TREE, L"Two files", false);
+    Go(w, IDOK, IDD_LOCATION);
+    w.Click(IDC_DEFAULT_LOCATION);
+    WaitFor(w, "the default choice", [&] { return w.Checked(IDC_DEFAULT_LOCATION); });
+    Go(w, IDOK, IDD_READY);   // the destination page is passed over
     Install(w);
 
     auto log = InstallerLog();
@@ -707,18 +691,18 @@ TEST_F(HandOffSetup, TypedFolderAndTheRootReachTheInstaller)
     for (const auto &row : rows) {
         SCOPED_TRACE(row.dest);
         DeleteFileW((DeviceRoot() + L"windows\\wceload.log").c_str());
-        velkor::PackageRecipe recipe = Recipe(FDestination, 0);
+        velkor::PackageRecipe recipe = Recipe(PageDestination, 0);
         recipe.components.push_back({u"Readme", Cab(L"one.cab"), true, true});
         Wizard w;
         w.Launch(WritePackageExe(recipe, L"typedinstall.exe"));
-        w.WaitPage(PageDestination);
-        EXPECT_EQ(w.Text(ButtonOk), InstallText);
-        EXPECT_FALSE(w.Enabled(ButtonBack));
+        w.WaitPage(IDD_DESTINATION);
+        EXPECT_EQ(w.Text(IDOK), InstallText);
+        EXPECT_FALSE(w.Enabled(IDC_BACK));
         if (row.typed.empty()) {
-            w.SelectTreeItem(1011, L"\\");
-            WaitFor(w, "the root in the field", [&] { return w.Text(1010) == L"\\"; });
+            w.SelectTreeItem(IDC_FOLDER_TREE, L"\\");
+            WaitFor(w, "the root in the field", [&] { return w.Text(IDC_DESTINATION) == L"\\"; });
         } else {
-            w.Type(1010, row.typed);
+            w.Type(IDC_DESTINATION, row.typed);
         }
         Install(w);
         auto log = InstallerLog();
@@ -745,29 +729,30 @@ TEST_F(HandOffSetup, LocationChoiceReachesTheInstaller)
         std::string firstCmdline, firstAskDest, firstDest;
         std::wstring installValue;
     } rows[] = {
-        {"choose a folder", 1, 1009, "", "0", "\\Apps\\Games", L"\\Apps\\Games"},
-        {"let the device choose", 0, 1008, "\\kCABFILE.cab", "1", "\\Program Files\\kCABFILE", L"(no value)"},
+        {"choose a folder", 1, IDC_CHOOSE_FOLDER, "", "0", "\\Apps\\Games", L"\\Apps\\Games"},
+        {"let the device choose", 0, IDC_DEFAULT_LOCATION, "\\kCABFILE.cab", "1", "\\Program Files\\kCABFILE",
+         L"(no value)"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
         SetUp();
         ClearInstallValue();
-        velkor::PackageRecipe recipe = Recipe(FLocation | FDestination | FReady, row.packageDefault);
+        velkor::PackageRecipe recipe = Recipe(PageLocation | PageDestination | PageReady, row.packageDefault);
         recipe.components.push_back({u"Readme", Cab(L"one.cab"), true, true});
         recipe.components.push_back({u"Two files", Cab(L"two.cab"), false, true});   // not into the folder
         Wizard w;
         w.Launch(WritePackageExe(recipe, L"location.exe"));
-        w.WaitPage(PageLocation);
-        EXPECT_TRUE(w.Checked(row.packageDefault ? 1008 : 1009));
+        w.WaitPage(IDD_LOCATION);
+        EXPECT_TRUE(w.Checked(row.packageDefault ? IDC_DEFAULT_LOCATION : IDC_CHOOSE_FOLDER));
         w.Click(row.radio);
         WaitFor(w, "the tapped choice", [&] { return w.Checked(row.radio); });
-        if (row.radio == 1009) {
-            Go(w, ButtonOk, PageDestination);
-            w.SelectTreeItem(1011, L"\\Apps\\Games");
-            WaitFor(w, "the picked folder in the field", [&] { return w.Text(1010) == L"\\Apps\\Games"; });
-            Go(w, ButtonOk, PageReady);
+        if (row.radio == IDC_CHOOSE_FOLDER) {
+            Go(w, IDOK, IDD_DESTINATION);
+            w.SelectTreeItem(IDC_FOLDER_TREE, L"\\Apps\\Games");
+            WaitFor(w, "the picked folder in the field", [&] { return w.Text(IDC_DESTINATION) == L"\\Apps\\Games"; });
+            Go(w, IDOK, IDD_READY);
         } else {
-            Go(w, ButtonOk, PageReady);
+            Go(w, IDOK, IDD_READY);
         }
         Install(w);
 

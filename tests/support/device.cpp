@@ -122,6 +122,43 @@ std::vector<LogLine> InstallerLog(const std::wstring &deviceRoot)
     return lines;
 }
 
+const wchar_t InstallerKey[] = L"SOFTWARE\\Apps\\Microsoft Application Installer";
+const wchar_t InstallKey[] = L"SOFTWARE\\Apps\\Microsoft Application Installer\\Install";
+
+bool SetRegistryAskDest(bool present, DWORD value)
+{
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, InstallerKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    if (present)
+        RegSetValueExW(key, L"fAskDest", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), sizeof value);
+    else
+        RegDeleteValueW(key, L"fAskDest");
+    RegCloseKey(key);
+    return true;
+}
+
+bool ReadAskDest(DWORD *value, DWORD *type)
+{
+    DWORD read = 0, size = sizeof read, kind = 0;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, InstallerKey, L"fAskDest", RRF_RT_ANY, &kind, &read, &size) != ERROR_SUCCESS)
+        return false;
+    *value = read;
+    if (type)
+        *type = kind;
+    return true;
+}
+
+void ClearInstallValue()
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, InstallKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+        RegDeleteValueW(key, L"\\kCABFILE.cab");
+        RegCloseKey(key);
+    }
+}
+
 std::string Narrow(const std::wstring &s)
 {
     if (s.empty())

@@ -53,6 +53,17 @@ void RemoveTree(const std::wstring &folder);            // the folder and all it
 using LogLine = std::map<std::string, std::string>;
 std::vector<LogLine> InstallerLog(const std::wstring &deviceRoot = DeviceRoot());
 
+// ---- the prefix's registry, where the installer keeps its values ----
+extern const wchar_t InstallerKey[];   // under HKEY_LOCAL_MACHINE
+extern const wchar_t InstallKey[];
+// Writes "fAskDest" as a DWORD, or deletes it when not `present`; false
+// when the key cannot be created.
+bool SetRegistryAskDest(bool present, DWORD value = 0);
+// "fAskDest" when it is there and fits a DWORD.
+bool ReadAskDest(DWORD *value, DWORD *type = nullptr);
+// Deletes the "\kCABFILE.cab" value the installer leaves under InstallKey.
+void ClearInstallValue();
+
 // ---- text ----
 std::string Narrow(const std::wstring &s);      // UTF-8
 std::wstring Widen(const std::string &s);       // from UTF-8

@@ -134,7 +134,7 @@ velkor::PackageRecipe AllPages()
 
 int TreeState(Wizard &w, const std::wstring &text)
 {
-    for (const TreeItem &item : w.TreeItems(1012))
+    for (const TreeItem &item : w.TreeItems(IDC_COMPONENT_TREE))
         if (item.text == text)
             return item.stateImage;
     return -1;
@@ -167,42 +167,42 @@ TEST_F(Keyboard, EachPageHasTheFocusWhenShown)
         int focus;       // first shown, and shown again
         int accept;      // a control to press before going on (0: none)
     } pages[] = {
-        {PageWelcome, ButtonOk, 0},
-        {PageAgreement, 1006, 1005},   // a radio group's focus is on its checked radio
-        {PageComponents, 1012, 0},
-        {PageLocation, 1009, 0},
-        {PageDestination, 1010, 0},
-        {PageReady, ButtonOk, 0},
+        {IDD_WELCOME, IDOK, 0},
+        {IDD_AGREEMENT, IDC_DECLINE, IDC_ACCEPT},   // a radio group's focus is on its checked radio
+        {IDD_COMPONENTS, IDC_COMPONENT_TREE, 0},
+        {IDD_LOCATION, IDC_CHOOSE_FOLDER, 0},
+        {IDD_DESTINATION, IDC_DESTINATION, 0},
+        {IDD_READY, IDOK, 0},
     };
     Wizard w;
     Start(w, AllPages(), L"keys.exe");
     for (const auto &p : pages) {
         ASSERT_EQ(w.PageId(), p.page);
         ExpectFocus(w, p.focus, "first shown: " + PageName(p.page));
-        if (p.page == PageReady)
+        if (p.page == IDD_READY)
             break;
         if (p.accept) {
             w.Click(p.accept);
-            WaitUntil(w, "OK enabled", [&] { return w.Enabled(ButtonOk); });
+            WaitUntil(w, "OK enabled", [&] { return w.Enabled(IDOK); });
         }
-        w.Click(ButtonOk);
+        w.Click(IDOK);
         w.WaitPageChange(p.page);
     }
     // Back through every page: each comes back with the focus on its first
     // control, although the page left held the focus on its Back button.
     for (int i = 4; i >= 0; --i) {
-        w.Click(ButtonBack);
+        w.Click(IDC_BACK);
         ASSERT_EQ(w.WaitPageChange(pages[i + 1].page), pages[i].page);
-        int expected = pages[i].page == PageAgreement ? 1005 : pages[i].focus;   // accepted now
+        int expected = pages[i].page == IDD_AGREEMENT ? IDC_ACCEPT : pages[i].focus;   // accepted now
         ExpectFocus(w, expected, "shown again by Back: " + PageName(pages[i].page));
     }
     for (int i = 1; i <= 5; ++i) {
-        w.Click(ButtonOk);
+        w.Click(IDOK);
         ASSERT_EQ(w.WaitPageChange(pages[i - 1].page), pages[i].page);
-        ExpectFocus(w, pages[i].page == PageAgreement ? 1005 : pages[i].focus,
+        ExpectFocus(w, pages[i].page == IDD_AGREEMENT ? IDC_ACCEPT : pages[i].focus,
                     "shown again by Next: " + PageName(pages[i].page));
     }
-    w.Click(ButtonCancel);
+    w.Click(IDCANCEL);
     EXPECT_EQ(w.WaitExit(), 0u);
 }
 
@@ -214,18 +214,19 @@ TEST_F(Keyboard, SpaceBarTogglesTheFocusedCheckBox)
     recipe.components.push_back({u"Extras", recipe.components[0].cab, true, true});
     Wizard w;
     Start(w, recipe, L"space.exe");
-    ASSERT_EQ(w.PageId(), PageComponents);
-    ExpectFocus(w, 1012, "components page");
-    std::vector<TreeItem> items = w.TreeItems(1012);
+    ASSERT_EQ(w.PageId(), IDD_COMPONENTS);
+    ExpectFocus(w, IDC_COMPONENT_TREE, "components page");
+    std::vector<TreeItem> items = w.TreeItems(IDC_COMPONENT_TREE);
     ASSERT_EQ(items.size(), 2u);
-    HTREEITEM current = HTREEITEM(SendMessageW(w.Control(1012), TVM_GETNEXTITEM, TVGN_CARET, 0));
+    HTREEITEM current = HTREEITEM(SendMessageW(w.Control(IDC_COMPONENT_TREE), TVM_GETNEXTITEM, TVGN_CARET, 0));
     std::wstring name = items[0].text;
     for (const TreeItem &item : items)
         if (item.handle == current)
             name = item.text;
     if (!current) {
         Key("Down");   // the tree's first item becomes its current one
-        WaitUntil(w, "a current item", [&] { return SendMessageW(w.Control(1012), TVM_GETNEXTITEM, TVGN_CARET, 0); });
+        WaitUntil(w, "a current item",
+                  [&] { return SendMessageW(w.Control(IDC_COMPONENT_TREE), TVM_GETNEXTITEM, TVGN_CARET, 0); });
         name = items[0].text;
     }
     ASSERT_EQ(TreeState(w, name), 2);
@@ -235,16 +236,16 @@ TEST_F(Keyboard, SpaceBarTogglesTheFocusedCheckBox)
     WaitUntil(w, "the box ticked", [&] { return TreeState(w, name) == 2; });
     Key("space");
     WaitUntil(w, "the box cleared again", [&] { return TreeState(w, name) == 1; });
-    EXPECT_EQ(w.PageId(), PageComponents) << "the space bar moved the wizard";
+    EXPECT_EQ(w.PageId(), IDD_COMPONENTS) << "the space bar moved the wizard";
     // Both cleared: OK refuses with its notice, so the keys did reach the model.
     std::wstring other = items[0].text == name ? items[1].text : items[0].text;
-    w.SetTreeCheck(1012, other, false);
-    w.Click(ButtonOk);
+    w.SetTreeCheck(IDC_COMPONENT_TREE, other, false);
+    w.Click(IDOK);
     MessageBoxInfo box = w.WaitMessageBox();
     EXPECT_EQ(Narrow(box.text), "You need to select at least one component to continue.");
     w.Answer(box, IDOK);
     WaitUntil(w, "the notice gone", [&] { return !w.HasMessageBox(); });
-    w.Click(ButtonCancel);
+    w.Click(IDCANCEL);
     EXPECT_EQ(w.WaitExit(), 0u);
 }
 
@@ -258,16 +259,19 @@ TEST_F(Keyboard, EnterStaysAndSpaceOnOkGoesOn)
     const struct {
         int page;
         int focus;
-    } rows[] = {{PageWelcome, ButtonOk}, {PageComponents, 1012}, {PageDestination, 1010}, {PageReady, ButtonOk}};
+    } rows[] = {{IDD_WELCOME, IDOK},
+                {IDD_COMPONENTS, IDC_COMPONENT_TREE},
+                {IDD_DESTINATION, IDC_DESTINATION},
+                {IDD_READY, IDOK}};
     for (const auto &row : rows) {
         SCOPED_TRACE(PageName(row.page));
         while (w.PageId() != row.page) {
             int from = w.PageId();
-            if (from == PageAgreement && !w.Enabled(ButtonOk)) {
-                w.Click(1005);
-                WaitUntil(w, "OK enabled", [&] { return w.Enabled(ButtonOk); });
+            if (from == IDD_AGREEMENT && !w.Enabled(IDOK)) {
+                w.Click(IDC_ACCEPT);
+                WaitUntil(w, "OK enabled", [&] { return w.Enabled(IDOK); });
             }
-            w.Click(ButtonOk);
+            w.Click(IDOK);
             w.WaitPageChange(from);
         }
         ExpectFocus(w, row.focus, "before Enter");
@@ -278,7 +282,7 @@ TEST_F(Keyboard, EnterStaysAndSpaceOnOkGoesOn)
         ASSERT_TRUE(w.Running());
     }
     // On the ready page the focus is on Install: the space bar installs.
-    ExpectFocus(w, ButtonOk, "ready page");
+    ExpectFocus(w, IDOK, "ready page");
     Key("space");
     EXPECT_EQ(w.WaitExit(), 0u);
     EXPECT_EQ(InstallerRuns(), 2u);

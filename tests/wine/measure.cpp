@@ -168,12 +168,16 @@ void WriteFontTable(const std::wstring &exe, const std::wstring &file)
     static const struct {
         int templateId;
         int controls[3];
-    } controls[] = {{102, {1, 1002, 2}}, {129, {1005, 1006, 0}}, {130, {1008, 1009, 0}},
-                    {131, {1016, 0, 0}}, {134, {1013, 2, 0}}};
-    static const int pages[] = {102, 129, 130, 131, 132, 133, 134};
+    } controls[] = {{IDD_WELCOME, {IDOK, IDC_BACK, IDCANCEL}},
+                    {IDD_AGREEMENT, {IDC_ACCEPT, IDC_DECLINE, 0}},
+                    {IDD_LOCATION, {IDC_DEFAULT_LOCATION, IDC_CHOOSE_FOLDER, 0}},
+                    {IDD_DESTINATION, {IDC_SPACE_LINE, 0, 0}},
+                    {IDD_PROGRESS, {IDC_PROGRESS_LABEL, IDCANCEL, 0}}};
+    static const int pages[] = {IDD_WELCOME, IDD_AGREEMENT, IDD_LOCATION, IDD_DESTINATION,
+                                IDD_COMPONENTS, IDD_READY, IDD_PROGRESS};
 
     std::ofstream out(file.c_str(), std::ios::binary);
-    TemplateCopy welcome(exe, 102);
+    TemplateCopy welcome(exe, IDD_WELCOME);
     HDC dc = GetDC(nullptr);
     HGDIOBJ old = SelectObject(dc, welcome.Font(false));
     wchar_t face[LF_FACESIZE] = {};

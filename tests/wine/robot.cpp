@@ -3,6 +3,7 @@
 // input.  Tree-view records live in the setup process, so tree operations go
 // through a buffer allocated there.
 #include "robot.h"
+#include "format.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -76,19 +77,19 @@ std::wstring LinkLog() { return Env(L"VELKOR_LINK_LOG"); }
 int PageIdOfFlag(int flag)
 {
     switch (flag) {
-    case 1: return PageWelcome;
-    case 2: return PageAgreement;
-    case 4: return PageComponents;
-    case 8: return PageLocation;
-    case 16: return PageDestination;
-    case 32: return PageReady;
+    case PageWelcome: return IDD_WELCOME;
+    case PageAgreement: return IDD_AGREEMENT;
+    case PageComponents: return IDD_COMPONENTS;
+    case PageLocation: return IDD_LOCATION;
+    case PageDestination: return IDD_DESTINATION;
+    case PageReady: return IDD_READY;
     }
     return 0;
 }
 
 int FlagOfPageId(int id)
 {
-    for (int flag = 1; flag <= 32; flag <<= 1)
+    for (int flag = PageWelcome; flag <= PageReady; flag <<= 1)
         if (PageIdOfFlag(flag) == id)
             return flag;
     return 0;
@@ -100,13 +101,13 @@ std::string PageName(int id)
     switch (id) {
     case 0: return "none";
     case -1: return "the end of the process";
-    case PageWelcome: name = "welcome"; break;
-    case PageAgreement: name = "agreement"; break;
-    case PageComponents: name = "components"; break;
-    case PageLocation: name = "location"; break;
-    case PageDestination: name = "destination"; break;
-    case PageReady: name = "ready"; break;
-    case PageProgress: name = "progress"; break;
+    case IDD_WELCOME: name = "welcome"; break;
+    case IDD_AGREEMENT: name = "agreement"; break;
+    case IDD_COMPONENTS: name = "components"; break;
+    case IDD_LOCATION: name = "location"; break;
+    case IDD_DESTINATION: name = "destination"; break;
+    case IDD_READY: name = "ready"; break;
+    case IDD_PROGRESS: name = "progress"; break;
     }
     std::ostringstream s;
     if (name)

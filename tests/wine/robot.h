@@ -8,6 +8,7 @@
 // installation inside the button's handler.
 #pragma once
 
+#include "resource.h"
 #include "testsupport.h"
 
 #include <windows.h>
@@ -28,22 +29,11 @@ struct Timeout : Failure {
     using Failure::Failure;
 };
 
-// Control and template ids of the setup program (resources/resource.h).
-enum : int {
-    PageWelcome = 102,
-    PageAgreement = 129,
-    PageLocation = 130,
-    PageDestination = 131,
-    PageComponents = 132,
-    PageReady = 133,
-    PageProgress = 134,
-    ButtonOk = 1,
-    ButtonCancel = 2,
-    ButtonBack = 1002,
-    HtmlPanel = 1007,
-};
+// Template and control ids are those of the setup program (resource.h);
+// buttons OK and Cancel are IDOK and IDCANCEL.
 
-// The page template of a page flag (1, 2, 4 ... 32), and the other way round.
+// The page template of a page flag (PageWelcome ... PageReady of format.h),
+// and the other way round.
 int PageIdOfFlag(int flag);
 int FlagOfPageId(int id);
 // "welcome (102)", "none", ... for messages.

@@ -21,24 +21,24 @@ TEST(Robot, WalksPagesAndReadsControls)
     Wizard w;
     w.Launch(Dummy(), L"63");
     w.WaitFrame();
-    w.WaitPage(PageWelcome);
-    EXPECT_EQ(w.Text(ButtonOk), L"&Next >");
-    EXPECT_FALSE(w.Enabled(ButtonBack));
-    EXPECT_TRUE(w.Enabled(ButtonCancel));
-    EXPECT_EQ(w.Text(HtmlPanel), L"<body>Dummy page 102");
+    w.WaitPage(IDD_WELCOME);
+    EXPECT_EQ(w.Text(IDOK), L"&Next >");
+    EXPECT_FALSE(w.Enabled(IDC_BACK));
+    EXPECT_TRUE(w.Enabled(IDCANCEL));
+    EXPECT_EQ(w.Text(IDC_HTML), L"<body>Dummy page 102");
 
-    const int order[] = {PageAgreement, PageComponents, PageLocation, PageDestination, PageReady};
-    int from = PageWelcome;
+    const int order[] = {IDD_AGREEMENT, IDD_COMPONENTS, IDD_LOCATION, IDD_DESTINATION, IDD_READY};
+    int from = IDD_WELCOME;
     for (int id : order) {
-        w.Click(ButtonOk);
+        w.Click(IDOK);
         EXPECT_EQ(w.WaitPageChange(from), id);
         from = id;
     }
-    EXPECT_EQ(w.Text(ButtonOk), L"&Install");
-    EXPECT_TRUE(w.Enabled(ButtonBack));
-    w.Click(ButtonBack);
-    EXPECT_EQ(w.WaitPageChange(PageReady), PageDestination);
-    w.Click(ButtonCancel);
+    EXPECT_EQ(w.Text(IDOK), L"&Install");
+    EXPECT_TRUE(w.Enabled(IDC_BACK));
+    w.Click(IDC_BACK);
+    EXPECT_EQ(w.WaitPageChange(IDD_READY), IDD_DESTINATION);
+    w.Click(IDCANCEL);
     EXPECT_EQ(w.WaitExit(), 0u);
 }
 
@@ -46,10 +46,10 @@ TEST(Robot, RefusesToClickADisabledButton)
 {
     Wizard w;
     w.Launch(Dummy(), L"1");
-    w.WaitPage(PageWelcome);
-    EXPECT_THROW(w.Click(ButtonBack), Failure);
+    w.WaitPage(IDD_WELCOME);
+    EXPECT_THROW(w.Click(IDC_BACK), Failure);
     EXPECT_THROW(w.Click(4711), Failure);
-    w.Click(ButtonOk);               // the only page: the dummy ends
+    w.Click(IDOK);               // the only page: the dummy ends
     EXPECT_EQ(w.WaitExit(), 0u);
 }
 
@@ -57,21 +57,21 @@ TEST(Robot, TicksTreeItemsAndAnswersMessageBoxes)
 {
     Wizard w;
     w.Launch(Dummy(), L"36");
-    w.WaitPage(PageComponents);
-    std::vector<TreeItem> items = w.TreeItems(1012);
+    w.WaitPage(IDD_COMPONENTS);
+    std::vector<TreeItem> items = w.TreeItems(IDC_COMPONENT_TREE);
     ASSERT_EQ(items.size(), 2u);
     EXPECT_EQ(items[0].text, L"Alpha");
     EXPECT_EQ(items[0].stateImage, 1);
     EXPECT_EQ(items[1].text, L"Beta");
     EXPECT_EQ(items[1].stateImage, 2);
 
-    w.SetTreeCheck(1012, L"Beta", false);
-    w.SetTreeCheck(1012, L"Alpha", true);
-    w.SetTreeCheck(1012, L"Alpha", false);
-    for (const TreeItem &t : w.TreeItems(1012))
+    w.SetTreeCheck(IDC_COMPONENT_TREE, L"Beta", false);
+    w.SetTreeCheck(IDC_COMPONENT_TREE, L"Alpha", true);
+    w.SetTreeCheck(IDC_COMPONENT_TREE, L"Alpha", false);
+    for (const TreeItem &t : w.TreeItems(IDC_COMPONENT_TREE))
         EXPECT_EQ(t.stateImage, 1) << Narrow(t.text);
 
-    w.Click(ButtonOk);
+    w.Click(IDOK);
     MessageBoxInfo box = w.WaitMessageBox();
     EXPECT_EQ(box.text, L"Nothing is ticked.");
     EXPECT_EQ(box.caption, L"Dummy");
@@ -79,12 +79,12 @@ TEST(Robot, TicksTreeItemsAndAnswersMessageBoxes)
     EXPECT_EQ(box.owner, w.Frame());   // a box owned by a page is owned by its top-level window
     EXPECT_EQ(box.buttons, std::vector<int>{IDOK});
     w.Answer(box, IDOK);
-    EXPECT_EQ(w.PageId(), PageComponents);
+    EXPECT_EQ(w.PageId(), IDD_COMPONENTS);
 
-    w.SetTreeCheck(1012, L"Beta", true);
-    w.Click(ButtonOk);
-    EXPECT_EQ(w.WaitPageChange(PageComponents), PageReady);
-    w.Click(ButtonOk);
+    w.SetTreeCheck(IDC_COMPONENT_TREE, L"Beta", true);
+    w.Click(IDOK);
+    EXPECT_EQ(w.WaitPageChange(IDD_COMPONENTS), IDD_READY);
+    w.Click(IDOK);
     EXPECT_EQ(w.WaitExit(), 0u);
 }
 
@@ -92,15 +92,15 @@ TEST(Robot, SelectsFoldersAndTypes)
 {
     Wizard w;
     w.Launch(Dummy(), L"16");
-    w.WaitPage(PageDestination);
-    EXPECT_EQ(w.Text(1010), L"\\Program Files\\Tool");
-    w.SelectTreeItem(1011, L"\\Program Files\\Tool");
-    EXPECT_EQ(w.Text(1010), L"Tool");
-    w.SelectTreeItem(1011, L"\\Windows");
-    EXPECT_EQ(w.Text(1010), L"Windows");
-    w.Type(1010, L"\\Storage Card\\Päckchen");
-    EXPECT_EQ(w.Text(1010), L"\\Storage Card\\Päckchen");
-    w.Click(ButtonCancel);
+    w.WaitPage(IDD_DESTINATION);
+    EXPECT_EQ(w.Text(IDC_DESTINATION), L"\\Program Files\\Tool");
+    w.SelectTreeItem(IDC_FOLDER_TREE, L"\\Program Files\\Tool");
+    EXPECT_EQ(w.Text(IDC_DESTINATION), L"Tool");
+    w.SelectTreeItem(IDC_FOLDER_TREE, L"\\Windows");
+    EXPECT_EQ(w.Text(IDC_DESTINATION), L"Windows");
+    w.Type(IDC_DESTINATION, L"\\Storage Card\\Päckchen");
+    EXPECT_EQ(w.Text(IDC_DESTINATION), L"\\Storage Card\\Päckchen");
+    w.Click(IDCANCEL);
     EXPECT_EQ(w.WaitExit(), 0u);
 }
 
@@ -136,10 +136,10 @@ TEST(Robot, WaitsWithATimeLimitAndNamesWhatItWaitedFor)
 {
     Wizard w;
     w.Launch(Dummy(), L"1");
-    w.WaitPage(PageWelcome);
+    w.WaitPage(IDD_WELCOME);
     w.SetTimeout(600);
     try {
-        w.WaitPage(PageReady);
+        w.WaitPage(IDD_READY);
         FAIL() << "no timeout";
     } catch (const Timeout &e) {
         std::string m = e.what();
@@ -154,14 +154,14 @@ TEST(Robot, TappedLinkReachesTheLinkCatcher)
 {
     Wizard w;
     w.Launch(Dummy(), L"1");
-    w.WaitPage(PageWelcome);
-    w.ClickAt(HtmlPanel, 7, 9);
+    w.WaitPage(IDD_WELCOME);
+    w.ClickAt(IDC_HTML, 7, 9);
     std::string log;
     DWORD start = GetTickCount();
     while ((log = ReadLinkLog()).empty() && GetTickCount() - start < Limit(15000))
         Sleep(50);
     EXPECT_EQ(log, "http://velkor.test/dummy?x=7&y=9\n");
-    w.Click(ButtonCancel);
+    w.Click(IDCANCEL);
     EXPECT_EQ(w.WaitExit(), 0u);
 }
 
@@ -169,7 +169,7 @@ TEST(Robot, SavesAScreenshot)
 {
     Wizard w;
     w.Launch(Dummy(), L"1");
-    w.WaitPage(PageWelcome);
+    w.WaitPage(IDD_WELCOME);
     std::wstring path = DeviceRoot() + L"shot.png";
     w.Screenshot(path);
     FILE *f = _wfopen(path.c_str(), L"rb");
@@ -185,7 +185,7 @@ TEST(Robot, SavesAScreenshot)
     unsigned height = unsigned(head[20] << 24 | head[21] << 16 | head[22] << 8 | head[23]);
     EXPECT_EQ(width, unsigned(r.right - r.left));
     EXPECT_EQ(height, unsigned(r.bottom - r.top));
-    w.Click(ButtonCancel);
+    w.Click(IDCANCEL);
     EXPECT_EQ(w.WaitExit(), 0u);
 }
 

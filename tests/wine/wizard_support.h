@@ -127,24 +127,24 @@ inline std::string Combination(int flags, bool udl)
 inline void CheckPage(Wizard &w, int flag, int flags, bool udl, const std::vector<int> &pages)
 {
     std::string where = PageName(PageIdOfFlag(flag));
-    std::wstring ok = w.Text(ButtonOk);
+    std::wstring ok = w.Text(IDOK);
     std::wstring wantOk = OkReadsInstall(flag, flags, udl) ? InstallText : NextText;
     if (ok != wantOk)
         throw Failure("OK on " + where + " reads \"" + Narrow(ok) + "\", expected \"" + Narrow(wantOk) + "\"");
-    bool backEnabled = w.Enabled(ButtonBack);
+    bool backEnabled = w.Enabled(IDC_BACK);
     if (backEnabled != (flag != pages.front()))
         throw Failure("Back on " + where + " is " + (backEnabled ? "enabled" : "disabled"));
-    if (!w.Enabled(ButtonCancel))
+    if (!w.Enabled(IDCANCEL))
         throw Failure("Cancel on " + where + " is disabled");
 }
 
 // What a user does on a page before Next: accept the agreement.
 inline void PrepareNext(Wizard &w, int flag)
 {
-    if (flag == 2 && !w.Enabled(ButtonOk)) {
-        w.Click(1005);
+    if (flag == 2 && !w.Enabled(IDOK)) {
+        w.Click(IDC_ACCEPT);
         DWORD start = GetTickCount();
-        while (!w.Enabled(ButtonOk)) {
+        while (!w.Enabled(IDOK)) {
             if (GetTickCount() - start > Limit(w.TimeLimit()))
                 throw Timeout("OK of the agreement page stayed disabled after accepting");
             Sleep(15);
@@ -158,7 +158,7 @@ inline void WalkForward(Wizard &w, int flags, bool udl, const std::vector<int> &
     for (size_t i = from; i < to; ++i) {
         CheckPage(w, pages[i], flags, udl, pages);
         PrepareNext(w, pages[i]);
-        w.Click(ButtonOk);
+        w.Click(IDOK);
         int id = w.WaitPageChange(PageIdOfFlag(pages[i]));
         if (id != PageIdOfFlag(pages[i + 1])) {
             std::string seen = id == 0 ? "a message box" : PageName(id);
@@ -172,7 +172,7 @@ inline void WalkForward(Wizard &w, int flags, bool udl, const std::vector<int> &
 inline void WalkBack(Wizard &w, int flags, bool udl, const std::vector<int> &pages)
 {
     for (size_t i = pages.size() - 1; i > 0; --i) {
-        w.Click(ButtonBack);
+        w.Click(IDC_BACK);
         int id = w.WaitPageChange(PageIdOfFlag(pages[i]));
         if (id != PageIdOfFlag(pages[i - 1]))
             throw Failure("Back on " + PageName(PageIdOfFlag(pages[i])) + " led to " +
@@ -187,8 +187,8 @@ inline void WalkBack(Wizard &w, int flags, bool udl, const std::vector<int> &pag
 inline void ExpectInstallationEnd(Wizard &w, int fromId)
 {
     int id = w.WaitPageChange(fromId);
-    if (id == PageProgress)
-        id = w.WaitPageChange(PageProgress);
+    if (id == IDD_PROGRESS)
+        id = w.WaitPageChange(IDD_PROGRESS);
     if (id == 0)
         throw Failure("a message box showed after the last page: " + w.Describe());
     if (id != -1)
@@ -219,7 +219,7 @@ inline std::string RunCombination(int flags, bool udl, Ending ending = Ending::A
         DWORD start = GetTickCount();
         while (w.Running()) {
             int id = w.PageId();
-            if (id != 0 && id != PageProgress)
+            if (id != 0 && id != IDD_PROGRESS)
                 throw Failure("a package without pages showed " + PageName(id));
             if (w.HasMessageBox())
                 throw Failure("a message box showed: " + w.Describe());
@@ -249,12 +249,12 @@ inline std::string RunCombination(int flags, bool udl, Ending ending = Ending::A
         std::unique_lock<std::mutex> turn(installing, std::defer_lock);
         if (!recipe.components.empty())
             turn.lock();
-        w.Click(ButtonOk);
+        w.Click(IDOK);
         ExpectInstallationEnd(w, PageIdOfFlag(pages.back()));
     } else {
         size_t stop = size_t(flags * 5 + (udl ? 3 : 0)) % pages.size();
         WalkForward(w, flags, udl, pages, 0, stop);
-        w.Click(ButtonCancel);
+        w.Click(IDCANCEL);
         DWORD code = w.WaitExit();   // fails when a question shows
         if (code != 0)
             throw Failure("exit code " + std::to_string(code) + " after Cancel");

@@ -3,6 +3,8 @@
 // (panels, captions), tapped links, and the page order in special cases.
 #include "wizard_support.h"
 
+#include "format.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -143,7 +145,7 @@ TEST(StartUp, CloseOnTheFrameEndsTheWizard)
     Wizard w;
     w.Launch(exe);
     HWND frame = w.WaitFrame();
-    w.WaitPage(PageWelcome);
+    w.WaitPage(IDD_WELCOME);
     EXPECT_EQ(w.WindowText(frame), L"Tool Setup");
     PostMessageW(frame, WM_CLOSE, 0, 0);
     EXPECT_EQ(w.WaitExit(), 0u);   // fails on any question
@@ -176,8 +178,8 @@ TEST(InstallArgument, OnlyTheWordInstallStartsTheWizard)
             ExpectSilentEnd(w);
             return std::string();
         }
-        w.WaitPage(PageWelcome);
-        w.Click(ButtonCancel);
+        w.WaitPage(IDD_WELCOME);
+        w.Click(IDCANCEL);
         DWORD code = w.WaitExit();
         return code == 0 ? std::string() : "exit code " + std::to_string(code);
     });
@@ -192,13 +194,13 @@ velkor::PackageRecipe FurniturePackage(uint8_t flags)
 {
     velkor::PackageRecipe recipe = SamplePackage(flags, 1, false);
     recipe.variables = {{u"%Version%", u"2.1"}};
-    recipe.texts[0] = u"%SoftwareName% %Version% Setup";
-    recipe.texts[1] = u"Onward";
-    recipe.texts[2] = u"Do it %Version%";
-    recipe.texts[3] = u"Go back";
-    recipe.texts[4] = u"Stop";
-    recipe.texts[6] = u"<p>Welcome to <b>%SoftwareName%</b> %Version% by %COMPANYNAME%.</p>";
-    recipe.texts[20] = u"<p>Ready for %softwarename%; tap %Version%.</p>";
+    recipe.texts[TextWindowTitle] = u"%SoftwareName% %Version% Setup";
+    recipe.texts[TextNextButton] = u"Onward";
+    recipe.texts[TextInstallButton] = u"Do it %Version%";
+    recipe.texts[TextBackButton] = u"Go back";
+    recipe.texts[TextCancelButton] = u"Stop";
+    recipe.texts[TextWelcomeBody] = u"<p>Welcome to <b>%SoftwareName%</b> %Version% by %COMPANYNAME%.</p>";
+    recipe.texts[TextReadyBody] = u"<p>Ready for %softwarename%; tap %Version%.</p>";
     return recipe;
 }
 
@@ -220,29 +222,29 @@ TEST(Furniture, PanelsCaptionsAndButtonsComeFromThePackage)
     Wizard w;
     w.Launch(exe);
     HWND frame = w.WaitFrame();
-    w.WaitPage(PageWelcome);
+    w.WaitPage(IDD_WELCOME);
     EXPECT_EQ(w.WindowText(frame), L"Tool 2.1 Setup");
-    ExpectPanel(w.Text(HtmlPanel), L"<p>Welcome to <b>Tool</b> 2.1 by Acme.</p>");
-    EXPECT_EQ(w.Text(ButtonOk), L"Onward");
-    EXPECT_EQ(w.Text(ButtonBack), L"Go back");
-    EXPECT_EQ(w.Text(ButtonCancel), L"Stop");
-    EXPECT_FALSE(w.Enabled(ButtonBack));
-    EXPECT_TRUE(w.Enabled(ButtonOk));
+    ExpectPanel(w.Text(IDC_HTML), L"<p>Welcome to <b>Tool</b> 2.1 by Acme.</p>");
+    EXPECT_EQ(w.Text(IDOK), L"Onward");
+    EXPECT_EQ(w.Text(IDC_BACK), L"Go back");
+    EXPECT_EQ(w.Text(IDCANCEL), L"Stop");
+    EXPECT_FALSE(w.Enabled(IDC_BACK));
+    EXPECT_TRUE(w.Enabled(IDOK));
 
-    w.Click(ButtonOk);
-    w.WaitPage(PageReady);
-    ExpectPanel(w.Text(HtmlPanel), L"<p>Ready for Tool; tap 2.1.</p>");
-    EXPECT_EQ(w.Text(ButtonOk), L"Do it 2.1");
-    EXPECT_EQ(w.Text(ButtonBack), L"Go back");
-    EXPECT_TRUE(w.Enabled(ButtonBack));
+    w.Click(IDOK);
+    w.WaitPage(IDD_READY);
+    ExpectPanel(w.Text(IDC_HTML), L"<p>Ready for Tool; tap 2.1.</p>");
+    EXPECT_EQ(w.Text(IDOK), L"Do it 2.1");
+    EXPECT_EQ(w.Text(IDC_BACK), L"Go back");
+    EXPECT_TRUE(w.Enabled(IDC_BACK));
 
     // A page shown again is the same window, as the user left it.
     HWND ready = w.PageWindow();
-    w.Click(ButtonBack);
-    w.WaitPage(PageWelcome);
-    w.Click(ButtonOk);
-    EXPECT_EQ(w.WaitPage(PageReady), ready);
-    w.Click(ButtonCancel);
+    w.Click(IDC_BACK);
+    w.WaitPage(IDD_WELCOME);
+    w.Click(IDOK);
+    EXPECT_EQ(w.WaitPage(IDD_READY), ready);
+    w.Click(IDCANCEL);
     EXPECT_EQ(w.WaitExit(), 0u);
 }
 
@@ -251,16 +253,16 @@ TEST(Furniture, AnOnlyPageIsFirstAndLast)
     struct Row {
         uint8_t flags;
         int page;
-    } rows[] = {{1, PageWelcome}, {32, PageReady}};
+    } rows[] = {{1, IDD_WELCOME}, {32, IDD_READY}};
     for (const Row &row : rows) {
         SCOPED_TRACE(PageName(row.page));
         std::wstring exe = WritePackageExe(FurniturePackage(row.flags), L"only" + std::to_wstring(row.flags) + L".exe");
         Wizard w;
         w.Launch(exe);
         w.WaitPage(row.page);
-        EXPECT_EQ(w.Text(ButtonOk), L"Do it 2.1");
-        EXPECT_FALSE(w.Enabled(ButtonBack));
-        w.Click(ButtonOk);   // no component: the installation just ends
+        EXPECT_EQ(w.Text(IDOK), L"Do it 2.1");
+        EXPECT_FALSE(w.Enabled(IDC_BACK));
+        w.Click(IDOK);   // no component: the installation just ends
         ExpectInstallationEnd(w, row.page);
     }
 }
@@ -273,12 +275,12 @@ TEST(Furniture, EmptyTextsGiveBlankButtonsAndABarePanel)
     std::wstring exe = WritePackageExe(recipe, L"empty.exe");
     Wizard w;
     w.Launch(exe);
-    w.WaitPage(PageWelcome);
-    ExpectPanel(w.Text(HtmlPanel), L"");
-    EXPECT_EQ(w.Text(ButtonOk), L"");
-    EXPECT_EQ(w.Text(ButtonBack), L"");
-    EXPECT_EQ(w.Text(ButtonCancel), L"");
-    w.Click(ButtonCancel);
+    w.WaitPage(IDD_WELCOME);
+    ExpectPanel(w.Text(IDC_HTML), L"");
+    EXPECT_EQ(w.Text(IDOK), L"");
+    EXPECT_EQ(w.Text(IDC_BACK), L"");
+    EXPECT_EQ(w.Text(IDCANCEL), L"");
+    w.Click(IDCANCEL);
     EXPECT_EQ(w.WaitExit(), 0u);
 }
 
@@ -287,18 +289,19 @@ TEST(Furniture, EmptyTextsGiveBlankButtonsAndABarePanel)
 TEST(Links, ATappedLinkReachesTheShellAndThePageStays)
 {
     velkor::PackageRecipe recipe = SamplePackage(1 | 32, 1, false);
-    recipe.texts[6] = u"<a href=\"http://velkor.test/welcome?from=%SoftwareName%\">Velkor on the web, "
+    recipe.texts[TextWelcomeBody] = u"<a href=\"http://velkor.test/welcome?from=%SoftwareName%\">Velkor on the web, "
                     u"a link that fills the first line</a><p>Plain text below the link.</p>";
-    recipe.texts[20] = u"<a href=\"mailto:help@velkor.test\">Write to us, a link that fills the first line</a>";
+    recipe.texts[TextReadyBody] =
+        u"<a href=\"mailto:help@velkor.test\">Write to us, a link that fills the first line</a>";
     std::wstring exe = WritePackageExe(recipe, L"links.exe");
     Wizard w;
     w.Launch(exe);
-    w.WaitPage(PageWelcome);
+    w.WaitPage(IDD_WELCOME);
 
     // A tap away from the link opens nothing.
     RECT panel;
-    GetClientRect(w.Control(HtmlPanel), &panel);
-    w.ClickAt(HtmlPanel, 8, panel.bottom - 4);
+    GetClientRect(w.Control(IDC_HTML), &panel);
+    w.ClickAt(IDC_HTML, 8, panel.bottom - 4);
     Sleep(Limit(1500));
     EXPECT_EQ(ReadLinkLog(), "");
 
@@ -309,16 +312,16 @@ TEST(Links, ATappedLinkReachesTheShellAndThePageStays)
             Sleep(50);
         EXPECT_EQ(log, want);
     };
-    w.ClickAt(HtmlPanel, 8, 6);
+    w.ClickAt(IDC_HTML, 8, 6);
     waitLog("http://velkor.test/welcome?from=Tool\n");
-    EXPECT_EQ(w.PageId(), PageWelcome);
+    EXPECT_EQ(w.PageId(), IDD_WELCOME);
 
-    w.Click(ButtonOk);
-    w.WaitPage(PageReady);
-    w.ClickAt(HtmlPanel, 8, 6);
+    w.Click(IDOK);
+    w.WaitPage(IDD_READY);
+    w.ClickAt(IDC_HTML, 8, 6);
     waitLog("http://velkor.test/welcome?from=Tool\nmailto:help@velkor.test\n");
-    EXPECT_EQ(w.PageId(), PageReady);
-    w.Click(ButtonCancel);
+    EXPECT_EQ(w.PageId(), IDD_READY);
+    w.Click(IDCANCEL);
     EXPECT_EQ(w.WaitExit(), 0u);
 }
 
@@ -345,20 +348,20 @@ TEST(Sequencing, BackFromReadyToASkippedFirstDestinationKeepsAPage)
     std::wstring exe = WritePackageExe(SamplePackage(16 | 32, 1, false), L"destready.exe");
     Wizard w;
     w.Launch(exe);
-    w.WaitPage(PageDestination);        // the first page is shown although skipped
-    EXPECT_FALSE(w.Enabled(ButtonBack));
-    EXPECT_EQ(w.Text(ButtonOk), NextText);
-    w.Click(ButtonOk);
-    w.WaitPage(PageReady);
-    w.Click(ButtonBack);
-    int id = w.WaitPageChange(PageReady);
+    w.WaitPage(IDD_DESTINATION);        // the first page is shown although skipped
+    EXPECT_FALSE(w.Enabled(IDC_BACK));
+    EXPECT_EQ(w.Text(IDOK), NextText);
+    w.Click(IDOK);
+    w.WaitPage(IDD_READY);
+    w.Click(IDC_BACK);
+    int id = w.WaitPageChange(IDD_READY);
     EXPECT_NE(id, -1) << "the program ended";
-    EXPECT_EQ(id, PageDestination) << "after Back from ready: " << w.Describe();
-    if (id == PageDestination) {
-        w.Click(ButtonOk);
-        w.WaitPage(PageReady);
+    EXPECT_EQ(id, IDD_DESTINATION) << "after Back from ready: " << w.Describe();
+    if (id == IDD_DESTINATION) {
+        w.Click(IDOK);
+        w.WaitPage(IDD_READY);
     }
-    w.Click(ButtonCancel);
+    w.Click(IDCANCEL);
     EXPECT_EQ(w.WaitExit(), 0u);
 }
 
@@ -369,20 +372,20 @@ TEST(Sequencing, TheLocationChoiceDecidesTheVeryNextStep)
     std::wstring exe = WritePackageExe(SamplePackage(8 | 16 | 32, 1, false), L"location.exe");
     Wizard w;
     w.Launch(exe);
-    w.WaitPage(PageLocation);
-    EXPECT_TRUE(w.Checked(1008));
-    w.Click(1009);                      // choose a folder
-    w.Click(ButtonOk);
-    EXPECT_EQ(w.WaitPageChange(PageLocation), PageDestination);
-    w.Click(ButtonBack);
-    EXPECT_EQ(w.WaitPageChange(PageDestination), PageLocation);
-    EXPECT_TRUE(w.Checked(1009));       // the page kept the choice
-    w.Click(1008);                      // let the device choose again
-    w.Click(ButtonOk);
-    EXPECT_EQ(w.WaitPageChange(PageLocation), PageReady);
-    w.Click(ButtonBack);
-    EXPECT_EQ(w.WaitPageChange(PageReady), PageLocation);
-    w.Click(ButtonCancel);
+    w.WaitPage(IDD_LOCATION);
+    EXPECT_TRUE(w.Checked(IDC_DEFAULT_LOCATION));
+    w.Click(IDC_CHOOSE_FOLDER);                      // choose a folder
+    w.Click(IDOK);
+    EXPECT_EQ(w.WaitPageChange(IDD_LOCATION), IDD_DESTINATION);
+    w.Click(IDC_BACK);
+    EXPECT_EQ(w.WaitPageChange(IDD_DESTINATION), IDD_LOCATION);
+    EXPECT_TRUE(w.Checked(IDC_CHOOSE_FOLDER));       // the page kept the choice
+    w.Click(IDC_DEFAULT_LOCATION);                      // let the device choose again
+    w.Click(IDOK);
+    EXPECT_EQ(w.WaitPageChange(IDD_LOCATION), IDD_READY);
+    w.Click(IDC_BACK);
+    EXPECT_EQ(w.WaitPageChange(IDD_READY), IDD_LOCATION);
+    w.Click(IDCANCEL);
     EXPECT_EQ(w.WaitExit(), 0u);
 }
 
