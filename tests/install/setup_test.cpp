@@ -7,6 +7,7 @@
 #include "testpackages.h"
 #include "cabwrite.h"
 #include "testsupport.h"
+#include "format.h"
 
 #include <gtest/gtest.h>
 
@@ -23,13 +24,6 @@ namespace {
 
 
 Bytes Fixture(const wchar_t *relative) { return ReadBytes(FixturesDir() + relative); }
-
-velkor::PackageRecipe Package(uint8_t pageFlags, uint8_t useDefault, const std::u16string &destination = u"\\Program Files\\%SoftwareName%")
-{
-    velkor::PackageRecipe recipe = SamplePackage(pageFlags, useDefault, false);
-    recipe.destination = destination;
-    return recipe;
-}
 
 std::wstring WriteSetup(const velkor::PackageRecipe &recipe)
 {
@@ -90,7 +84,7 @@ Bytes Utf16Z(const std::wstring &s)
 
 TEST_F(SetupInstall, PackageWithoutPagesInstallsTwoComponents)
 {
-    velkor::PackageRecipe recipe = Package(0, 1);
+    velkor::PackageRecipe recipe = ToolRecipe(0, 1);
     recipe.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
     recipe.components.push_back({u"Files", Fixture(L"two.cab"), true, true});
     recipe.components.push_back({u"Not chosen", Fixture(L"big.cab"), true, false});
@@ -126,7 +120,7 @@ TEST_F(SetupInstall, PackageWithoutPagesInstallsTwoComponents)
 TEST_F(SetupInstall, LargeComponentFromTheReadyPage)
 {
     Bytes big = Fixture(L"big.cab");
-    velkor::PackageRecipe recipe = Package(32, 1);
+    velkor::PackageRecipe recipe = ToolRecipe(PageReady, 1);
     recipe.components.push_back({u"Data", big, true, true});
     Wizard w;
     w.Launch(WriteSetup(recipe));
@@ -140,7 +134,7 @@ TEST_F(SetupInstall, LargeComponentFromTheReadyPage)
 TEST_F(SetupInstall, InstallerRefusesAMemberThatClimbsOut)
 {
     Bytes cab = installtest::MakeCab({{"ok.txt", {'o', 'k'}}, {"..\\..\\evil.txt", {'x'}}});
-    velkor::PackageRecipe recipe = Package(0, 1);
+    velkor::PackageRecipe recipe = ToolRecipe(0, 1);
     recipe.components.push_back({u"Hostile", cab, true, true});
     Wizard w;
     w.Launch(WriteSetup(recipe));
@@ -177,7 +171,7 @@ void ExpectEnding(const std::wstring &exe, const Ending &ending)
 
 TEST_F(SetupMessages, TemporaryFileInTheWay)
 {
-    velkor::PackageRecipe recipe = Package(0, 1);
+    velkor::PackageRecipe recipe = ToolRecipe(0, 1);
     recipe.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
     std::wstring exe = WriteSetup(recipe);
     ASSERT_TRUE(CreateDirectoryW((DeviceRoot() + L"kCABFILE.cab").c_str(), nullptr));
@@ -189,7 +183,7 @@ TEST_F(SetupMessages, TemporaryFileInTheWay)
 
 TEST_F(SetupMessages, DamagedChunk)
 {
-    velkor::PackageRecipe recipe = Package(0, 1);
+    velkor::PackageRecipe recipe = ToolRecipe(0, 1);
     Bytes cab = Fixture(L"big.cab");
     recipe.components.push_back({u"Data", cab, true, true});
     Bytes payload = velkor::BuildPayload(cab, 1);
@@ -203,7 +197,7 @@ TEST_F(SetupMessages, DamagedChunk)
 
 TEST_F(SetupMessages, TruncatedPayload)
 {
-    velkor::PackageRecipe recipe = Package(0, 1);
+    velkor::PackageRecipe recipe = ToolRecipe(0, 1);
     Bytes cab = Fixture(L"big.cab");
     recipe.components.push_back({u"Data", cab, true, true});
     Bytes payload = velkor::BuildPayload(cab, 1);
@@ -216,7 +210,7 @@ TEST_F(SetupMessages, TruncatedPayload)
 
 TEST_F(SetupMessages, InstallerMissing)
 {
-    velkor::PackageRecipe recipe = Package(0, 1);
+    velkor::PackageRecipe recipe = ToolRecipe(0, 1);
     recipe.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
     std::wstring exe = WriteSetup(recipe);
     ASSERT_TRUE(DeleteFileW((DeviceRoot() + L"windows\\wceload.exe").c_str()));
@@ -228,7 +222,7 @@ TEST_F(SetupMessages, ReadOnlyTemporaryFileIsReplaced)
 {
     // A read-only leftover of that name is the program's to replace: the
     // component is installed from its own bytes and the file is gone after.
-    velkor::PackageRecipe recipe = Package(0, 1);
+    velkor::PackageRecipe recipe = ToolRecipe(0, 1);
     recipe.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
     std::wstring exe = WriteSetup(recipe);
     std::wstring cab = DeviceRoot() + L"kCABFILE.cab";
@@ -256,7 +250,7 @@ TEST_F(SetupCancel, ConfirmedCancelStopsALargeComponent)
     velkor::PutU32(payload, chunks);
     for (uint32_t i = 0; i < chunks; ++i)
         payload.insert(payload.end(), chunk.begin(), chunk.end());
-    velkor::PackageRecipe recipe = Package(32, 1);
+    velkor::PackageRecipe recipe = ToolRecipe(PageReady, 1);
     recipe.components.push_back({u"Large", {}, true, true});
     recipe.components.push_back({u"Readme", {}, true, true});
     Bytes second = Fixture(L"one.cab");
@@ -331,7 +325,7 @@ TEST_F(SetupDestination, HandsOverTheFolderAndPutsFAskDestBack)
     } rows[] = {{"fAskDest was 1", true, 1}, {"fAskDest was missing", false, 0}};
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
-        velkor::PackageRecipe recipe = Package(0, 0);
+        velkor::PackageRecipe recipe = ToolRecipe(0, 0);
         recipe.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
         recipe.components.push_back({u"Files", Fixture(L"two.cab"), false, true});   // not into the folder
         std::wstring exe = WriteSetup(recipe);
@@ -373,7 +367,7 @@ TEST_F(SetupDestination, InstallerMissingTakesEverythingBack)
 {
     // The registry was prepared for the installer and it cannot start: the
     // Install value goes again and fAskDest is the user's setting once more.
-    velkor::PackageRecipe recipe = Package(0, 0);
+    velkor::PackageRecipe recipe = ToolRecipe(0, 0);
     recipe.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
     std::wstring exe = WriteSetup(recipe);
     SetAskDest(true, 1);
@@ -405,7 +399,7 @@ TEST_F(SetupDestination, InstallerThatCannotStart)
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         SetUp();
-        velkor::PackageRecipe recipe = Package(0, 0);
+        velkor::PackageRecipe recipe = ToolRecipe(0, 0);
         recipe.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
         recipe.components.push_back({u"Files", Fixture(L"two.cab"), false, true});
         std::wstring exe = WriteSetup(recipe);
@@ -436,7 +430,7 @@ TEST_F(SetupDestination, InstallerThatCannotStart)
 // message, but the file is deleted and "fAskDest" is put back each time.
 TEST_F(SetupDestination, InstallerThatCrashes)
 {
-    velkor::PackageRecipe recipe = Package(0, 0);
+    velkor::PackageRecipe recipe = ToolRecipe(0, 0);
     recipe.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
     recipe.components.push_back({u"Files", Fixture(L"two.cab"), false, true});
     std::wstring exe = WriteSetup(recipe);
@@ -458,7 +452,7 @@ TEST_F(SetupDestination, InstallerThatCrashes)
 
 TEST_F(SetupDestination, RootFolderIsAFourByteValue)
 {
-    velkor::PackageRecipe recipe = Package(0, 0, u"\\");
+    velkor::PackageRecipe recipe = ToolRecipe(0, 0, u"\\");
     recipe.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
     std::wstring exe = WriteSetup(recipe);
     SetAskDest(true, 1);

@@ -17,6 +17,7 @@
 #include <functional>
 
 using namespace robot;
+using wizardtest::SpaceFigure;
 using wizardtest::WaitUntil;
 using namespace testsupport;
 using installtest::Bytes;
@@ -64,13 +65,6 @@ bool InstallValuePresent()
            ERROR_SUCCESS;
 }
 
-velkor::PackageRecipe Recipe(uint8_t pageFlags, uint8_t useDefault, const std::u16string &destination)
-{
-    velkor::PackageRecipe recipe = SamplePackage(pageFlags, useDefault, false);
-    recipe.destination = destination;
-    return recipe;
-}
-
 // Components that state these sizes and carry no data: for the space
 // check, which refuses them before anything is unpacked.
 std::wstring WriteSized(velkor::PackageRecipe recipe, const std::vector<uint32_t> &sizes, const std::wstring &file)
@@ -94,15 +88,6 @@ void ExpectBox(const MessageBoxInfo &box, const std::wstring &text, const std::w
 }
 
 void WaitBoxGone(Wizard &w) { WaitUntil(w, "the message box to close", [&] { return !w.HasMessageBox(); }); }
-
-std::wstring SpaceFigure(Wizard &w)
-{
-    std::wstring line = w.Text(IDC_SPACE_LINE);
-    const std::wstring lead = L"Space required: ";
-    if (line.compare(0, lead.size(), lead) != 0)
-        throw Failure("the space line reads \"" + Narrow(line) + "\"");
-    return line.substr(lead.size());
-}
 
 struct VolumeCase : ::testing::Test {
     void SetUp() override
@@ -132,7 +117,7 @@ TEST_F(SmallVolume, IsTheSizeTheSuiteExpects)
 // card; the page stays, and a folder elsewhere then installs.
 TEST_F(SmallVolume, DestinationPageRefusesThenAnotherFolderGoesOn)
 {
-    velkor::PackageRecipe recipe = Recipe(PageDestination | PageReady, 0, u"\\Storage Card\\Tool");
+    velkor::PackageRecipe recipe = ToolRecipe(PageDestination | PageReady, 0, u"\\Storage Card\\Tool");
     recipe.components.push_back({u"Data", LargeCab(), true, true});
     Wizard w;
     w.Launch(WritePackageExe(recipe, L"card.exe"));
@@ -165,7 +150,7 @@ TEST_F(SmallVolume, DestinationPageRefusesThenAnotherFolderGoesOn)
 TEST_F(SmallVolume, PackageWithoutPagesIsRefusedAndWaitsForClose)
 {
     Wizard w;
-    w.Launch(WriteSized(Recipe(0, 1, u"\\Storage Card\\Tool"), {2 * MiB}, L"nopages.exe"));
+    w.Launch(WriteSized(ToolRecipe(0, 1, u"\\Storage Card\\Tool"), {2 * MiB}, L"nopages.exe"));
     MessageBoxInfo box = w.WaitMessageBox();
     ExpectBox(box, NoSpace, Title);
     HWND frame = w.Frame();
@@ -184,7 +169,7 @@ TEST_F(SmallVolume, PackageWithoutPagesIsRefusedAndWaitsForClose)
     EXPECT_EQ(w.WaitExit(), 0u);
     // Full-screen: as large as the frame of a wizard that shows its pages.
     Wizard paged;
-    paged.Launch(WriteSized(Recipe(PageWelcome, 1, u"\\Storage Card\\Tool"), {2 * MiB}, L"paged.exe"));
+    paged.Launch(WriteSized(ToolRecipe(PageWelcome, 1, u"\\Storage Card\\Tool"), {2 * MiB}, L"paged.exe"));
     paged.WaitPage(IDD_WELCOME);
     GetWindowRect(paged.Frame(), &shown);
     paged.Click(IDCANCEL);
@@ -200,7 +185,7 @@ TEST_F(SmallVolume, PackageWithoutPagesIsRefusedAndWaitsForClose)
 // its space line, and from there Back and another folder work.
 TEST_F(SmallVolume, SkippedDestinationPageShowsAfterARefusal)
 {
-    velkor::PackageRecipe recipe = Recipe(PageWelcome | PageDestination, 1, u"\\Storage Card\\Tool");
+    velkor::PackageRecipe recipe = ToolRecipe(PageWelcome | PageDestination, 1, u"\\Storage Card\\Tool");
     recipe.components.push_back({u"Data", LargeCab(), true, true});
     Wizard w;
     w.Launch(WritePackageExe(recipe, L"skipped.exe"));
@@ -242,7 +227,7 @@ TEST_F(SmallVolume, DiskFillsWhileTheCabIsWritten)
     std::u16string destination;
     for (wchar_t c : DeviceRoot() + L"Program Files\\Tool")
         destination += char16_t(c);
-    velkor::PackageRecipe recipe = Recipe(0, 0, destination);
+    velkor::PackageRecipe recipe = ToolRecipe(0, 0, destination);
     Bytes data = installtest::Pattern(2 * MiB, 5);
     recipe.components.push_back({u"Data", {}, true, true});
     std::wstring exe = WriteDeviceFile(
@@ -283,7 +268,7 @@ TEST_F(SmallVolume, MoreThan4GiBRequiredIsRefused)
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
         Wizard w;
-        w.Launch(WriteSized(Recipe(PageDestination, 0, u"\\Storage Card"), row.sizes, L"over4g.exe"));
+        w.Launch(WriteSized(ToolRecipe(PageDestination, 0, u"\\Storage Card"), row.sizes, L"over4g.exe"));
         w.WaitPage(IDD_DESTINATION);
         EXPECT_EQ(Narrow(SpaceFigure(w)), "3 Gb");
         w.Click(IDOK);
@@ -317,7 +302,7 @@ TEST_F(LargeVolume, FreeSpaceOver4GiBDoesNotWrap)
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
         Wizard w;
-        w.Launch(WriteSized(Recipe(PageDestination | PageReady, 0, u"\\Storage Card\\Tool"), row.sizes, L"huge.exe"));
+        w.Launch(WriteSized(ToolRecipe(PageDestination | PageReady, 0, u"\\Storage Card\\Tool"), row.sizes, L"huge.exe"));
         w.WaitPage(IDD_DESTINATION);
         EXPECT_EQ(Narrow(SpaceFigure(w)), row.figure);
         w.Click(IDOK);
@@ -334,7 +319,7 @@ TEST_F(LargeVolume, SpaceLineFollowsTheChoiceAbove4GiB)
 {
     ASSERT_GE(VolumeFree(), 4 * GiB + MiB);
     Wizard w;
-    w.Launch(WriteSized(Recipe(PageComponents | PageDestination | PageReady, 0, u"\\Storage Card"),
+    w.Launch(WriteSized(ToolRecipe(PageComponents | PageDestination | PageReady, 0, u"\\Storage Card"),
                         {3221225472u, 3221225472u}, L"halves.exe"));
     w.WaitPage(IDD_COMPONENTS);
     w.Click(IDOK);

@@ -32,16 +32,6 @@ void PressKey(robot::Wizard &w, int controlId, UINT virtualKey, wchar_t characte
     PostMessageW(c, WM_KEYUP, virtualKey, LPARAM(1 | (scan << 16) | 0xC0000000u));
 }
 
-void WaitFor(robot::Wizard &w, const std::string &what, const std::function<bool()> &condition)
-{
-    DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start > robot::Limit(w.TimeLimit()))
-            throw robot::Timeout("waited in vain for " + what + "; " + w.Describe());
-        Sleep(15);
-    }
-}
-
 LRESULT Ask(robot::Wizard &w, int controlId, UINT message, WPARAM wParam, LPARAM lParam)
 {
     DWORD_PTR result = 0;
@@ -49,15 +39,6 @@ LRESULT Ask(robot::Wizard &w, int controlId, UINT message, WPARAM wParam, LPARAM
                              robot::Limit(5000), &result))
         throw Failure("control " + std::to_string(controlId) + " did not answer message " + std::to_string(message));
     return LRESULT(result);
-}
-
-std::wstring SpaceFigure(robot::Wizard &w)
-{
-    std::wstring line = w.Text(IDC_SPACE_LINE);
-    const std::wstring lead = L"Space required: ";
-    if (line.compare(0, lead.size(), lead) != 0)
-        throw Failure("the space line reads \"" + robot::Narrow(line) + "\"");
-    return line.substr(lead.size());
 }
 
 void MakeFolders(const std::vector<std::wstring> &relativePaths)

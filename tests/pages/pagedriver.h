@@ -6,6 +6,7 @@
 
 #include "packages.h"
 #include "robot.h"
+#include "wizard_support.h"
 
 #include <functional>
 #include <string>
@@ -29,14 +30,14 @@ velkor::PackageRecipe Recipe(uint8_t pageFlags, uint8_t useDefaultLocation, std:
 void PressKey(robot::Wizard &w, int controlId, UINT virtualKey, wchar_t character = 0);
 
 // Waits until `condition` holds, failing with `what` after the robot's limit.
-void WaitFor(robot::Wizard &w, const std::string &what, const std::function<bool()> &condition);
+using wizardtest::WaitUntil;
 
 // A message to a control of the page on screen whose answer needs no
 // pointer (EM_GETLINECOUNT, WM_VSCROLL ...), with a time limit.
 LRESULT Ask(robot::Wizard &w, int controlId, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
 
 // The space line of the destination page, less its text before the figure.
-std::wstring SpaceFigure(robot::Wizard &w);
+using wizardtest::SpaceFigure;
 
 // Folders and files in the device root, made with their parents.
 void MakeFolders(const std::vector<std::wstring> &relativePaths);

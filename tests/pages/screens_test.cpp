@@ -30,7 +30,7 @@ TEST(Screens, ChoicePages)
     w.Launch(WriteSizedPackageExe(recipe, {412672, 1363148, 73728, 2883584}, L"screens.exe"));
     w.WaitPage(IDD_AGREEMENT);
     w.Click(IDC_ACCEPT);
-    WaitFor(w, "OK enabled", [&] { return w.Enabled(IDOK); });
+    WaitUntil(w, "OK enabled", [&] { return w.Enabled(IDOK); });
     w.Repaint();
     Sleep(300);
     w.Screenshot(folder + L"agreement.png");
@@ -50,7 +50,7 @@ TEST(Screens, ChoicePages)
     w.Click(IDOK);
     w.WaitPage(IDD_DESTINATION);
     w.SelectTreeItem(IDC_FOLDER_TREE, L"\\My Documents\\Letters");
-    WaitFor(w, "the pick", [&] { return w.Text(IDC_DESTINATION) == L"\\My Documents\\Letters"; });
+    WaitUntil(w, "the pick", [&] { return w.Text(IDC_DESTINATION) == L"\\My Documents\\Letters"; });
     w.Repaint();
     Sleep(300);
     w.Screenshot(folder + L"destination.png");

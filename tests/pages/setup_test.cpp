@@ -51,7 +51,7 @@ void ExpectQuietEnd(Wizard &w)
 
 void WaitEnabled(Wizard &w, int id, bool enabled)
 {
-    WaitFor(w, "control " + std::to_string(id) + (enabled ? " enabled" : " disabled"),
+    WaitUntil(w, "control " + std::to_string(id) + (enabled ? " enabled" : " disabled"),
             [&] { return w.Enabled(id) == enabled; });
 }
 
@@ -232,13 +232,13 @@ TEST(ComponentsSetup, TapAndSpaceBarToggleAndAnEmptyChoiceIsRefused)
     EXPECT_EQ(box.caption, L"Tool Setup");
     EXPECT_EQ(box.icon, Icon::Information);
     w.Answer(box, IDOK);
-    WaitFor(w, "the message box to close", [&] { return !w.FindMessageBox(); });
+    WaitUntil(w, "the message box to close", [&] { return !w.FindMessageBox(); });
     EXPECT_EQ(w.PageId(), IDD_COMPONENTS);
 
     // The space bar toggles the tree's current row.
     w.SelectTreeItem(IDC_COMPONENT_TREE, L"Two");
     PressKey(w, IDC_COMPONENT_TREE, VK_SPACE, L' ');
-    WaitFor(w, "\"Two\" to be ticked by the space bar", [&] {
+    WaitUntil(w, "\"Two\" to be ticked by the space bar", [&] {
         for (const TreeItem &t : w.TreeItems(IDC_COMPONENT_TREE))
             if (t.text == L"Two")
                 return t.stateImage == 2;
@@ -304,7 +304,7 @@ TEST(ComponentsSetup, WithoutComponentsOnlyBackLeads)
     MessageBoxInfo box = w.WaitMessageBox();
     EXPECT_EQ(box.text, L"You need to select at least one component to continue.");
     w.Answer(box, IDOK);
-    WaitFor(w, "the message box to close", [&] { return !w.FindMessageBox(); });
+    WaitUntil(w, "the message box to close", [&] { return !w.FindMessageBox(); });
     EXPECT_EQ(w.PageId(), IDD_COMPONENTS);
     Go(w, IDC_BACK, IDD_WELCOME);
     w.Click(IDCANCEL);
@@ -337,10 +337,10 @@ TEST(LocationSetup, OkCaptionFollowsTheChoiceAndTheLastPage)
         EXPECT_EQ(w.Checked(IDC_CHOOSE_FOLDER), row.udl == 0);
         EXPECT_EQ(w.Text(IDOK), row.udl ? row.withDefault : row.withFolder);
         w.Click(IDC_CHOOSE_FOLDER);
-        WaitFor(w, "the folder choice", [&] { return w.Checked(IDC_CHOOSE_FOLDER); });
+        WaitUntil(w, "the folder choice", [&] { return w.Checked(IDC_CHOOSE_FOLDER); });
         EXPECT_EQ(w.Text(IDOK), row.withFolder);
         w.Click(IDC_DEFAULT_LOCATION);
-        WaitFor(w, "the default choice", [&] { return w.Checked(IDC_DEFAULT_LOCATION); });
+        WaitUntil(w, "the default choice", [&] { return w.Checked(IDC_DEFAULT_LOCATION); });
         EXPECT_EQ(w.Text(IDOK), row.withDefault);
         w.Click(IDC_DEFAULT_LOCATION);   // tapping the checked radio again changes nothing
         Sleep(50);
@@ -361,7 +361,7 @@ TEST(LocationSetup, TheChoiceDecidesTheNextStepAndSurvivesBack)
     Go(w, IDC_BACK, IDD_LOCATION);
     EXPECT_TRUE(w.Checked(IDC_DEFAULT_LOCATION));
     w.Click(IDC_CHOOSE_FOLDER);
-    WaitFor(w, "the folder choice", [&] { return w.Checked(IDC_CHOOSE_FOLDER); });
+    WaitUntil(w, "the folder choice", [&] { return w.Checked(IDC_CHOOSE_FOLDER); });
     Go(w, IDOK, IDD_DESTINATION);
     Go(w, IDC_BACK, IDD_LOCATION);
     EXPECT_TRUE(w.Checked(IDC_CHOOSE_FOLDER));
@@ -369,7 +369,7 @@ TEST(LocationSetup, TheChoiceDecidesTheNextStepAndSurvivesBack)
     Go(w, IDOK, IDD_LOCATION);
     EXPECT_TRUE(w.Checked(IDC_CHOOSE_FOLDER));
     w.Click(IDC_DEFAULT_LOCATION);
-    WaitFor(w, "the default choice", [&] { return w.Checked(IDC_DEFAULT_LOCATION); });
+    WaitUntil(w, "the default choice", [&] { return w.Checked(IDC_DEFAULT_LOCATION); });
     Go(w, IDOK, IDD_READY);
     w.Click(IDCANCEL);
     EXPECT_EQ(w.WaitExit(), 0u);
@@ -382,7 +382,7 @@ TEST(LocationSetup, DefaultLocationBeforeALastDestinationInstallsAtOnce)
     w.WaitPage(IDD_LOCATION);
     EXPECT_EQ(w.Text(IDOK), NextText);
     w.Click(IDC_DEFAULT_LOCATION);
-    WaitFor(w, "the install caption", [&] { return w.Text(IDOK) == InstallText; });
+    WaitUntil(w, "the install caption", [&] { return w.Text(IDOK) == InstallText; });
     w.Click(IDOK);
     ExpectQuietEnd(w);
 }
@@ -451,7 +451,7 @@ TEST_F(DestinationSetup, PickedFolderFillsTheFieldAndSurvivesBackAndNext)
     };
     for (const auto &row : rows) {
         w.SelectTreeItem(IDC_FOLDER_TREE, row.pick);
-        WaitFor(w, "the field to show the picked folder", [&] { return w.Text(IDC_DESTINATION) == row.field; });
+        WaitUntil(w, "the field to show the picked folder", [&] { return w.Text(IDC_DESTINATION) == row.field; });
     }
     Go(w, IDOK, IDD_READY);
     Go(w, IDC_BACK, IDD_DESTINATION);
@@ -476,7 +476,7 @@ TEST_F(DestinationSetup, TypedPathIsStoredByBackAndShownAgain)
     Open(w, PageLocation | PageDestination | PageReady, L"typed.exe");
     Go(w, IDOK, IDD_DESTINATION);
     w.SelectTreeItem(IDC_FOLDER_TREE, L"\\Empty");
-    WaitFor(w, "the pick", [&] { return w.Text(IDC_DESTINATION) == L"\\Empty"; });
+    WaitUntil(w, "the pick", [&] { return w.Text(IDC_DESTINATION) == L"\\Empty"; });
     w.Type(IDC_DESTINATION, L"\\Typed\\Folder");
     Go(w, IDC_BACK, IDD_LOCATION);
     Go(w, IDOK, IDD_DESTINATION);
@@ -499,7 +499,7 @@ TEST_F(DestinationSetup, BlankFieldIsRefusedAndBackKeepsThePreviousFolder)
     EXPECT_EQ(box.caption, L"Tool Setup");
     EXPECT_EQ(box.icon, Icon::Information);
     w.Answer(box, IDOK);
-    WaitFor(w, "the message box to close", [&] { return !w.FindMessageBox(); });
+    WaitUntil(w, "the message box to close", [&] { return !w.FindMessageBox(); });
     EXPECT_EQ(w.PageId(), IDD_DESTINATION);
     EXPECT_EQ(w.Text(IDC_DESTINATION), L"   ");
 
@@ -540,7 +540,7 @@ TEST_F(DestinationSetup, RootStaysOpen)
     Wizard w;
     Open(w, PageDestination | PageReady, L"root.exe");
     w.SelectTreeItem(IDC_FOLDER_TREE, L"\\");
-    WaitFor(w, "the root's path in the field", [&] { return w.Text(IDC_DESTINATION) == L"\\"; });
+    WaitUntil(w, "the root's path in the field", [&] { return w.Text(IDC_DESTINATION) == L"\\"; });
     PressKey(w, IDC_FOLDER_TREE, VK_LEFT);
     PressKey(w, IDC_FOLDER_TREE, VK_SUBTRACT, L'-');
     Sleep(200);
@@ -552,7 +552,7 @@ TEST_F(DestinationSetup, RootStaysOpen)
     w.SelectTreeItem(IDC_FOLDER_TREE, L"\\Apps\\Tools");
     PressKey(w, IDC_FOLDER_TREE, VK_LEFT);   // to its parent
     PressKey(w, IDC_FOLDER_TREE, VK_LEFT);   // and closes it
-    WaitFor(w, "Apps to collapse", [&] {
+    WaitUntil(w, "Apps to collapse", [&] {
         for (const TreeItem &t : w.TreeItems(IDC_FOLDER_TREE))
             if (t.text == L"Apps")
                 return !t.expanded;
@@ -636,7 +636,7 @@ TEST_F(HandOffSetup, ChosenComponentsGoIntoThePickedFolder)
     EXPECT_TRUE(w.Checked(IDC_CHOOSE_FOLDER));
     Go(w, IDOK, IDD_DESTINATION);
     w.SelectTreeItem(IDC_FOLDER_TREE, L"\\Apps\\Games");
-    WaitFor(w, "the picked folder in the field", [&] { return w.Text(IDC_DESTINATION) == L"\\Apps\\Games"; });
+    WaitUntil(w, "the picked folder in the field", [&] { return w.Text(IDC_DESTINATION) == L"\\Apps\\Games"; });
     Go(w, IDOK, IDD_READY);
     Install(w);
 
@@ -666,7 +666,7 @@ TEST_F(HandOffSetup, DefaultLocationLeavesTheFolderToTheInstaller)
     w.SetTreeCheck(IDC_COMPONENT_TREE, L"Two files", false);
     Go(w, IDOK, IDD_LOCATION);
     w.Click(IDC_DEFAULT_LOCATION);
-    WaitFor(w, "the default choice", [&] { return w.Checked(IDC_DEFAULT_LOCATION); });
+    WaitUntil(w, "the default choice", [&] { return w.Checked(IDC_DEFAULT_LOCATION); });
     Go(w, IDOK, IDD_READY);   // the destination page is passed over
     Install(w);
 
@@ -700,7 +700,7 @@ TEST_F(HandOffSetup, TypedFolderAndTheRootReachTheInstaller)
         EXPECT_FALSE(w.Enabled(IDC_BACK));
         if (row.typed.empty()) {
             w.SelectTreeItem(IDC_FOLDER_TREE, L"\\");
-            WaitFor(w, "the root in the field", [&] { return w.Text(IDC_DESTINATION) == L"\\"; });
+            WaitUntil(w, "the root in the field", [&] { return w.Text(IDC_DESTINATION) == L"\\"; });
         } else {
             w.Type(IDC_DESTINATION, row.typed);
         }
@@ -745,11 +745,11 @@ TEST_F(HandOffSetup, LocationChoiceReachesTheInstaller)
         w.WaitPage(IDD_LOCATION);
         EXPECT_TRUE(w.Checked(row.packageDefault ? IDC_DEFAULT_LOCATION : IDC_CHOOSE_FOLDER));
         w.Click(row.radio);
-        WaitFor(w, "the tapped choice", [&] { return w.Checked(row.radio); });
+        WaitUntil(w, "the tapped choice", [&] { return w.Checked(row.radio); });
         if (row.radio == IDC_CHOOSE_FOLDER) {
             Go(w, IDOK, IDD_DESTINATION);
             w.SelectTreeItem(IDC_FOLDER_TREE, L"\\Apps\\Games");
-            WaitFor(w, "the picked folder in the field", [&] { return w.Text(IDC_DESTINATION) == L"\\Apps\\Games"; });
+            WaitUntil(w, "the picked folder in the field", [&] { return w.Text(IDC_DESTINATION) == L"\\Apps\\Games"; });
             Go(w, IDOK, IDD_READY);
         } else {
             Go(w, IDOK, IDD_READY);

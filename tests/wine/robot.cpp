@@ -221,12 +221,11 @@ static HWND MessageBoxOf(DWORD pid)
 
 // ------------------------------------------------------------- screen --
 
-// The pixels of a screen rectangle, 24-bit BGR rows top-down.
-static std::vector<BYTE> CaptureScreen(const RECT &r)
+// What `paint` draws into a 24-bit bitmap of this size (given the memory
+// and the screen device contexts), as BGR rows top-down.
+template <class Paint>
+static std::vector<BYTE> PaintedPixels(int width, int height, Paint paint)
 {
-    int width = r.right - r.left, height = r.bottom - r.top;
-    if (width <= 0 || height <= 0)
-        return {};
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
     BITMAPINFO info = {};
@@ -241,7 +240,7 @@ static std::vector<BYTE> CaptureScreen(const RECT &r)
     std::vector<BYTE> out;
     if (bitmap) {
         HGDIOBJ old = SelectObject(memory, bitmap);
-        BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY | CAPTUREBLT);
+        paint(memory, screen);
         GdiFlush();
         size_t stride = (size_t(width) * 3 + 3) & ~size_t(3);
         out.resize(size_t(width) * 3 * size_t(height));
@@ -256,40 +255,27 @@ static std::vector<BYTE> CaptureScreen(const RECT &r)
     return out;
 }
 
+// The pixels of a screen rectangle, 24-bit BGR rows top-down.
+static std::vector<BYTE> CaptureScreen(const RECT &r)
+{
+    int width = r.right - r.left, height = r.bottom - r.top;
+    if (width <= 0 || height <= 0)
+        return {};
+    return PaintedPixels(width, height, [&](HDC memory, HDC screen) {
+        BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY | CAPTUREBLT);
+    });
+}
+
 // An icon drawn as the static control draws it, on a given background.
 static std::vector<BYTE> RenderIcon(HICON icon, int width, int height, COLORREF background)
 {
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
-    void *bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    std::vector<BYTE> out;
-    if (bitmap) {
-        HGDIOBJ old = SelectObject(memory, bitmap);
+    return PaintedPixels(width, height, [&](HDC memory, HDC) {
         RECT all = {0, 0, width, height};
         HBRUSH brush = CreateSolidBrush(background);
         FillRect(memory, &all, brush);
         DeleteObject(brush);
         DrawIconEx(memory, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL);
-        GdiFlush();
-        size_t stride = (size_t(width) * 3 + 3) & ~size_t(3);
-        out.resize(size_t(width) * 3 * size_t(height));
-        for (int y = 0; y < height; ++y)
-            memcpy(&out[size_t(y) * size_t(width) * 3], static_cast<BYTE *>(bits) + size_t(y) * stride,
-                   size_t(width) * 3);
-        SelectObject(memory, old);
-        DeleteObject(bitmap);
-    }
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    return out;
+    });
 }
 
 // The system icon that `seen` (the icon control's pixels) shows, or Unknown

@@ -61,6 +61,16 @@ inline void WaitUntil(robot::Wizard &w, const std::string &what, const std::func
     }
 }
 
+// The space line of the destination page, less its text before the figure.
+inline std::wstring SpaceFigure(robot::Wizard &w)
+{
+    std::wstring line = w.Text(IDC_SPACE_LINE);
+    const std::wstring lead = L"Space required: ";
+    if (line.compare(0, lead.size(), lead) != 0)
+        throw robot::Failure("the space line reads \"" + robot::Narrow(line) + "\"");
+    return line.substr(lead.size());
+}
+
 // Waits for the end of the process, failing when a frame or a message box
 // shows meanwhile: the program was to end without a word.
 inline void ExpectSilentEnd(robot::Wizard &w)
