@@ -141,18 +141,13 @@ double DrainCost(uint32_t chunks)
                                   nullptr, nullptr, nullptr);
     HWND bar = CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE, 10, 10, 200, 12, window, nullptr,
                                nullptr, nullptr);
-    auto drain = [] {
-        MSG m;
-        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&m);
-    };
     PostMessageW(bar, PBM_SETRANGE32, 0, LPARAM(chunks));
-    drain();
+    testsupport::Pump();
     double t0 = Now();
     for (uint32_t i = 0; i < chunks; ++i) {
-        drain();
+        testsupport::Pump();
         PostMessageW(bar, PBM_SETPOS, WPARAM(i + 1), 0);
-        drain();
+        testsupport::Pump();
     }
     double t = Now() - t0;
     DestroyWindow(window);
