@@ -455,10 +455,12 @@ void NotifyHotspot(HWND window, const std::u16string &target)
     SendMessageW(parent, WM_NOTIFY, nm.hdr.idFrom, (LPARAM)&nm);
 }
 
-void InvalidateLink(HtmlView *view, int link)
+/* Calls visit(box, rect) for each box of the link on the lines in view,
+ * rect being the box's rectangle in client coordinates (width + extra wide),
+ * until visit returns TRUE; returns whether one did. */
+template <typename Visit>
+static BOOL VisitLinkBoxes(HtmlView *view, int link, int extra, Visit visit)
 {
-    if (link < 0)
-        return;
     RECT rc;
     GetClientRect(view->window, &rc);
     for (size_t i = HtmlFirstLineBelow(view->layout, view->scrollY); i < view->layout.lines.size(); ++i) {
@@ -469,33 +471,33 @@ void InvalidateLink(HtmlView *view, int link)
             const HtmlBox &b = view->layout.boxes[line.firstBox + k];
             if (b.link != link)
                 continue;
-            RECT r = {b.x, line.top - view->scrollY, b.x + b.width + 1, line.top + line.height - view->scrollY};
-            InvalidateRect(view->window, &r, FALSE);
+            RECT r = {b.x, line.top - view->scrollY, b.x + b.width + extra, line.top + line.height - view->scrollY};
+            if (visit(b, r, rc))
+                return TRUE;
         }
     }
+    return FALSE;
+}
+
+void InvalidateLink(HtmlView *view, int link)
+{
+    if (link < 0)
+        return;
+    VisitLinkBoxes(view, link, 1, [view](const HtmlBox &, const RECT &r, const RECT &) {
+        InvalidateRect(view->window, &r, FALSE);
+        return FALSE;
+    });
 }
 
 BOOL LinkRect(HtmlView *view, int link, RECT *out)
 {
-    RECT rc;
-    GetClientRect(view->window, &rc);
-    for (size_t i = HtmlFirstLineBelow(view->layout, view->scrollY); i < view->layout.lines.size(); ++i) {
-        const HtmlLine &line = view->layout.lines[i];
-        if (line.top - view->scrollY >= rc.bottom)
-            break;
-        for (uint32_t k = 0; k < line.boxCount; ++k) {
-            const HtmlBox &b = view->layout.boxes[line.firstBox + k];
-            if (b.link != link || b.width <= 0)
-                continue;
-            RECT r = {b.x, line.top - view->scrollY, b.x + b.width, line.top + line.height - view->scrollY};
-            RECT visible;
-            if (!IntersectRect(&visible, &r, &rc))
-                continue;
-            *out = visible;
-            return TRUE;
-        }
-    }
-    return FALSE;
+    return VisitLinkBoxes(view, link, 0, [out](const HtmlBox &b, const RECT &r, const RECT &client) {
+        RECT visible;
+        if (b.width <= 0 || !IntersectRect(&visible, &r, &client))
+            return FALSE;
+        *out = visible;
+        return TRUE;
+    });
 }
 
 LRESULT OnText(HtmlView *view, UINT message, WPARAM wParam, LPARAM lParam)
