@@ -242,6 +242,10 @@ BOOL PopulateFolder(const WCHAR *folderPath, const WCHAR *text, HTREEITEM item, 
             return FALSE;
         if (mode == InsertPlaceholder)
             return TRUE;
+        /* Its own subfolders are listed when it is opened; one placeholder
+         * gives it the button until then. */
+        if (mode == InsertWithPlaceholder)
+            return AddPlaceholderUnder(folderPath, parent);
 
         WIN32_FIND_DATAW entry;
         BOOL outOfMemory;
@@ -250,14 +254,8 @@ BOOL PopulateFolder(const WCHAR *folderPath, const WCHAR *text, HTREEITEM item, 
             return !outOfMemory;
         BOOL ok = TRUE;
         do {
-            if (!IsShownFolder(&entry))
-                continue;
-            if (mode == InsertWithPlaceholder) {
-                ok = InsertSubfolder(folderPath, entry.cFileName, parent, InsertPlaceholder);
-                FindClose(search);
-                return ok;
-            }
-            ok = InsertSubfolder(folderPath, entry.cFileName, parent, InsertWithPlaceholder);
+            if (IsShownFolder(&entry))
+                ok = InsertSubfolder(folderPath, entry.cFileName, parent, InsertWithPlaceholder);
         } while (ok && FindNextFileW(search, &entry));
         FindClose(search);
         if (!ok)
