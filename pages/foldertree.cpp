@@ -119,8 +119,10 @@ static BOOL InsertSubfolder(const WCHAR *folderPath, const WCHAR *name, HTREEITE
     return ok;
 }
 
-/* The placeholder of an item that exists already: its first subfolder. */
-static BOOL AddPlaceholderUnder(const WCHAR *folderPath, HTREEITEM item)
+/* Inserts the shown subfolders of folderPath under parent in childMode;
+ * only the first when that is a placeholder, which just gives parent its
+ * button.  FALSE when memory ran out. */
+static BOOL InsertSubfolders(const WCHAR *folderPath, HTREEITEM parent, int childMode)
 {
     WIN32_FIND_DATAW entry;
     BOOL outOfMemory;
@@ -129,11 +131,12 @@ static BOOL AddPlaceholderUnder(const WCHAR *folderPath, HTREEITEM item)
         return !outOfMemory;
     BOOL ok = TRUE;
     do {
-        if (IsShownFolder(&entry)) {
-            ok = InsertSubfolder(folderPath, entry.cFileName, item, InsertPlaceholder);
+        if (!IsShownFolder(&entry))
+            continue;
+        ok = InsertSubfolder(folderPath, entry.cFileName, parent, childMode);
+        if (childMode == InsertPlaceholder)
             break;
-        }
-    } while (FindNextFileW(search, &entry));
+    } while (ok && FindNextFileW(search, &entry));
     FindClose(search);
     return ok;
 }
@@ -197,7 +200,7 @@ static BOOL ListRemainingSubfolders(const WCHAR *folderPath, HTREEITEM item)
             if (!Relative(present[match].Item, TVGN_CHILD) && GetChildrenListed(present[match].Item, &listed) &&
                 !listed) {
                 WCHAR *path = ChildPath(folderPath, entry.cFileName);
-                ok = path && AddPlaceholderUnder(path, present[match].Item);
+                ok = path && InsertSubfolders(path, present[match].Item, InsertPlaceholder);
                 VFree(path);
             }
         } while (ok && FindNextFileW(search, &entry));
@@ -245,20 +248,8 @@ BOOL PopulateFolder(const WCHAR *folderPath, const WCHAR *text, HTREEITEM item, 
         /* Its own subfolders are listed when it is opened; one placeholder
          * gives it the button until then. */
         if (mode == InsertWithPlaceholder)
-            return AddPlaceholderUnder(folderPath, parent);
-
-        WIN32_FIND_DATAW entry;
-        BOOL outOfMemory;
-        HANDLE search = StartSearch(folderPath, &entry, &outOfMemory);
-        if (search == INVALID_HANDLE_VALUE)
-            return !outOfMemory;
-        BOOL ok = TRUE;
-        do {
-            if (IsShownFolder(&entry))
-                ok = InsertSubfolder(folderPath, entry.cFileName, parent, InsertWithPlaceholder);
-        } while (ok && FindNextFileW(search, &entry));
-        FindClose(search);
-        if (!ok)
+            return InsertSubfolders(folderPath, parent, InsertPlaceholder);
+        if (!InsertSubfolders(folderPath, parent, InsertWithPlaceholder))
             return FALSE;
     }
 
