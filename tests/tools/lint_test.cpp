@@ -11,8 +11,10 @@
 #include "sha256.h"
 
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <regex>
+#include <set>
 
 using namespace tooltest;
 using velkor::Bytes;
@@ -218,6 +220,8 @@ TEST_P(LintTest, FindsExactlyWhatIsWrong)
     ASSERT_EQ(v["findings"].size(), 1u);
     const minijson::Value &f = v["findings"][0];
     EXPECT_EQ(f["check"].string, c.check);
+    const auto &listed = velkor::LintCheckNames();
+    EXPECT_NE(std::find(listed.begin(), listed.end(), f["check"].string), listed.end());
     EXPECT_EQ(f["severity"].string, "warning");
     EXPECT_FALSE(f["item"].string.empty());
     EXPECT_NE(f["message"].string.find(c.message), std::string::npos);
@@ -430,6 +434,23 @@ TEST_F(ToolTest, CabReaderSurvivesTruncationAndDamage)
                 velkor::LintCab(spoilt, "c", "", recipe, 0);
             }
         }
+    }
+}
+
+// The list [lint] disable takes is the table findings name their checks
+// from: each check once, under its own name, and each in README.md's table.
+TEST(LintParts, EveryCheckIsListedOnceAndDocumented)
+{
+    const auto &names = velkor::LintCheckNames();
+    ASSERT_EQ(names.size(), size_t(velkor::LintCheck::Count));
+    std::ifstream file(VELKOR_SOURCE_DIR "/tools/velkor/README.md");
+    std::string readme((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(readme.empty());
+    std::set<std::string> seen;
+    for (size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(names[i], velkor::LintCheckName(velkor::LintCheck(i)));
+        EXPECT_TRUE(seen.insert(names[i]).second) << names[i] << " twice";
+        EXPECT_NE(readme.find("| `" + names[i] + "` |"), std::string::npos) << names[i] << " is not in README.md";
     }
 }
 

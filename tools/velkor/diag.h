@@ -25,9 +25,23 @@ struct Diagnostic {
 
 const char *SeverityName(Severity s);
 
-// The names of every lint check, as findings carry them and as a
-// manifest's [lint] disable takes them (README.md describes each).
-const std::vector<std::string> &LintCheckNames();   // "error", "warning", "note"
+// Every lint check.  Findings name their check through this, and each one
+// has its row in diag.cpp's table (a static_assert there refuses a check
+// without one), so the list below cannot miss a check lint emits.
+enum class LintCheck {
+    TextCount, UndefinedPlaceholder, DestinationEmpty, DestinationTooLong, DestinationInvalid,
+    PlaceholderInName, DuplicateComponent, PageFlags, UnreachablePage,
+    LocationWithoutDestination, NoDestinationComponent, NothingSelected, AgreementMissing,
+    SpacePlaceholderMissing, Html, NotACab, NotADeviceCab, CabUnchecked, BadSetupInfo, DesktopStub, TextFit,
+    Count   // not a check: how many there are
+};
+
+// A check's stable name, as findings carry it: "undefined-placeholder".
+const char *LintCheckName(LintCheck check);
+
+// The names of every lint check in the order above, as a manifest's [lint]
+// disable takes them (README.md describes each).
+const std::vector<std::string> &LintCheckNames();
 
 // One line, without its line break.
 std::string FormatDiagnostic(const Diagnostic &d);

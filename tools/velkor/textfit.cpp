@@ -241,7 +241,7 @@ Finding FitFinding(const FitPlace &place, const std::u16string &text, int needed
                       : place.kind == FitKind::Header ? "it is cut at the right edge (a header never wraps)"
                                                       : "it is cut off";
     Finding f;
-    f.check = "text-fit";
+    f.check = LintCheckName(LintCheck::TextFit);
     f.item = "texts." + name;
     f.message = "texts." + name + " \"" + shown + "\" is " + std::to_string(needed) + " pixels wide but " +
                 DescribePlace(place) + " has room for " + std::to_string(room) + ": " + how;
