@@ -15,18 +15,9 @@ using velkor::Bytes;
 
 namespace {
 
-const char *const GoodManifest = R"([package]
-name = "Tool"
-company = "Acme"
-pages = ["welcome", "agreement", "ready"]
-
-[[component]]
-name = "Main"
-cab = "main.cab"
-
-[texts]
-agreement_body = { file = "eula.txt" }
-)";
+const std::string GoodManifest = ManifestText(R"(["welcome", "agreement", "ready"])")
+                                      .Component()
+                                      .Texts("agreement_body = { file = \"eula.txt\" }\n");
 
 // Makes a sparse file of `size` bytes that starts with `head`.
 void Sparse(const fs::path &p, const std::string &head, uint64_t size)

@@ -355,11 +355,7 @@ TEST_F(ToolTest, TryBadInput)
         std::vector<std::string> args = c.args;
         if (c.code != 3 || args.size() < 3 || args[2].rfind("--", 0) != 0)
             args.insert(args.end(), tools.begin(), tools.end());
-        Result r = Velkor(args, dir);
-        EXPECT_EQ(r.code, c.code) << r.err;
-        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-        EXPECT_EQ(r.out, "");
+        ExpectRefused(Velkor(args, dir), c.code, c.message);
         EXPECT_EQ(Listing(dir), before);
     }
 }

@@ -16,29 +16,14 @@ using velkor::Bytes;
 
 namespace {
 
-const char *const Manifest = R"([package]
-name = "Pocket Notes"
-company = "Velkor Samples"
-destination = '\Program Files\%SoftwareName%'
-pages = ["welcome", "agreement", "components", "location", "destination", "ready"]
-
-[[variable]]
-name = "%Version%"
-value = "1.4"
-
-[[component]]
-name = "Main"
-cab = "main.cab"
-
-[[component]]
-name = "Help"
-cab = "help.cab"
-accepts_destination = false
-selected = false
-
-[texts]
-agreement_body = "Be nice.\nThat is all."
-)";
+const std::string Manifest =
+    ManifestText(R"(["welcome", "agreement", "components", "location", "destination", "ready"])", "Pocket Notes",
+                 "Velkor Samples")
+        .Package("destination = '\\Program Files\\%SoftwareName%'\n")
+        .Variable("%Version%", "1.4")
+        .Component()
+        .Component("Help", "help.cab", "accepts_destination = false\nselected = false\n")
+        .Texts("agreement_body = \"Be nice.\\nThat is all.\"\n");
 
 class PackageTest : public ToolTest {
 protected:
