@@ -386,13 +386,8 @@ std::vector<Finding> LintCab(CabBytes &cab, const std::string &item, const std::
         return add(LintCheck::NotADeviceCab,
                    "continues from or into another cabinet; the device installs one cabinet on its own");
 
-    std::vector<size_t> infos;
-    std::vector<std::u16string> names;
-    for (size_t i = 0; i < dir.members.size(); ++i) {
-        names.push_back(dir.members[i].name);
-        if (wceload::MemberFileNumber(dir.members[i].name) == 0)
-            infos.push_back(i);
-    }
+    std::vector<size_t> infos = dir.SetupInfoMembers();
+    std::vector<std::u16string> names = dir.MemberNames();
     if (infos.empty())
         return add(LintCheck::NotADeviceCab,
                    "has no setup-information member (a name ending in \".000\"), so it is not a device CAB");

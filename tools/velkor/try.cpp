@@ -394,20 +394,14 @@ std::vector<std::pair<std::string, std::string>> PlannedRegistryValues(const std
     CabDirectory dir;
     if (!ReadCabDirectory(bytes, &dir).empty())
         return out;
-    std::vector<std::u16string> names;
-    size_t info = dir.members.size();
-    for (size_t i = 0; i < dir.members.size(); ++i) {
-        names.push_back(dir.members[i].name);
-        if (wceload::MemberFileNumber(dir.members[i].name) == 0)
-            info = info == dir.members.size() ? i : dir.members.size() + 1;
-    }
+    std::vector<size_t> infos = dir.SetupInfoMembers();
     std::vector<uint8_t> data;
     wceload::CeSetupInfo setup;
     wceload::InstallPlan plan;
     std::string error;
-    if (info >= dir.members.size() || !ReadCabMember(bytes, dir, info, wceload::CeMaxSetupInfoSize, &data).empty() ||
+    if (infos.size() != 1 || !ReadCabMember(bytes, dir, infos[0], wceload::CeMaxSetupInfoSize, &data).empty() ||
         !wceload::ParseSetupInfo(data.data(), data.size(), &setup, &error) ||
-        !wceload::PlanInstall(setup, names, u"", 0, &plan, &error))
+        !wceload::PlanInstall(setup, dir.MemberNames(), u"", 0, &plan, &error))
         return out;
     for (const auto &v : plan.Values) {
         std::pair<std::string, std::string> item{std::string(RootName(v.Root)) + "\\" + Utf16ToUtf8(v.Key),
