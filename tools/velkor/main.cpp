@@ -49,25 +49,7 @@ const char *const WinBinHelp =
 std::string U8(const std::u16string &s) { return Utf16ToUtf8(s); }
 
 // Control characters made visible, so that a text shows on one line.
-std::string Visible(const std::u16string &s)
-{
-    std::string out;
-    for (char c : U8(s)) {
-        if (c == '\r')
-            out += "\\r";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\t')
-            out += "\\t";
-        else if (static_cast<unsigned char>(c) < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02X", static_cast<unsigned char>(c));
-            out += buf;
-        } else
-            out += c;
-    }
-    return out;
-}
+std::string Visible(const std::u16string &s) { return velkor::Visible(U8(s), false); }
 
 std::string PageName(uint8_t flag)
 {
