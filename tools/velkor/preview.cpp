@@ -148,9 +148,7 @@ int RunPreview(const PreviewOptions &o)
     }
     std::string bench = BenchScript(o.bench);
     std::string robot = o.winBin + "/robot.exe";
-    if (!IsFile(robot))
-        throw Failure(ExitCannotRead, "cannot find robot.exe in '" + o.winBin +
-                                          "' (build with VELKOR_WINDOWS=ON, or give --win-bin)");
+    NeedWindowsPrograms(o.winBin, {"robot.exe"});
     std::string montage = FindProgram("montage");
     if (montage.empty())
         throw Failure(ExitPreviewFailed, "ImageMagick's montage is not installed; it makes the contact sheet");
@@ -165,24 +163,15 @@ int RunPreview(const PreviewOptions &o)
     bool temporary = false;
     std::string state = BenchState(o.state, "preview", &temporary);
     Bench session(bench, state, temporary);
-    std::string work = state + "/preview";
-    std::error_code ec;
-    fs::remove_all(work, ec);
+    RobotRun run = PrepareRobotRun(state, "preview", o.package);
+    const std::string &work = run.work;
     MakeDirectory(work + "/shots");
-    std::string setupCopy = work + "/setup.exe";
-    CopyFile(o.package, setupCopy);
-    std::string scriptPath = work + "/script.txt";
-    {
-        std::ofstream script(scriptPath, std::ios::binary);
-        script << PreviewScript(p, pages, WinePath(setupCopy), WinePath(work + "/shots"),
-                                WinePath(work + "/measure.txt"), texts);
-        if (!script)
-            throw Failure(ExitCannotWrite, "cannot write '" + scriptPath + "'");
-    }
+    WriteRobotScript(run, PreviewScript(p, pages, WinePath(run.setupCopy), WinePath(work + "/shots"),
+                                        WinePath(work + "/measure.txt"), texts));
 
     session.Start();
     ThrowIfStopped();
-    int rc = session.Run(fs::absolute(o.winBin).string(), {fs::absolute(robot).string(), WinePath(scriptPath)},
+    int rc = session.Run(fs::absolute(o.winBin).string(), {fs::absolute(robot).string(), WinePath(run.scriptPath)},
                          o.timeoutSeconds);
     if (rc != 0)
         throw Failure(ExitPreviewFailed, "the robot stopped (exit code " + std::to_string(rc) +

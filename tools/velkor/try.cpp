@@ -595,10 +595,7 @@ int RunTry(const TryOptions &o)
     }
     std::string bench = BenchScript(o.bench);
     std::string robot = o.winBin + "/robot.exe";
-    for (const char *program : {"robot.exe", "wceload.exe"})
-        if (!IsFile(o.winBin + "/" + program))
-            throw Failure(ExitCannotRead, std::string("cannot find ") + program + " in '" + o.winBin +
-                                              "' (build with VELKOR_WINDOWS=ON, or give --win-bin)");
+    NeedWindowsPrograms(o.winBin, {"robot.exe", "wceload.exe"});
     // Checked before the bench starts: a choice the package cannot take.
     TryReport report;
     report.package = o.package;
@@ -610,19 +607,9 @@ int RunTry(const TryOptions &o)
     bool temporary = false;
     std::string state = BenchState(o.state, "try", &temporary);
     Bench session(bench, state, temporary);
-    std::string work = state + "/try";
-    std::error_code ec;
-    fs::remove_all(work, ec);
-    MakeDirectory(work);
-    std::string setupCopy = work + "/setup.exe";
-    CopyFile(o.package, setupCopy);
-    std::string scriptPath = work + "/script.txt";
-    {
-        std::ofstream script(scriptPath, std::ios::binary);
-        script << TryScript(p, choices, WinePath(setupCopy), o.timeoutSeconds, nullptr);
-        if (!script)
-            throw Failure(ExitCannotWrite, "cannot write '" + scriptPath + "'");
-    }
+    RobotRun run = PrepareRobotRun(state, "try", o.package);
+    const std::string &work = run.work;
+    WriteRobotScript(run, TryScript(p, choices, WinePath(run.setupCopy), o.timeoutSeconds, nullptr));
 
     session.Start();
     ThrowIfStopped();
@@ -630,7 +617,7 @@ int RunTry(const TryOptions &o)
     // A reused prefix keeps the registry of earlier runs; the device starts clean.
     session.Run(winBin, {"reg", "delete", "HKLM\\SOFTWARE\\Apps", "/f"}, 120, "try-registry", work + "/clear.log");
     std::string runLog = work + "/run.log";
-    int rc = session.Run(winBin, {fs::absolute(robot).string(), WinePath(scriptPath)}, o.timeoutSeconds + 120,
+    int rc = session.Run(winBin, {fs::absolute(robot).string(), WinePath(run.scriptPath)}, o.timeoutSeconds + 120,
                          DeviceName, runLog);
 
     std::string root = session.DeviceRoot(DeviceName);
