@@ -58,15 +58,6 @@ namespace {
 
 std::string U8(const std::u16string &s) { return Utf16ToUtf8(s); }
 
-std::vector<std::string> ShownPages(uint8_t flags)
-{
-    std::vector<std::string> names;
-    for (size_t i = 0; i < PageNames().size(); ++i)
-        if (flags & (1u << i))
-            names.push_back(PageNames()[i]);
-    return names;
-}
-
 std::string Hex2(unsigned v)
 {
     char buf[8];
@@ -244,7 +235,7 @@ std::vector<Difference> DiffPackages(const PackageSummary &a, const PackageSumma
     DiffValue flagsA = DiffValue::Num(pa.storedPageFlags), flagsB = DiffValue::Num(pb.storedPageFlags);
     flagsA.hex = flagsB.hex = true;
     changed("package", "page_flags", flagsA, flagsB);
-    changed("package", "pages", DiffValue::Names(ShownPages(pa.pageFlags)), DiffValue::Names(ShownPages(pb.pageFlags)));
+    changed("package", "pages", DiffValue::Names(PageNamesOf(pa.pageFlags)), DiffValue::Names(PageNamesOf(pb.pageFlags)));
 
     // Variables, by name; their order matters too (they apply in turn).
     std::vector<std::u16string> va, vb;

@@ -453,6 +453,23 @@ const std::vector<std::string> &PageNames()
     return names;
 }
 
+std::string PageNameOf(uint8_t flag, const std::string &other)
+{
+    for (size_t i = 0; i < PageNames().size(); ++i)
+        if (flag == (1u << i))
+            return PageNames()[i];
+    return other;
+}
+
+std::vector<std::string> PageNamesOf(uint8_t flags)
+{
+    std::vector<std::string> names;
+    for (size_t i = 0; i < PageNames().size(); ++i)
+        if (flags & (1u << i))
+            names.push_back(PageNames()[i]);
+    return names;
+}
+
 std::u16string NormalizeLineBreaks(const std::u16string &s)
 {
     std::u16string out;

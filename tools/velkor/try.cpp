@@ -48,14 +48,6 @@ std::string Slurp(const std::string &path)
     return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
-std::string PageNameOf(uint8_t flag)
-{
-    for (size_t i = 0; i < PageNames().size(); ++i)
-        if (flag == (1u << i))
-            return PageNames()[i];
-    return "page";
-}
-
 int HexDigit(char c)
 {
     if (c >= '0' && c <= '9')
@@ -441,7 +433,7 @@ std::string TryText(const TryReport &r)
         o += Format("%s: the installation did not succeed: %s\n", r.package.c_str(), r.problem.c_str());
     std::string walk;
     for (uint8_t page : r.pages)
-        walk += (walk.empty() ? "" : ", ") + PageNameOf(page);
+        walk += (walk.empty() ? "" : ", ") + PageNameOf(page, "page");
     o += Format("Wizard: %s\n", walk.empty() ? "no pages (Setup installs at once)" : walk.c_str());
     std::string chosen;
     for (const auto &s : r.selected)
@@ -537,7 +529,7 @@ std::string TryJson(const TryReport &r)
     j["problem"] = r.ok ? ordered_json(nullptr) : ordered_json(text(r.problem));
     ordered_json pages = ordered_json::array();
     for (uint8_t page : r.pages)
-        pages.push_back(PageNameOf(page));
+        pages.push_back(PageNameOf(page, "page"));
     j["pages"] = pages;
     j["components"] = strings(r.selected);
     ordered_json runs = ordered_json::array();
