@@ -247,11 +247,7 @@ TEST_F(DiffOutputTest, BadInputs)
     WriteBytes(dir / "damaged.exe", damaged);
     WriteText(dir / "text.txt", "not a package at all");
 
-    struct Case {
-        std::vector<std::string> args;
-        int code;
-        const char *message;
-    } cases[] = {
+    const Refusal cases[] = {
         {{"diff", "a.exe"}, 2, "velkor: error: new is required"},
         {{"diff", "a.exe", "b.exe", "c.exe"}, 2, "velkor: error:"},
         {{"diff", "missing.exe", "a.exe"}, 3, "velkor: error: cannot read package 'missing.exe'"},

@@ -44,6 +44,22 @@ void PrintTo(const LintCase &c, std::ostream *os) { *os << c.name; }
 
 void Write(const fs::path &dir, const std::string &manifest) { WriteText(dir / "app.toml", manifest); }
 
+// `velkor lint FILE` said it found nothing (check null), or found exactly
+// one finding of that check whose message holds `message`.
+void ExpectOnly(const Result &r, const std::string &file, const char *check, const char *message)
+{
+    EXPECT_EQ(r.err, "");
+    if (!check) {
+        EXPECT_EQ(r.code, 0) << r.out;
+        EXPECT_EQ(r.out, file + ": no findings\n");
+        return;
+    }
+    EXPECT_EQ(r.code, 9) << r.out;
+    EXPECT_NE(r.out.find(std::string("[") + check + "]"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(message), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(file + ": 1 finding\n"), std::string::npos) << r.out;
+}
+
 const LintCase LintCases[] = {
     // Placeholders.
     {"UndefinedPlaceholder",
@@ -197,17 +213,9 @@ TEST_P(LintTest, FindsExactlyWhatIsWrong)
     Write(dir, LintManifest());
     c.arrange(dir);
 
-    Result r = Velkor({"lint", "app.toml"}, dir);
-    EXPECT_EQ(r.err, "");
-    if (!c.check) {
-        EXPECT_EQ(r.code, 0) << r.out;
-        EXPECT_EQ(r.out, "app.toml: no findings\n");
+    ExpectOnly(Velkor({"lint", "app.toml"}, dir), "app.toml", c.check, c.message);
+    if (!c.check)
         return;
-    }
-    EXPECT_EQ(r.code, 9) << r.out;
-    EXPECT_NE(r.out.find(std::string("[") + c.check + "]"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("app.toml: 1 finding\n"), std::string::npos) << r.out;
 
     // The same finding in the JSON form.
     Result j = Velkor({"lint", "--json", "app.toml"}, dir);
@@ -277,17 +285,7 @@ TEST_F(LintPackageTest, FindingsThatOnlyABuiltPackageCanHave)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         Package(c.change);
-        Result r = Velkor({"lint", "pkg.exe"}, dir);
-        EXPECT_EQ(r.err, "");
-        if (!c.check) {
-            EXPECT_EQ(r.code, 0) << r.out;
-            EXPECT_EQ(r.out, "pkg.exe: no findings\n");
-            continue;
-        }
-        EXPECT_EQ(r.code, 9) << r.out;
-        EXPECT_NE(r.out.find(std::string("[") + c.check + "]"), std::string::npos) << r.out;
-        EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
-        EXPECT_NE(r.out.find("pkg.exe: 1 finding\n"), std::string::npos) << r.out;
+        ExpectOnly(Velkor({"lint", "pkg.exe"}, dir), "pkg.exe", c.check, c.message);
     }
 }
 
@@ -364,11 +362,7 @@ TEST_F(LintPackageTest, BadInputs)
     fs::create_directory(dir / "sub");
     fs::rename(dir / "nocab.toml", dir / "sub" / "nocab.toml");
 
-    struct Case {
-        std::vector<std::string> args;
-        int code;
-        const char *message;
-    } cases[] = {
+    const Refusal cases[] = {
         {{"lint"}, 2, "velkor: error: input is required"},
         {{"lint", "a", "b"}, 2, "velkor: error:"},
         {{"lint", "missing.toml"}, 3, "velkor: error: cannot read manifest or package 'missing.toml'"},

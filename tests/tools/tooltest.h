@@ -81,6 +81,12 @@ void SetU32(Bytes &b, uint64_t at, uint32_t v);
 // Files in a folder, by name (to see that nothing was left behind).
 std::vector<std::string> Listing(const fs::path &dir);
 
+// A command velkor must refuse: its exit code and a part of its message.
+struct Refusal {
+    std::vector<std::string> args;
+    int code;
+    const char *message;
+};
 // velkor refused a command: exit code `code`, `message` within the one
 // line it wrote to stderr, nothing on stdout.
 void ExpectRefused(const Result &r, int code, const std::string &message);

@@ -321,8 +321,7 @@ TEST(TryReport, JsonIsValidUtf8WhateverTheNamesHold)
 TEST_F(ToolTest, TryBadInput)
 {
     MakeCab(dir / "main.cab", Prose(300));
-    WriteText(dir / "app.toml", "[package]\nname = \"Tool\"\ncompany = \"Acme\"\npages = [\"welcome\", \"ready\"]\n"
-                                "[[component]]\nname = \"Main\"\ncab = \"main.cab\"\n");
+    WriteText(dir / "app.toml", ManifestText().Component());
     WriteBytes(dir / "setup.exe", Stub());
     ASSERT_EQ(Velkor({"build", "app.toml", "--stub", "setup.exe", "-o", "pkg.exe"}, dir).code, 0);
     fs::create_directory(dir / "bin");
@@ -331,11 +330,7 @@ TEST_F(ToolTest, TryBadInput)
     WriteText(dir / "bench.sh", "exit 1\n");
     WriteText(dir / "bad.toml", "location = 3\n");
     const std::vector<std::string> tools = {"--win-bin", "bin", "--bench", "bench.sh"};
-    struct {
-        std::vector<std::string> args;
-        int code;
-        const char *message;
-    } cases[] = {
+    const Refusal cases[] = {
         {{"try", "gone.exe"}, 3, "cannot read package 'gone.exe'"},
         {{"try", "app.toml"}, 7, "app.toml: "},
         {{"try", "bin"}, 3, "not a regular file"},

@@ -226,10 +226,11 @@ TEST_P(PagesTest, ListDerivesPagesLikeTheLoader)
     const PagesCase &c = GetParam();
     WriteBytes(dir / "setup.exe", Stub());
     MakeCab(dir / "a.cab", Prose(10));
-    WriteText(dir / "app.toml", std::string("[package]\nname = \"A\"\ncompany = \"B\"\npages = ") + c.pages +
-                                    "\nuse_default_location = " + (c.useDefaultLocation ? "true" : "false") +
-                                    "\n[[component]]\nname = \"A\"\ncab = \"a.cab\"\n"
-                                    "[texts]\nagreement_body = \"x\"\n");
+    WriteText(dir / "app.toml",
+              ManifestText(c.pages, "A", "B")
+                  .Package(std::string("use_default_location = ") + (c.useDefaultLocation ? "true" : "false") + "\n")
+                  .Component("A", "a.cab")
+                  .Texts("agreement_body = \"x\"\n"));
     ASSERT_EQ(Velkor({"build", "app.toml", "--stub", "setup.exe", "-o", "p.exe"}, dir).code, 0);
     Result r = Velkor({"list", "p.exe"}, dir);
     ASSERT_EQ(r.code, 0) << r.err;
