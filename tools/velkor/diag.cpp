@@ -1,6 +1,8 @@
 // diag.cpp -- the one printer of diag.h, and the names of the lint checks.
 #include "diag.h"
 
+#include <iterator>
+
 namespace velkor {
 
 const char *SeverityName(Severity s)
@@ -15,62 +17,22 @@ const char *SeverityName(Severity s)
 
 namespace {
 
-struct LintCheckRow {
-    LintCheck check;
-    const char *name;
+const char *const LintCheckNameTable[] = {
+#define VELKOR_LINT_CHECK_NAME(id, name) name,
+    VELKOR_LINT_CHECKS(VELKOR_LINT_CHECK_NAME)
+#undef VELKOR_LINT_CHECK_NAME
 };
-
-constexpr LintCheckRow LintChecks[] = {
-    {LintCheck::TextCount, "text-count"},
-    {LintCheck::UndefinedPlaceholder, "undefined-placeholder"},
-    {LintCheck::DestinationEmpty, "destination-empty"},
-    {LintCheck::DestinationTooLong, "destination-too-long"},
-    {LintCheck::DestinationInvalid, "destination-invalid"},
-    {LintCheck::PlaceholderInName, "placeholder-in-name"},
-    {LintCheck::DuplicateComponent, "duplicate-component"},
-    {LintCheck::PageFlags, "page-flags"},
-    {LintCheck::UnreachablePage, "unreachable-page"},
-    {LintCheck::LocationWithoutDestination, "location-without-destination"},
-    {LintCheck::NoDestinationComponent, "no-destination-component"},
-    {LintCheck::NothingSelected, "nothing-selected"},
-    {LintCheck::AgreementMissing, "agreement-missing"},
-    {LintCheck::SpacePlaceholderMissing, "space-placeholder-missing"},
-    {LintCheck::Html, "html"},
-    {LintCheck::NotACab, "not-a-cab"},
-    {LintCheck::NotADeviceCab, "not-a-device-cab"},
-    {LintCheck::CabUnchecked, "cab-unchecked"},
-    {LintCheck::BadSetupInfo, "bad-setup-info"},
-    {LintCheck::DesktopStub, "desktop-stub"},
-    {LintCheck::TextFit, "text-fit"},
-};
-
-// One row per check, in the enum's order, so a check indexes its own row.
-constexpr bool EveryCheckHasItsRow()
-{
-    if (sizeof LintChecks / sizeof LintChecks[0] != size_t(LintCheck::Count))
-        return false;
-    for (size_t i = 0; i < size_t(LintCheck::Count); ++i)
-        if (LintChecks[i].check != LintCheck(i))
-            return false;
-    return true;
-}
-static_assert(EveryCheckHasItsRow(), "LintChecks needs one row per LintCheck, in order");
 
 }  // namespace
 
 const char *LintCheckName(LintCheck check)
 {
-    return LintChecks[size_t(check)].name;
+    return LintCheckNameTable[size_t(check)];
 }
 
 const std::vector<std::string> &LintCheckNames()
 {
-    static const std::vector<std::string> names = [] {
-        std::vector<std::string> all;
-        for (const auto &row : LintChecks)
-            all.push_back(row.name);
-        return all;
-    }();
+    static const std::vector<std::string> names(std::begin(LintCheckNameTable), std::end(LintCheckNameTable));
     return names;
 }
 

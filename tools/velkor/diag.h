@@ -25,14 +25,37 @@ struct Diagnostic {
 
 const char *SeverityName(Severity s);
 
-// Every lint check.  Findings name their check through this, and each one
-// has its row in diag.cpp's table (a static_assert there refuses a check
-// without one), so the list below cannot miss a check lint emits.
+// Every lint check, once: the name the code uses and the stable name that
+// findings carry and a manifest's [lint] disable takes (README.md describes
+// each).  Findings can only name a check through LintCheck, so none can be
+// emitted without standing here.
+#define VELKOR_LINT_CHECKS(X)                                          \
+    X(TextCount, "text-count")                                         \
+    X(UndefinedPlaceholder, "undefined-placeholder")                   \
+    X(DestinationEmpty, "destination-empty")                           \
+    X(DestinationTooLong, "destination-too-long")                      \
+    X(DestinationInvalid, "destination-invalid")                       \
+    X(PlaceholderInName, "placeholder-in-name")                        \
+    X(DuplicateComponent, "duplicate-component")                       \
+    X(PageFlags, "page-flags")                                         \
+    X(UnreachablePage, "unreachable-page")                             \
+    X(LocationWithoutDestination, "location-without-destination")      \
+    X(NoDestinationComponent, "no-destination-component")              \
+    X(NothingSelected, "nothing-selected")                             \
+    X(AgreementMissing, "agreement-missing")                           \
+    X(SpacePlaceholderMissing, "space-placeholder-missing")            \
+    X(Html, "html")                                                    \
+    X(NotACab, "not-a-cab")                                            \
+    X(NotADeviceCab, "not-a-device-cab")                               \
+    X(CabUnchecked, "cab-unchecked")                                   \
+    X(BadSetupInfo, "bad-setup-info")                                  \
+    X(DesktopStub, "desktop-stub")                                     \
+    X(TextFit, "text-fit")
+
 enum class LintCheck {
-    TextCount, UndefinedPlaceholder, DestinationEmpty, DestinationTooLong, DestinationInvalid,
-    PlaceholderInName, DuplicateComponent, PageFlags, UnreachablePage,
-    LocationWithoutDestination, NoDestinationComponent, NothingSelected, AgreementMissing,
-    SpacePlaceholderMissing, Html, NotACab, NotADeviceCab, CabUnchecked, BadSetupInfo, DesktopStub, TextFit,
+#define VELKOR_LINT_CHECK_ID(id, name) id,
+    VELKOR_LINT_CHECKS(VELKOR_LINT_CHECK_ID)
+#undef VELKOR_LINT_CHECK_ID
     Count   // not a check: how many there are
 };
 
