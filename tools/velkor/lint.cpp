@@ -27,16 +27,6 @@ const size_t MaxDevicePath = wceload::MaxPathUnits;   // 259: MAX_PATH less its 
 
 char16_t Fold(char16_t c) { return (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c; }
 
-bool SameFolded(const std::u16string &a, const std::u16string &b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Fold(a[i]) != Fold(b[i]))
-            return false;
-    return true;
-}
-
 size_t FindFolded(const std::u16string &text, const std::u16string &pattern, size_t from)
 {
     if (pattern.empty() || pattern.size() > text.size())
@@ -131,11 +121,11 @@ std::vector<std::u16string> UnknownPlaceholders(const std::u16string &text, cons
 {
     std::vector<std::u16string> unknown;
     for (const auto &token : Placeholders(text)) {
-        bool skip = SameFolded(token, u"%SoftwareName%") || SameFolded(token, u"%CompanyName%");
+        bool skip = wceload::SameName(token, u"%SoftwareName%") || wceload::SameName(token, u"%CompanyName%");
         for (const auto &k : known)
-            skip = skip || SameFolded(token, k);
+            skip = skip || wceload::SameName(token, k);
         for (const auto &u : unknown)
-            skip = skip || SameFolded(token, u);
+            skip = skip || wceload::SameName(token, u);
         if (!skip)
             unknown.push_back(token);
     }
@@ -277,7 +267,7 @@ std::vector<Finding> LintSpec(const PackageRecipe &recipe, uint8_t storedPageFla
     for (const auto &token : UnknownPlaceholders(recipe.destination, {})) {
         bool isVariable = false;
         for (const auto &v : variableNames)
-            isVariable = isVariable || SameFolded(v, token);
+            isVariable = isVariable || wceload::SameName(v, token);
         add(LintCheck::UndefinedPlaceholder, "package.destination",
             "package.destination uses " + U8(token) +
                 (isVariable ? ", a variable, but variables are not applied to the destination (only %SoftwareName% "
