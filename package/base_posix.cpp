@@ -7,7 +7,6 @@
 
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 
 void *PlatformHeapAlloc(size_t size)
 {
@@ -50,11 +49,8 @@ static void Utf16ToUtf8(const VCHAR *s, char *out, size_t cap)
     out[n] = 0;
 }
 
-int OpenPackageReader(PackageReader *reader, const VCHAR *path)
+int PlatformFileOpen(const VCHAR *path, void **handle, uint32_t *size)
 {
-    memset(reader, 0, sizeof *reader);
-    if (OpenMemoryPackage(reader))
-        return 1;
     char name[1100];
     Utf16ToUtf8(path, name, sizeof name);
     FILE *f = fopen(name, "rb");
@@ -64,40 +60,31 @@ int OpenPackageReader(PackageReader *reader, const VCHAR *path)
         fclose(f);
         return 0;
     }
-    long size = ftell(f);
-    if (size < 0 || fseek(f, 0, SEEK_SET) != 0) {
+    long length = ftell(f);
+    if (length < 0 || fseek(f, 0, SEEK_SET) != 0) {
         fclose(f);
         return 0;
     }
-    reader->Handle = f;
-    reader->Size = (unsigned long)size > 0xFFFFFFFFul ? 0xFFFFFFFFu : (uint32_t)size;
+    *handle = f;
+    *size = (unsigned long)length > 0xFFFFFFFFul ? 0xFFFFFFFFu : (uint32_t)length;
     return 1;
 }
 
-void ClosePackageReader(PackageReader *reader)
+void PlatformFileClose(void *handle)
 {
-    if (!reader->InMemory && reader->Handle)
-        fclose((FILE *)reader->Handle);
-    reader->Handle = NULL;
+    fclose((FILE *)handle);
 }
 
-int SeekPackageReader(PackageReader *reader, uint32_t offset)
+int PlatformFileSeek(void *handle, uint32_t offset)
 {
-    if (!reader->InMemory && fseek((FILE *)reader->Handle, (long)offset, SEEK_SET) != 0)
-        return 0;
-    reader->Position = offset;
-    return 1;
+    return fseek((FILE *)handle, (long)offset, SEEK_SET) == 0;
 }
 
-int ReadPackageBytes(PackageReader *reader, void *buffer, uint32_t size, uint32_t *delivered)
+int PlatformFileRead(void *handle, void *buffer, uint32_t size, uint32_t *delivered)
 {
-    *delivered = 0;
-    if (reader->InMemory)
-        return ReadMemoryPackage(reader, buffer, size, delivered);
-    size_t n = fread(buffer, 1, size, (FILE *)reader->Handle);
-    if (n < size && ferror((FILE *)reader->Handle))
+    size_t n = fread(buffer, 1, size, (FILE *)handle);
+    if (n < size && ferror((FILE *)handle))
         return 0;
-    reader->Position += (uint32_t)n;
     *delivered = (uint32_t)n;
     return 1;
 }

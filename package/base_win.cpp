@@ -21,11 +21,8 @@ void PlatformHeapFree(void *block)
     HeapFree(GetProcessHeap(), 0, block);
 }
 
-int OpenPackageReader(PackageReader *reader, const VCHAR *path)
+int PlatformFileOpen(const VCHAR *path, void **handle, uint32_t *size)
 {
-    ZeroMemory(reader, sizeof *reader);
-    if (OpenMemoryPackage(reader))
-        return 1;
     HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
@@ -36,39 +33,28 @@ int OpenPackageReader(PackageReader *reader, const VCHAR *path)
         CloseHandle(file);
         return 0;
     }
-    reader->Handle = file;
-    reader->Size = high ? 0xFFFFFFFFu : low;
+    *handle = file;
+    *size = high ? 0xFFFFFFFFu : low;
     return 1;
 }
 
-void ClosePackageReader(PackageReader *reader)
+void PlatformFileClose(void *handle)
 {
-    if (!reader->InMemory && reader->Handle)
-        CloseHandle((HANDLE)reader->Handle);
-    reader->Handle = NULL;
+    CloseHandle((HANDLE)handle);
 }
 
-int SeekPackageReader(PackageReader *reader, uint32_t offset)
+int PlatformFileSeek(void *handle, uint32_t offset)
 {
-    if (!reader->InMemory) {
-        LONG high = 0;
-        DWORD r = SetFilePointer((HANDLE)reader->Handle, (LONG)offset, &high, FILE_BEGIN);
-        if (r == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)
-            return 0;
-    }
-    reader->Position = offset;
-    return 1;
+    LONG high = 0;
+    DWORD r = SetFilePointer((HANDLE)handle, (LONG)offset, &high, FILE_BEGIN);
+    return r != INVALID_SET_FILE_POINTER || GetLastError() == NO_ERROR;
 }
 
-int ReadPackageBytes(PackageReader *reader, void *buffer, uint32_t size, uint32_t *delivered)
+int PlatformFileRead(void *handle, void *buffer, uint32_t size, uint32_t *delivered)
 {
-    *delivered = 0;
-    if (reader->InMemory)
-        return ReadMemoryPackage(reader, buffer, size, delivered);
     DWORD got = 0;
-    if (!ReadFile((HANDLE)reader->Handle, buffer, size, &got, NULL))
+    if (!ReadFile((HANDLE)handle, buffer, size, &got, NULL))
         return 0;
-    reader->Position += got;
     *delivered = got;
     return 1;
 }

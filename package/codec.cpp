@@ -130,19 +130,25 @@ int ReadBlockPrefix(ByteSource *source, BlockPrefix *prefix)
     return prefix->StoredSize <= source->Remaining(source->Context);
 }
 
-static int ReadFromFile(void *context, void *buffer, uint32_t size)
+static int ReadFromReader(void *context, void *buffer, uint32_t size)
 {
     return ReadExact((PackageReader *)context, buffer, size);
 }
 
-static uint64_t RemainingInFile(void *context)
+static uint64_t RemainingInReader(void *context)
 {
     return ReaderRemaining((PackageReader *)context);
 }
 
+ByteSource ReaderByteSource(PackageReader *file)
+{
+    ByteSource source = {ReadFromReader, RemainingInReader, file};
+    return source;
+}
+
 VCHAR *ReadBlock(PackageReader *file)
 {
-    ByteSource source = {ReadFromFile, RemainingInFile, file};
+    ByteSource source = ReaderByteSource(file);
     BlockPrefix prefix;
     if (!ReadBlockPrefix(&source, &prefix))
         return NULL;

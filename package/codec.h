@@ -29,6 +29,10 @@ typedef struct ByteSource {
     void *Context;
 } ByteSource;
 
+/* A ByteSource over a PackageReader, reading from its position on: the
+ * loader's file, or bytes in memory through OpenBufferReader. */
+ByteSource ReaderByteSource(PackageReader *file);
+
 /* The prefix of a Block: the compressed byte and the sizes after it. */
 typedef struct {
     uint8_t Compressed;

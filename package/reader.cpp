@@ -1,7 +1,8 @@
 /*
  * reader.cpp -- the platform-neutral half of the heap and the package
- * reader: allocation counting with its fault hook, and packages served from
- * memory.  base_win.cpp and base_posix.cpp supply the platform calls.
+ * reader: allocation counting with its fault hook, the reader's position,
+ * and packages served from memory.  base_win.cpp and base_posix.cpp supply
+ * the platform calls.
  */
 #include "base.h"
 #include "base_platform.h"
@@ -74,7 +75,7 @@ void UseFilePackages(void)
     MemoryActive = 0;
 }
 
-int OpenMemoryPackage(PackageReader *reader)
+static int OpenMemoryPackage(PackageReader *reader)
 {
     if (!MemoryActive)
         return 0;
@@ -84,7 +85,7 @@ int OpenMemoryPackage(PackageReader *reader)
     return 1;
 }
 
-int ReadMemoryPackage(PackageReader *reader, void *buffer, uint32_t size, uint32_t *delivered)
+static int ReadMemoryPackage(PackageReader *reader, void *buffer, uint32_t size, uint32_t *delivered)
 {
     uint32_t left = ReaderRemaining(reader);
     uint32_t n = size < left ? size : left;
@@ -92,6 +93,42 @@ int ReadMemoryPackage(PackageReader *reader, void *buffer, uint32_t size, uint32
         memcpy(buffer, (const uint8_t *)reader->Handle + reader->Position, n);
     reader->Position += n;
     *delivered = n;
+    return 1;
+}
+
+int OpenPackageReader(PackageReader *reader, const VCHAR *path)
+{
+    memset(reader, 0, sizeof *reader);
+    if (OpenMemoryPackage(reader))
+        return 1;
+    return PlatformFileOpen(path, &reader->Handle, &reader->Size);
+}
+
+void ClosePackageReader(PackageReader *reader)
+{
+    if (!reader->InMemory && reader->Handle)
+        PlatformFileClose(reader->Handle);
+    reader->Handle = NULL;
+}
+
+int SeekPackageReader(PackageReader *reader, uint32_t offset)
+{
+    if (!reader->InMemory && !PlatformFileSeek(reader->Handle, offset))
+        return 0;
+    reader->Position = offset;
+    return 1;
+}
+
+int ReadPackageBytes(PackageReader *reader, void *buffer, uint32_t size, uint32_t *delivered)
+{
+    *delivered = 0;
+    if (reader->InMemory)
+        return ReadMemoryPackage(reader, buffer, size, delivered);
+    uint32_t got = 0;
+    if (!PlatformFileRead(reader->Handle, buffer, size, &got))
+        return 0;
+    reader->Position += got;
+    *delivered = got;
     return 1;
 }
 

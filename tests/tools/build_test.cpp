@@ -13,11 +13,10 @@ namespace {
 // A manifest with one component per CAB, named "Part 1", "Part 2", ...
 std::string ManifestFor(size_t cabs, const std::string &extra = "")
 {
-    std::string m = "[package]\nname = \"Tool\"\ncompany = \"Acme\"\npages = [\"welcome\", \"components\", \"ready\"]\n";
+    ManifestText m(R"(["welcome", "components", "ready"])");
     for (size_t i = 0; i < cabs; ++i)
-        m += "\n[[component]]\nname = \"Part " + std::to_string(i + 1) + "\"\ncab = \"cab" + std::to_string(i + 1) +
-             ".cab\"\n";
-    return m + extra;
+        m.Component("Part " + std::to_string(i + 1), "cab" + std::to_string(i + 1) + ".cab");
+    return std::string(m) + extra;
 }
 
 class BuildTest : public ToolTest {

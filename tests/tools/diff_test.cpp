@@ -15,39 +15,13 @@ using velkor::Bytes;
 
 namespace {
 
-const char *const BaseManifest = R"([package]
-name = "Tool"
-company = "Acme"
-destination = '\Program Files\Tool'
-pages = ["welcome", "components", "location", "destination", "ready"]
-
-[[variable]]
-name = "%A%"
-value = "1"
-
-[[variable]]
-name = "%B%"
-value = "2"
-
-[[component]]
-name = "Main"
-cab = "main.cab"
-
-[[component]]
-name = "Help"
-cab = "help.cab"
-selected = false
-
-[texts]
-welcome_title = "Welcome to %A%"
-)";
-
-std::string Edit(std::string s, const std::string &from, const std::string &to)
-{
-    size_t at = s.find(from);
-    EXPECT_NE(at, std::string::npos) << from;
-    return at == std::string::npos ? s : s.replace(at, from.size(), to);
-}
+const std::string BaseManifest = ManifestText(R"(["welcome", "components", "location", "destination", "ready"])")
+                                      .Package("destination = '\\Program Files\\Tool'\n")
+                                      .Variable("%A%", "1")
+                                      .Variable("%B%", "2")
+                                      .Component()
+                                      .Component("Help", "help.cab", "selected = false\n")
+                                      .Texts("welcome_title = \"Welcome to %A%\"\n");
 
 // One reported difference: section, name, field (may be empty), change.
 using Key = std::tuple<std::string, std::string, std::string, std::string>;
@@ -62,7 +36,7 @@ void PrintTo(const DiffCase &c, std::ostream *os) { *os << c.name; }
 
 void Manifest(const fs::path &d, const std::string &from, const std::string &to)
 {
-    WriteText(d / "app.toml", Edit(BaseManifest, from, to));
+    WriteText(d / "app.toml", Replace(BaseManifest, from, to));
 }
 
 const DiffCase DiffCases[] = {
@@ -89,9 +63,9 @@ const DiffCase DiffCases[] = {
      {{"variable", "%B%", "", "removed"}}},
     {"VariablesReordered",
      [](const fs::path &d) {
-         std::string m = Edit(BaseManifest, "[[variable]]\nname = \"%B%\"\nvalue = \"2\"\n", "");
-         WriteText(d / "app.toml", Edit(m, "[[variable]]\nname = \"%A%\"",
-                                        "[[variable]]\nname = \"%B%\"\nvalue = \"2\"\n\n[[variable]]\nname = \"%A%\""));
+         std::string m = Replace(BaseManifest, "[[variable]]\nname = \"%B%\"\nvalue = \"2\"\n", "");
+         WriteText(d / "app.toml", Replace(m, "[[variable]]\nname = \"%A%\"",
+                                           "[[variable]]\nname = \"%B%\"\nvalue = \"2\"\n\n[[variable]]\nname = \"%A%\""));
      },
      {{"variable", "(order)", "", "reordered"}}},
     {"ComponentAdded",
@@ -121,10 +95,10 @@ const DiffCase DiffCases[] = {
      {{"component", "Help", "accepts_destination", "changed"}}},
     {"ComponentsReordered",
      [](const fs::path &d) {
-         std::string m = Edit(BaseManifest, "[[component]]\nname = \"Help\"\ncab = \"help.cab\"\nselected = false\n", "");
-         WriteText(d / "app.toml", Edit(m, "[[component]]\nname = \"Main\"",
-                                        "[[component]]\nname = \"Help\"\ncab = \"help.cab\"\nselected = false\n\n"
-                                        "[[component]]\nname = \"Main\""));
+         std::string m = Replace(BaseManifest, "[[component]]\nname = \"Help\"\ncab = \"help.cab\"\nselected = false\n", "");
+         WriteText(d / "app.toml", Replace(m, "[[component]]\nname = \"Main\"",
+                                           "[[component]]\nname = \"Help\"\ncab = \"help.cab\"\nselected = false\n\n"
+                                           "[[component]]\nname = \"Main\""));
      },
      {{"component", "(order)", "", "reordered"}}},
     {"Text", [](const fs::path &d) { Manifest(d, "welcome_title = \"Welcome to %A%\"", "welcome_title = \"Hello\""); },
@@ -218,9 +192,9 @@ TEST_F(DiffOutputTest, ValuesOnBothSides)
 {
     MakeCab(dir / "main.cab", Prose(6000));
     MakeCab(dir / "extra.cab", Prose(10));
-    std::string m = Edit(BaseManifest, "welcome_title = \"Welcome to %A%\"", "welcome_title = \"Two\\nlines\"");
-    m = Edit(m, "pages = [\"welcome\", ", "pages = [");
-    m = Edit(m, "[texts]", "[[component]]\nname = \"Extra\"\ncab = \"extra.cab\"\n\n[texts]");
+    std::string m = Replace(BaseManifest, "welcome_title = \"Welcome to %A%\"", "welcome_title = \"Two\\nlines\"");
+    m = Replace(m, "pages = [\"welcome\", ", "pages = [");
+    m = Replace(m, "[texts]", "[[component]]\nname = \"Extra\"\ncab = \"extra.cab\"\n\n[texts]");
     WriteText(dir / "app.toml", m);
     Build("b.exe");
 
@@ -273,11 +247,7 @@ TEST_F(DiffOutputTest, BadInputs)
     WriteBytes(dir / "damaged.exe", damaged);
     WriteText(dir / "text.txt", "not a package at all");
 
-    struct Case {
-        std::vector<std::string> args;
-        int code;
-        const char *message;
-    } cases[] = {
+    const Refusal cases[] = {
         {{"diff", "a.exe"}, 2, "velkor: error: new is required"},
         {{"diff", "a.exe", "b.exe", "c.exe"}, 2, "velkor: error:"},
         {{"diff", "missing.exe", "a.exe"}, 3, "velkor: error: cannot read package 'missing.exe'"},
@@ -287,11 +257,7 @@ TEST_F(DiffOutputTest, BadInputs)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.args.back());
-        Result r = Velkor(c.args, dir);
-        EXPECT_EQ(r.code, c.code) << r.err;
-        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-        EXPECT_EQ(r.out, "");
+        ExpectRefused(Velkor(c.args, dir), c.code, c.message);
     }
 }
 

@@ -15,18 +15,9 @@ using velkor::Bytes;
 
 namespace {
 
-const char *const GoodManifest = R"([package]
-name = "Tool"
-company = "Acme"
-pages = ["welcome", "agreement", "ready"]
-
-[[component]]
-name = "Main"
-cab = "main.cab"
-
-[texts]
-agreement_body = { file = "eula.txt" }
-)";
+const std::string GoodManifest = ManifestText(R"(["welcome", "agreement", "ready"])")
+                                      .Component()
+                                      .Texts("agreement_body = { file = \"eula.txt\" }\n");
 
 // Makes a sparse file of `size` bytes that starts with `head`.
 void Sparse(const fs::path &p, const std::string &head, uint64_t size)
@@ -243,4 +234,17 @@ TEST(ManifestText, NonAsciiWhereWhitespaceMayStand)
             EXPECT_EQ(e.code, 4) << e.what();
         }
     }
+}
+
+// The manifest's strict UTF-8 reader and the tool's lenient one give the
+// same code units at each length's edges, surrogate pairs included.
+TEST(ManifestText, CodePointsAtTheEdgesOfEachLength)
+{
+    const std::string text = "A\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF";
+    const std::u16string want = u"A\x80\u07FF\u0800\uFFFF\U00010000\U0010FFFF";
+    EXPECT_TRUE(velkor::Utf8ToUtf16(text) == want);
+    velkor::Manifest m = velkor::ParseManifest(
+        std::string(ManifestText(R"(["welcome"])").Component().Texts("welcome_body = \"" + text + "\"\n")),
+        "/none/app.toml");
+    EXPECT_TRUE(m.recipe.texts[6] == want);
 }

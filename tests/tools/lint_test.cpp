@@ -11,8 +11,10 @@
 #include "sha256.h"
 
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <regex>
+#include <set>
 
 using namespace tooltest;
 using velkor::Bytes;
@@ -25,12 +27,12 @@ std::string LintManifest(const std::string &package = "", const std::string &com
                          const std::string &texts = "", const std::string &pages =
                              R"(["welcome", "components", "location", "destination", "ready"])")
 {
-    return "[package]\nname = \"Tool\"\ncompany = \"Acme\"\npages = " + pages + "\n" + package +
-           "\n[[variable]]\nname = \"%Version%\"\nvalue = \"1.0\"\n"
-           "\n[[component]]\nname = \"Main\"\ncab = \"main.cab\"\n" +
-           component + "\n[texts]\n" + texts;
+    return ManifestText(pages)
+        .Package(package.empty() ? "" : package + "\n")
+        .Variable("%Version%", "1.0")
+        .Component("Main", "main.cab", component)
+        .Texts(texts);
 }
-
 struct LintCase {
     const char *name;
     std::function<void(const fs::path &dir)> arrange;
@@ -41,6 +43,22 @@ struct LintCase {
 void PrintTo(const LintCase &c, std::ostream *os) { *os << c.name; }
 
 void Write(const fs::path &dir, const std::string &manifest) { WriteText(dir / "app.toml", manifest); }
+
+// `velkor lint FILE` said it found nothing (check null), or found exactly
+// one finding of that check whose message holds `message`.
+void ExpectOnly(const Result &r, const std::string &file, const char *check, const char *message)
+{
+    EXPECT_EQ(r.err, "");
+    if (!check) {
+        EXPECT_EQ(r.code, 0) << r.out;
+        EXPECT_EQ(r.out, file + ": no findings\n");
+        return;
+    }
+    EXPECT_EQ(r.code, 9) << r.out;
+    EXPECT_NE(r.out.find(std::string("[") + check + "]"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(message), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(file + ": 1 finding\n"), std::string::npos) << r.out;
+}
 
 const LintCase LintCases[] = {
     // Placeholders.
@@ -195,17 +213,9 @@ TEST_P(LintTest, FindsExactlyWhatIsWrong)
     Write(dir, LintManifest());
     c.arrange(dir);
 
-    Result r = Velkor({"lint", "app.toml"}, dir);
-    EXPECT_EQ(r.err, "");
-    if (!c.check) {
-        EXPECT_EQ(r.code, 0) << r.out;
-        EXPECT_EQ(r.out, "app.toml: no findings\n");
+    ExpectOnly(Velkor({"lint", "app.toml"}, dir), "app.toml", c.check, c.message);
+    if (!c.check)
         return;
-    }
-    EXPECT_EQ(r.code, 9) << r.out;
-    EXPECT_NE(r.out.find(std::string("[") + c.check + "]"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("app.toml: 1 finding\n"), std::string::npos) << r.out;
 
     // The same finding in the JSON form.
     Result j = Velkor({"lint", "--json", "app.toml"}, dir);
@@ -218,6 +228,8 @@ TEST_P(LintTest, FindsExactlyWhatIsWrong)
     ASSERT_EQ(v["findings"].size(), 1u);
     const minijson::Value &f = v["findings"][0];
     EXPECT_EQ(f["check"].string, c.check);
+    const auto &listed = velkor::LintCheckNames();
+    EXPECT_NE(std::find(listed.begin(), listed.end(), f["check"].string), listed.end());
     EXPECT_EQ(f["severity"].string, "warning");
     EXPECT_FALSE(f["item"].string.empty());
     EXPECT_NE(f["message"].string.find(c.message), std::string::npos);
@@ -273,17 +285,7 @@ TEST_F(LintPackageTest, FindingsThatOnlyABuiltPackageCanHave)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         Package(c.change);
-        Result r = Velkor({"lint", "pkg.exe"}, dir);
-        EXPECT_EQ(r.err, "");
-        if (!c.check) {
-            EXPECT_EQ(r.code, 0) << r.out;
-            EXPECT_EQ(r.out, "pkg.exe: no findings\n");
-            continue;
-        }
-        EXPECT_EQ(r.code, 9) << r.out;
-        EXPECT_NE(r.out.find(std::string("[") + c.check + "]"), std::string::npos) << r.out;
-        EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
-        EXPECT_NE(r.out.find("pkg.exe: 1 finding\n"), std::string::npos) << r.out;
+        ExpectOnly(Velkor({"lint", "pkg.exe"}, dir), "pkg.exe", c.check, c.message);
     }
 }
 
@@ -360,11 +362,7 @@ TEST_F(LintPackageTest, BadInputs)
     fs::create_directory(dir / "sub");
     fs::rename(dir / "nocab.toml", dir / "sub" / "nocab.toml");
 
-    struct Case {
-        std::vector<std::string> args;
-        int code;
-        const char *message;
-    } cases[] = {
+    const Refusal cases[] = {
         {{"lint"}, 2, "velkor: error: input is required"},
         {{"lint", "a", "b"}, 2, "velkor: error:"},
         {{"lint", "missing.toml"}, 3, "velkor: error: cannot read manifest or package 'missing.toml'"},
@@ -376,11 +374,7 @@ TEST_F(LintPackageTest, BadInputs)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.args.back());
-        Result r = Velkor(c.args, dir);
-        EXPECT_EQ(r.code, c.code) << r.err;
-        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-        EXPECT_EQ(r.out, "");
+        ExpectRefused(Velkor(c.args, dir), c.code, c.message);
     }
 }
 
@@ -430,6 +424,23 @@ TEST_F(ToolTest, CabReaderSurvivesTruncationAndDamage)
                 velkor::LintCab(spoilt, "c", "", recipe, 0);
             }
         }
+    }
+}
+
+// The list [lint] disable takes is the table findings name their checks
+// from: each check once, under its own name, and each in README.md's table.
+TEST(LintParts, EveryCheckIsListedOnceAndDocumented)
+{
+    const auto &names = velkor::LintCheckNames();
+    ASSERT_EQ(names.size(), size_t(velkor::LintCheck::Count));
+    std::ifstream file(VELKOR_SOURCE_DIR "/tools/velkor/README.md");
+    std::string readme((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(readme.empty());
+    std::set<std::string> seen;
+    for (size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(names[i], velkor::LintCheckName(velkor::LintCheck(i)));
+        EXPECT_TRUE(seen.insert(names[i]).second) << names[i] << " twice";
+        EXPECT_NE(readme.find("| `" + names[i] + "` |"), std::string::npos) << names[i] << " is not in README.md";
     }
 }
 

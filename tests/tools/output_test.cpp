@@ -13,30 +13,12 @@ using nlohmann::json;
 
 namespace {
 
-const char *const Languages = R"([package]
-name = "Pocket"
-company = "Acme"
-pages = ["welcome", "ready"]
-
-[[component]]
-name = "Main"
-cab = "main.cab"
-
-[[component]]
-name = "Help"
-cab = "help.cab"
-
-[texts]
-welcome_title = "Welcome"
-welcome_body = "<p>Hello</p>"
-
-[texts.de]
-welcome_title = "Willkommen"
-ready_body = "<p>Fertig<b></p>"
-
-[texts.pt-BR]
-welcome_title = "Bem-vindo"
-)";
+const std::string Languages = ManifestText(R"(["welcome", "ready"])", "Pocket")
+                                   .Component()
+                                   .Component("Help", "help.cab")
+                                   .Texts("welcome_title = \"Welcome\"\nwelcome_body = \"<p>Hello</p>\"\n")
+                                   .Texts("welcome_title = \"Willkommen\"\nready_body = \"<p>Fertig<b></p>\"\n", "de")
+                                   .Texts("welcome_title = \"Bem-vindo\"\n", "pt-BR");
 
 class OutputTest : public ToolTest {
 protected:

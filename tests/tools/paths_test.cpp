@@ -13,8 +13,7 @@ TEST_F(ToolTest, BuildWithoutStubUsesTheInstalledSetupProgram)
     fs::copy_file(VELKOR_EXE, dir / "usr" / "bin" / "velkor");
     fs::create_directories(dir / "work");
     MakeCab(dir / "work" / "main.cab", Prose(2000));
-    WriteText(dir / "work" / "app.toml", "[package]\nname = \"Tool\"\ncompany = \"Acme\"\npages = []\n"
-                                         "[[component]]\nname = \"Main\"\ncab = \"main.cab\"\n");
+    WriteText(dir / "work" / "app.toml", ManifestText("[]").Component());
     const std::string velkor = (dir / "usr" / "bin" / "velkor").string();
 
     // Nothing installed beside it yet: the missing stub is named where it

@@ -135,11 +135,7 @@ TEST_F(ToolTest, PreviewRefusesBeforeStartingWine)
     WriteText(dir / "bench.sh", "#!/bin/sh\nexit 99\n");
     const std::string bench = "--bench=" + (dir / "bench.sh").string();
 
-    struct Case {
-        std::vector<std::string> args;
-        int code;
-        const char *message;
-    } cases[] = {
+    const Refusal cases[] = {
         {{"preview", "pkg.exe"}, 2, "velkor: error: --output is required"},
         {{"preview", "missing.exe", "-o", "out"}, 3, "velkor: error: cannot read package 'missing.exe'"},
         {{"preview", "main.cab", "-o", "out"}, 7, "velkor: error: main.cab: trailer at offset"},

@@ -21,27 +21,12 @@ using velkor::Bytes;
 
 namespace {
 
-const char *const Manifest = R"([package]
-name = "Preview"
-company = "Acme"
-destination = ''
-use_default_location = true
-require_install_argument = true
-pages = ["welcome", "agreement", "components", "location", "destination", "ready"]
-
-[[component]]
-name = "Main"
-cab = "main.cab"
-selected = false
-
-[[component]]
-name = "Extras"
-cab = "extras.cab"
-selected = false
-
-[texts]
-agreement_body = "Be nice."
-)";
+const std::string Manifest =
+    ManifestText(R"(["welcome", "agreement", "components", "location", "destination", "ready"])", "Preview")
+        .Package("destination = ''\nuse_default_location = true\nrequire_install_argument = true\n")
+        .Component("Main", "main.cab", "selected = false\n")
+        .Component("Extras", "extras.cab", "selected = false\n")
+        .Texts("agreement_body = \"Be nice.\"\n");
 
 struct Png {
     bool ok = false;
@@ -209,18 +194,12 @@ TEST_F(ToolTest, PreviewMeasuresTextsAsTheWidthTableDoes)
 // German texts with capitals, accents, quotes, dashes and a mnemonic: the
 // OK button and the header are cut, and the table agrees with the screen
 // on every text.
-const char *const GermanManifest = R"toml([package]
-name = "Taschennotizen"
-company = "Velkor Beispiele"
-use_default_location = false
-pages = ["welcome", "agreement", "components", "location", "destination", "ready"]
-
-[[component]]
-name = "Notizen"
-cab = "main.cab"
-
-[texts]
-next_button = "&Weiter >"
+const std::string GermanManifest =
+    ManifestText(R"(["welcome", "agreement", "components", "location", "destination", "ready"])", "Taschennotizen",
+                 "Velkor Beispiele")
+        .Package("use_default_location = false\n")
+        .Component("Notizen", "main.cab")
+        .Texts(R"toml(next_button = "&Weiter >"
 install_button = "Installieren"
 back_button = "< Zurück"
 welcome_title = "Willkommen bei der Installation von %SoftwareName% – Größe & Übersicht"
@@ -234,7 +213,7 @@ destination_title = "Zielordner für %SoftwareName%"
 space_required = "Benötigter Speicherplatz: <space>"
 progress_title = "Installation läuft"
 progress_label = "%SoftwareName% wird installiert… 100 %"
-)toml";
+)toml");
 
 TEST_F(ToolTest, PreviewFindsTheGermanOkButtonAndHeaderCutOff)
 {

@@ -11,15 +11,7 @@ using namespace tooltest;
 
 namespace {
 
-const char *const Manifest = R"([package]
-name = "App"
-company = "Co"
-pages = []
-
-[[component]]
-name = "Main"
-cab = "main.cab"
-)";
+const std::string Manifest = ManifestText("[]", "App", "Co").Component();
 
 class SignTest : public ToolTest {
 protected:

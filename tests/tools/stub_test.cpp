@@ -9,9 +9,7 @@ using velkor::Bytes;
 
 namespace {
 
-const char *const OneCabManifest =
-    "[package]\nname = \"Tool\"\ncompany = \"Acme\"\npages = [\"welcome\", \"ready\"]\n\n"
-    "[[component]]\nname = \"Main\"\ncab = \"main.cab\"\n";
+const std::string OneCabManifest = ManifestText().Component();
 
 const char *const Wanted = "a device stub is an ARM (0x01C0 or 0x01C2) Windows CE GUI (subsystem 9) program";
 

@@ -289,22 +289,14 @@ TEST(TextFit, RobotLinesGiveRoomTableAndOneFindingPerText)
     }
 }
 
-const char *const GermanManifest = R"([package]
-name = "Taschennotizen"
-company = "Velkor Beispiele"
-pages = ["welcome", "components", "ready"]
-
-[[component]]
-name = "Taschennotizen"
-cab = "notes.cab"
-
-[texts]
-next_button = "Weiter"
-install_button = "Installieren"
-back_button = "Zurück"
-welcome_title = "Willkommen bei der Installation von %SoftwareName%"
-  progress_title = "Installation"
-)";
+const std::string GermanManifest =
+    ManifestText(R"(["welcome", "components", "ready"])", "Taschennotizen", "Velkor Beispiele")
+        .Component("Taschennotizen", "notes.cab")
+        .Texts("next_button = \"Weiter\"\n"
+               "install_button = \"Installieren\"\n"
+               "back_button = \"Zurück\"\n"
+               "welcome_title = \"Willkommen bei der Installation von %SoftwareName%\"\n"
+               "  progress_title = \"Installation\"\n");
 
 // The German texts in a [texts.de] table of an English manifest: lint names
 // and places them in that table, and so does preview's placement for a
@@ -313,11 +305,10 @@ welcome_title = "Willkommen bei der Installation von %SoftwareName%"
 TEST_F(ToolTest, LanguageTablesAreWhereTextFitFindingsPoint)
 {
     MakeCab(dir / "notes.cab", Prose(2000));
-    WriteText(dir / "app.toml", "[package]\nname = \"Notes\"\ncompany = \"Acme\"\n"
-                                "pages = [\"welcome\", \"ready\"]\n\n"
-                                "[[component]]\nname = \"Notes\"\ncab = \"notes.cab\"\n\n"
-                                "[texts]\nwelcome_title = \"Welcome to the installation of Notes for your device\"\n\n"
-                                "[texts.de]\n  install_button = \"Installieren\"\n");
+    WriteText(dir / "app.toml", ManifestText(R"(["welcome", "ready"])", "Notes")
+                                    .Component("Notes", "notes.cab")
+                                    .Texts("welcome_title = \"Welcome to the installation of Notes for your device\"\n")
+                                    .Texts("  install_button = \"Installieren\"\n", "de"));
     Result r = Velkor({"lint", "app.toml"}, dir);
     EXPECT_EQ(r.code, 9) << r.err;
     EXPECT_NE(r.out.find("app.toml:14:3: warning: texts.de.install_button \"Installieren\" is "), std::string::npos)

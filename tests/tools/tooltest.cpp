@@ -374,6 +374,43 @@ std::vector<std::string> Listing(const fs::path &dir)
     return names;
 }
 
+void ExpectRefused(const Result &r, int code, const std::string &message)
+{
+    EXPECT_EQ(r.code, code) << r.err;
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(r.out, "");
+}
+
+ManifestText::ManifestText(const std::string &pages, const std::string &name, const std::string &company)
+    : head_("[package]\nname = \"" + name + "\"\ncompany = \"" + company + "\"\n"), pages_("pages = " + pages + "\n")
+{
+}
+
+ManifestText &ManifestText::Package(const std::string &lines)
+{
+    head_ += lines;
+    return *this;
+}
+
+ManifestText &ManifestText::Variable(const std::string &name, const std::string &value)
+{
+    tables_ += "\n[[variable]]\nname = \"" + name + "\"\nvalue = \"" + value + "\"\n";
+    return *this;
+}
+
+ManifestText &ManifestText::Component(const std::string &name, const std::string &cab, const std::string &lines)
+{
+    tables_ += "\n[[component]]\nname = \"" + name + "\"\ncab = \"" + cab + "\"\n" + lines;
+    return *this;
+}
+
+ManifestText &ManifestText::Texts(const std::string &lines, const std::string &language)
+{
+    tables_ += "\n[texts" + (language.empty() ? "" : "." + language) + "]\n" + lines;
+    return *this;
+}
+
 void ToolTest::SetUp()
 {
     std::string pattern = (fs::temp_directory_path() / "velkor-test-XXXXXX").string();

@@ -81,6 +81,47 @@ void SetU32(Bytes &b, uint64_t at, uint32_t v);
 // Files in a folder, by name (to see that nothing was left behind).
 std::vector<std::string> Listing(const fs::path &dir);
 
+// A command velkor must refuse: its exit code and a part of its message.
+struct Refusal {
+    std::vector<std::string> args;
+    int code;
+    const char *message;
+};
+// velkor refused a command: exit code `code`, `message` within the one
+// line it wrote to stderr, nothing on stdout.
+void ExpectRefused(const Result &r, int code, const std::string &message);
+
+// The text of a manifest, each table after a blank line: [package] with
+// name, company, the Package() lines and pages; then each Variable(), each
+// Component() and each Texts() table, in the order they were added.  So
+// ManifestText().Component() is
+//   1 [package]
+//   2 name = "Tool"
+//   3 company = "Acme"
+//   4 pages = ["welcome", "ready"]
+//   5
+//   6 [[component]]
+//   7 name = "Main"
+//   8 cab = "main.cab"
+// and tests can count the lines at which they expect a message.
+class ManifestText {
+public:
+    explicit ManifestText(const std::string &pages = R"(["welcome", "ready"])", const std::string &name = "Tool",
+                          const std::string &company = "Acme");
+    // More [package] lines, each ending in "\n".
+    ManifestText &Package(const std::string &lines);
+    ManifestText &Variable(const std::string &name, const std::string &value);
+    // `lines` (each ending in "\n") follow name and cab.
+    ManifestText &Component(const std::string &name = "Main", const std::string &cab = "main.cab",
+                            const std::string &lines = "");
+    // [texts], or [texts.LANGUAGE], with these lines (it may have none).
+    ManifestText &Texts(const std::string &lines, const std::string &language = "");
+    operator std::string() const { return head_ + pages_ + tables_; }
+
+private:
+    std::string head_, pages_, tables_;
+};
+
 // A text of exactly `width` pixels in the width table's font, made of
 // lower-case letters; empty when no mix of them comes to it.
 std::u16string TextOfWidth(const velkor::DeviceFont &font, int width, bool bold);

@@ -321,8 +321,7 @@ TEST(TryReport, JsonIsValidUtf8WhateverTheNamesHold)
 TEST_F(ToolTest, TryBadInput)
 {
     MakeCab(dir / "main.cab", Prose(300));
-    WriteText(dir / "app.toml", "[package]\nname = \"Tool\"\ncompany = \"Acme\"\npages = [\"welcome\", \"ready\"]\n"
-                                "[[component]]\nname = \"Main\"\ncab = \"main.cab\"\n");
+    WriteText(dir / "app.toml", ManifestText().Component());
     WriteBytes(dir / "setup.exe", Stub());
     ASSERT_EQ(Velkor({"build", "app.toml", "--stub", "setup.exe", "-o", "pkg.exe"}, dir).code, 0);
     fs::create_directory(dir / "bin");
@@ -331,11 +330,7 @@ TEST_F(ToolTest, TryBadInput)
     WriteText(dir / "bench.sh", "exit 1\n");
     WriteText(dir / "bad.toml", "location = 3\n");
     const std::vector<std::string> tools = {"--win-bin", "bin", "--bench", "bench.sh"};
-    struct {
-        std::vector<std::string> args;
-        int code;
-        const char *message;
-    } cases[] = {
+    const Refusal cases[] = {
         {{"try", "gone.exe"}, 3, "cannot read package 'gone.exe'"},
         {{"try", "app.toml"}, 7, "app.toml: "},
         {{"try", "bin"}, 3, "not a regular file"},
@@ -355,11 +350,7 @@ TEST_F(ToolTest, TryBadInput)
         std::vector<std::string> args = c.args;
         if (c.code != 3 || args.size() < 3 || args[2].rfind("--", 0) != 0)
             args.insert(args.end(), tools.begin(), tools.end());
-        Result r = Velkor(args, dir);
-        EXPECT_EQ(r.code, c.code) << r.err;
-        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-        EXPECT_EQ(r.out, "");
+        ExpectRefused(Velkor(args, dir), c.code, c.message);
         EXPECT_EQ(Listing(dir), before);
     }
 }

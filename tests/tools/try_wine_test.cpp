@@ -80,8 +80,7 @@ TEST_F(ToolTest, TryAPackageWithoutPagesShowsShortcutsAndRegistry)
                 {2, 1, 0, 0x10001, "Runs", testcab::Dword(7)}};
     s.links = {{1, 11, 1, 1, {3}}};
     MakeCabOf(dir / "tool.cab", {{"TOOL.000", testcab::WriteSetupInfo(s)}, {"TOOL.001", Prose(4321)}});
-    WriteText(dir / "app.toml", "[package]\nname = \"Tool\"\ncompany = \"Acme\"\npages = []\n"
-                                "[[component]]\nname = \"Tool\"\ncab = \"tool.cab\"\n");
+    WriteText(dir / "app.toml", ManifestText("[]").Component("Tool", "tool.cab"));
     ASSERT_EQ(Velkor({"build", "app.toml", "--stub", (WinBin / "setup.exe").string(), "--desktop-stub", "-o", "pkg.exe"}, dir).code, 0);
     Result r = Try({"pkg.exe"}, dir);
     ASSERT_EQ(r.code, 0) << r.err << r.out;
@@ -106,8 +105,7 @@ TEST_F(ToolTest, TryReportsAnInstallationThatFails)
     s.dirs = {{1, {1, 2}}};
     s.files = {{1, 1, 0, "tool.exe"}, {2, 1, 0, "gone.dll"}};
     MakeCabOf(dir / "bad.cab", {{"TOOL.000", testcab::WriteSetupInfo(s)}, {"TOOL.001", Prose(100)}});
-    WriteText(dir / "app.toml", "[package]\nname = \"Tool\"\ncompany = \"Acme\"\npages = [\"welcome\", \"ready\"]\n"
-                                "[[component]]\nname = \"Broken\"\ncab = \"bad.cab\"\n");
+    WriteText(dir / "app.toml", ManifestText().Component("Broken", "bad.cab"));
     ASSERT_EQ(Velkor({"build", "app.toml", "--stub", (WinBin / "setup.exe").string(), "--desktop-stub", "-o", "pkg.exe"}, dir).code, 0);
     Result r = Try({"pkg.exe"}, dir);
     EXPECT_EQ(r.code, 12) << r.err;

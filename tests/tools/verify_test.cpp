@@ -16,29 +16,14 @@ using velkor::Bytes;
 
 namespace {
 
-const char *const Manifest = R"([package]
-name = "Pocket Notes"
-company = "Velkor Samples"
-destination = '\Program Files\%SoftwareName%'
-pages = ["welcome", "agreement", "components", "location", "destination", "ready"]
-
-[[variable]]
-name = "%Version%"
-value = "1.4"
-
-[[component]]
-name = "Main"
-cab = "main.cab"
-
-[[component]]
-name = "Help"
-cab = "help.cab"
-accepts_destination = false
-selected = false
-
-[texts]
-agreement_body = "Be nice.\nThat is all."
-)";
+const std::string Manifest =
+    ManifestText(R"(["welcome", "agreement", "components", "location", "destination", "ready"])", "Pocket Notes",
+                 "Velkor Samples")
+        .Package("destination = '\\Program Files\\%SoftwareName%'\n")
+        .Variable("%Version%", "1.4")
+        .Component()
+        .Component("Help", "help.cab", "accepts_destination = false\nselected = false\n")
+        .Texts("agreement_body = \"Be nice.\\nThat is all.\"\n");
 
 class PackageTest : public ToolTest {
 protected:
@@ -241,10 +226,11 @@ TEST_P(PagesTest, ListDerivesPagesLikeTheLoader)
     const PagesCase &c = GetParam();
     WriteBytes(dir / "setup.exe", Stub());
     MakeCab(dir / "a.cab", Prose(10));
-    WriteText(dir / "app.toml", std::string("[package]\nname = \"A\"\ncompany = \"B\"\npages = ") + c.pages +
-                                    "\nuse_default_location = " + (c.useDefaultLocation ? "true" : "false") +
-                                    "\n[[component]]\nname = \"A\"\ncab = \"a.cab\"\n"
-                                    "[texts]\nagreement_body = \"x\"\n");
+    WriteText(dir / "app.toml",
+              ManifestText(c.pages, "A", "B")
+                  .Package(std::string("use_default_location = ") + (c.useDefaultLocation ? "true" : "false") + "\n")
+                  .Component("A", "a.cab")
+                  .Texts("agreement_body = \"x\"\n"));
     ASSERT_EQ(Velkor({"build", "app.toml", "--stub", "setup.exe", "-o", "p.exe"}, dir).code, 0);
     Result r = Velkor({"list", "p.exe"}, dir);
     ASSERT_EQ(r.code, 0) << r.err;

@@ -228,6 +228,32 @@ void CopyFile(const std::string &from, const std::string &to)
     out.Commit();
 }
 
+void NeedWindowsPrograms(const std::string &winBin, const std::vector<std::string> &programs)
+{
+    for (const auto &program : programs)
+        if (!IsFile(winBin + "/" + program))
+            throw Failure(ExitCannotRead, "cannot find " + program + " in '" + winBin +
+                                              "' (build with VELKOR_WINDOWS=ON, or give --win-bin)");
+}
+
+RobotRun PrepareRobotRun(const std::string &state, const std::string &name, const std::string &package)
+{
+    RobotRun run{state + "/" + name, state + "/" + name + "/setup.exe", state + "/" + name + "/script.txt"};
+    std::error_code ec;
+    fs::remove_all(run.work, ec);
+    MakeDirectory(run.work);
+    CopyFile(package, run.setupCopy);
+    return run;
+}
+
+void WriteRobotScript(const RobotRun &run, const std::string &script)
+{
+    std::ofstream out(run.scriptPath, std::ios::binary);
+    out << script;
+    if (!out)
+        throw Failure(ExitCannotWrite, "cannot write '" + run.scriptPath + "'");
+}
+
 std::string BenchScript(const std::string &given)
 {
     std::string bench = given;

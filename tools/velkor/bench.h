@@ -38,6 +38,18 @@ std::string FindProgram(const std::string &name);
 std::string Tail(const std::string &log, size_t lines = 3);
 // Copies a file, replacing `to` only when complete.
 void CopyFile(const std::string &from, const std::string &to);
+// Each of `programs` must stand in winBin; throws Failure(ExitCannotRead).
+void NeedWindowsPrograms(const std::string &winBin, const std::vector<std::string> &programs);
+
+// The files of one robot run: a folder of the bench state, the package's
+// copy in it as setup.exe, and the script's path beside it.
+struct RobotRun {
+    std::string work, setupCopy, scriptPath;
+};
+// Empties state/name of what an earlier run left and copies the package in.
+RobotRun PrepareRobotRun(const std::string &state, const std::string &name, const std::string &package);
+// Writes the robot's script; throws Failure(ExitCannotWrite).
+void WriteRobotScript(const RobotRun &run, const std::string &script);
 
 // Runs a program with stdin from /dev/null and stdout and stderr appended
 // to `log`, every child marked with `marker`.  Waits at most `seconds`,

@@ -6,6 +6,8 @@
 
 #include "pkgwrite.h"
 
+#include "ce000.h"
+
 #include <mspack.h>
 
 #include <algorithm>
@@ -181,6 +183,23 @@ const char *CompressionName(int type)
 uint32_t U32(const uint8_t *p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 
 }  // namespace
+
+std::vector<std::u16string> CabDirectory::MemberNames() const
+{
+    std::vector<std::u16string> names;
+    for (const auto &m : members)
+        names.push_back(m.name);
+    return names;
+}
+
+std::vector<size_t> CabDirectory::SetupInfoMembers() const
+{
+    std::vector<size_t> infos;
+    for (size_t i = 0; i < members.size(); ++i)
+        if (wceload::MemberFileNumber(members[i].name) == 0)
+            infos.push_back(i);
+    return infos;
+}
 
 std::string ReadCabDirectory(CabBytes &cab, CabDirectory *dir)
 {

@@ -43,6 +43,10 @@ struct CabDirectory {
     std::vector<CabFolder> folders;
     std::vector<CabMember> members;
     bool Spans() const { return (flags & 3) != 0; }   // continued from or in another cabinet
+    // The members' names, in order, as the device installer is given them.
+    std::vector<std::u16string> MemberNames() const;
+    // The setup-information members: file number 0, names ending in ".000".
+    std::vector<size_t> SetupInfoMembers() const;
 };
 
 // Reads the directory.  Returns "" or says why the file is not a cabinet

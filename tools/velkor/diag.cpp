@@ -1,6 +1,8 @@
 // diag.cpp -- the one printer of diag.h, and the names of the lint checks.
 #include "diag.h"
 
+#include <iterator>
+
 namespace velkor {
 
 const char *SeverityName(Severity s)
@@ -13,14 +15,24 @@ const char *SeverityName(Severity s)
     return "error";
 }
 
+namespace {
+
+const char *const LintCheckNameTable[] = {
+#define VELKOR_LINT_CHECK_NAME(id, name) name,
+    VELKOR_LINT_CHECKS(VELKOR_LINT_CHECK_NAME)
+#undef VELKOR_LINT_CHECK_NAME
+};
+
+}  // namespace
+
+const char *LintCheckName(LintCheck check)
+{
+    return LintCheckNameTable[size_t(check)];
+}
+
 const std::vector<std::string> &LintCheckNames()
 {
-    static const std::vector<std::string> names = {
-        "text-count", "undefined-placeholder", "destination-empty", "destination-too-long", "destination-invalid",
-        "placeholder-in-name", "duplicate-component", "page-flags", "unreachable-page",
-        "location-without-destination", "no-destination-component", "nothing-selected", "agreement-missing",
-        "space-placeholder-missing", "html", "not-a-cab", "not-a-device-cab", "cab-unchecked", "bad-setup-info", "desktop-stub", "text-fit",
-    };
+    static const std::vector<std::string> names(std::begin(LintCheckNameTable), std::end(LintCheckNameTable));
     return names;
 }
 

@@ -11,6 +11,7 @@
 #include "format.h"
 
 #include <cstdio>
+#include <functional>
 #include <map>
 
 namespace velkor {
@@ -57,15 +58,6 @@ namespace {
 
 std::string U8(const std::u16string &s) { return Utf16ToUtf8(s); }
 
-std::vector<std::string> ShownPages(uint8_t flags)
-{
-    std::vector<std::string> names;
-    for (size_t i = 0; i < PageNames().size(); ++i)
-        if (flags & (1u << i))
-            names.push_back(PageNames()[i]);
-    return names;
-}
-
 std::string Hex2(unsigned v)
 {
     char buf[8];
@@ -103,36 +95,40 @@ std::vector<long> MatchByName(const std::vector<std::u16string> &a, const std::v
     return match;
 }
 
-// Control characters made visible, so that every value shows on one line.
-std::string Visible(const std::string &s)
+// Items of one section matched by name: one only in a is removed, one only
+// in b added, one in both handed to `compare` (its name, index in a, index in
+// b); then the order of those in both, when it changed.  `whole` shows an
+// item of a, or of b, as a removed or added value.
+void DiffByName(std::vector<Difference> &out, const std::string &section, const std::vector<std::u16string> &na,
+                const std::vector<std::u16string> &nb, const std::function<DiffValue(bool inB, size_t i)> &whole,
+                const std::function<void(const std::string &name, size_t ia, size_t ib)> &compare)
 {
-    std::string out;
-    for (char c : s) {
-        if (c == '\r')
-            out += "\\r";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\t')
-            out += "\\t";
-        else if (c == '"')
-            out += "\\\"";
-        else if (c == '\\')
-            out += "\\\\";
-        else if (static_cast<unsigned char>(c) < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02X", static_cast<unsigned char>(c));
-            out += buf;
-        } else
-            out += c;
+    std::vector<long> match = MatchByName(na, nb), back = MatchByName(nb, na);
+    std::vector<std::string> orderA, orderB;
+    for (size_t i = 0; i < na.size(); ++i) {
+        std::string name = U8(na[i]);
+        if (match[i] < 0) {
+            out.push_back({section, name, "", "removed", -1, whole(false, i), {}});
+            continue;
+        }
+        orderA.push_back(name);
+        compare(name, i, size_t(match[i]));
     }
-    return out;
+    for (size_t i = 0; i < nb.size(); ++i) {
+        if (back[i] < 0)
+            out.push_back({section, U8(nb[i]), "", "added", -1, {}, whole(true, i)});
+        else
+            orderB.push_back(U8(nb[i]));
+    }
+    if (orderA != orderB)
+        out.push_back({section, "(order)", "", "reordered", -1, DiffValue::Names(orderA), DiffValue::Names(orderB)});
 }
 
 std::string Show(const DiffValue &v)
 {
     switch (v.kind) {
     case DiffValue::Absent: return "(none)";
-    case DiffValue::Text: return "\"" + Visible(v.text) + "\"";
+    case DiffValue::Text: return "\"" + Visible(v.text, true) + "\"";
     case DiffValue::Number: return v.hex ? Hex2(unsigned(v.number)) : std::to_string(v.number);
     case DiffValue::Boolean: return v.boolean ? "true" : "false";
     case DiffValue::List: {
@@ -192,6 +188,30 @@ PackageSummary SummarisePackage(const uint8_t *data, uint64_t size)
     return s;
 }
 
+std::string Visible(const std::string &s, bool quoted)
+{
+    std::string out;
+    for (char c : s) {
+        if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\t')
+            out += "\\t";
+        else if (quoted && c == '"')
+            out += "\\\"";
+        else if (quoted && c == '\\')
+            out += "\\\\";
+        else if (static_cast<unsigned char>(c) < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02X", static_cast<unsigned char>(c));
+            out += buf;
+        } else
+            out += c;
+    }
+    return out;
+}
+
 std::vector<Difference> DiffPackages(const PackageSummary &a, const PackageSummary &b)
 {
     std::vector<Difference> out;
@@ -215,7 +235,7 @@ std::vector<Difference> DiffPackages(const PackageSummary &a, const PackageSumma
     DiffValue flagsA = DiffValue::Num(pa.storedPageFlags), flagsB = DiffValue::Num(pb.storedPageFlags);
     flagsA.hex = flagsB.hex = true;
     changed("package", "page_flags", flagsA, flagsB);
-    changed("package", "pages", DiffValue::Names(ShownPages(pa.pageFlags)), DiffValue::Names(ShownPages(pb.pageFlags)));
+    changed("package", "pages", DiffValue::Names(PageNamesOf(pa.pageFlags)), DiffValue::Names(PageNamesOf(pb.pageFlags)));
 
     // Variables, by name; their order matters too (they apply in turn).
     std::vector<std::u16string> va, vb;
@@ -223,26 +243,11 @@ std::vector<Difference> DiffPackages(const PackageSummary &a, const PackageSumma
         va.push_back(v.first);
     for (const auto &v : pb.variables)
         vb.push_back(v.first);
-    std::vector<long> vmatch = MatchByName(va, vb), vback = MatchByName(vb, va);
-    std::vector<std::string> orderA, orderB;
-    for (size_t i = 0; i < va.size(); ++i) {
-        std::string name = U8(va[i]);
-        if (vmatch[i] < 0) {
-            out.push_back({"variable", name, "", "removed", -1, DiffValue::Str(U8(pa.variables[i].second)), {}});
-            continue;
-        }
-        orderA.push_back(name);
-        changed("variable", name, DiffValue::Str(U8(pa.variables[i].second)),
-                DiffValue::Str(U8(pb.variables[size_t(vmatch[i])].second)));
-    }
-    for (size_t i = 0; i < vb.size(); ++i) {
-        if (vback[i] < 0)
-            out.push_back({"variable", U8(vb[i]), "", "added", -1, {}, DiffValue::Str(U8(pb.variables[i].second))});
-        else
-            orderB.push_back(U8(vb[i]));
-    }
-    if (orderA != orderB)
-        out.push_back({"variable", "(order)", "", "reordered", -1, DiffValue::Names(orderA), DiffValue::Names(orderB)});
+    auto value = [](const PackageInfo &p, size_t i) { return DiffValue::Str(U8(p.variables[i].second)); };
+    DiffByName(out, "variable", va, vb, [&](bool inB, size_t i) { return value(inB ? pb : pa, i); },
+               [&](const std::string &name, size_t ia, size_t ib) {
+                   changed("variable", name, value(pa, ia), value(pb, ib));
+               });
 
     // Components, by name; installation follows their order.
     std::vector<std::u16string> ca, cb;
@@ -250,29 +255,14 @@ std::vector<Difference> DiffPackages(const PackageSummary &a, const PackageSumma
         ca.push_back(c.name);
     for (const auto &c : pb.components)
         cb.push_back(c.name);
-    std::vector<long> cmatch = MatchByName(ca, cb), cback = MatchByName(cb, ca);
-    orderA.clear(), orderB.clear();
-    for (size_t i = 0; i < ca.size(); ++i) {
-        std::string name = U8(ca[i]);
-        if (cmatch[i] < 0) {
-            out.push_back({"component", name, "", "removed", -1, ComponentValue(a, i), {}});
-            continue;
-        }
-        orderA.push_back(name);
-        DiffValue before = ComponentValue(a, i), after = ComponentValue(b, size_t(cmatch[i]));
-        for (size_t f = 1; f < before.fields.size(); ++f)   // position shows as the order below
-            if (before.fields[f].second != after.fields[f].second)
-                out.push_back({"component", name, before.fields[f].first, "changed", -1, before.fields[f].second,
-                               after.fields[f].second});
-    }
-    for (size_t i = 0; i < cb.size(); ++i) {
-        if (cback[i] < 0)
-            out.push_back({"component", U8(cb[i]), "", "added", -1, {}, ComponentValue(b, i)});
-        else
-            orderB.push_back(U8(cb[i]));
-    }
-    if (orderA != orderB)
-        out.push_back({"component", "(order)", "", "reordered", -1, DiffValue::Names(orderA), DiffValue::Names(orderB)});
+    DiffByName(out, "component", ca, cb, [&](bool inB, size_t i) { return ComponentValue(inB ? b : a, i); },
+               [&](const std::string &name, size_t ia, size_t ib) {
+                   DiffValue before = ComponentValue(a, ia), after = ComponentValue(b, ib);
+                   for (size_t f = 1; f < before.fields.size(); ++f)   // position shows as the order below
+                       if (before.fields[f].second != after.fields[f].second)
+                           out.push_back({"component", name, before.fields[f].first, "changed", -1,
+                                          before.fields[f].second, after.fields[f].second});
+               });
 
     // Texts, by table index.
     size_t texts = std::max(pa.texts.size(), pb.texts.size());

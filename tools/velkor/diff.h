@@ -49,6 +49,11 @@ struct PackageSummary {
 // Decodes the whole package.  Throws Damage as ReadPackage does.
 PackageSummary SummarisePackage(const uint8_t *data, uint64_t size);
 
+// Control characters made visible (\r, \n, \t, \xNN), so that a value shows
+// on one line; `quoted`: '"' and '\' escaped too, for a value shown between
+// quotes that must read back unambiguously.
+std::string Visible(const std::string &s, bool quoted);
+
 std::vector<Difference> DiffPackages(const PackageSummary &a, const PackageSummary &b);
 
 // Text: one line per difference (a text's old and new value on lines of

@@ -142,13 +142,8 @@ CabSummary SummariseCab(const std::string &path)
     if (dir.Spans())
         throw bad("continues from or into another cabinet; the device installs one cabinet on its own");
 
-    std::vector<size_t> infos;
-    std::vector<std::u16string> names;
-    for (size_t i = 0; i < dir.members.size(); ++i) {
-        names.push_back(dir.members[i].name);
-        if (wceload::MemberFileNumber(dir.members[i].name) == 0)
-            infos.push_back(i);
-    }
+    std::vector<size_t> infos = dir.SetupInfoMembers();
+    std::vector<std::u16string> names = dir.MemberNames();
     if (infos.size() > 1)
         throw bad("has " + std::to_string(infos.size()) +
                   " setup-information members (names ending in \".000\"); a device CAB has one");

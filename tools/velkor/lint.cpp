@@ -27,16 +27,6 @@ const size_t MaxDevicePath = wceload::MaxPathUnits;   // 259: MAX_PATH less its 
 
 char16_t Fold(char16_t c) { return (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c; }
 
-bool SameFolded(const std::u16string &a, const std::u16string &b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Fold(a[i]) != Fold(b[i]))
-            return false;
-    return true;
-}
-
 size_t FindFolded(const std::u16string &text, const std::u16string &pattern, size_t from)
 {
     if (pattern.empty() || pattern.size() > text.size())
@@ -131,11 +121,11 @@ std::vector<std::u16string> UnknownPlaceholders(const std::u16string &text, cons
 {
     std::vector<std::u16string> unknown;
     for (const auto &token : Placeholders(text)) {
-        bool skip = SameFolded(token, u"%SoftwareName%") || SameFolded(token, u"%CompanyName%");
+        bool skip = wceload::SameName(token, u"%SoftwareName%") || wceload::SameName(token, u"%CompanyName%");
         for (const auto &k : known)
-            skip = skip || SameFolded(token, k);
+            skip = skip || wceload::SameName(token, k);
         for (const auto &u : unknown)
-            skip = skip || SameFolded(token, u);
+            skip = skip || wceload::SameName(token, u);
         if (!skip)
             unknown.push_back(token);
     }
@@ -248,8 +238,8 @@ size_t CountFindings(const std::vector<Finding> &findings)
 std::vector<Finding> LintSpec(const PackageRecipe &recipe, uint8_t storedPageFlags)
 {
     std::vector<Finding> out;
-    auto add = [&](const std::string &check, const std::string &item, const std::string &message) {
-        out.push_back({check, item, message, false});
+    auto add = [&](LintCheck check, const std::string &item, const std::string &message) {
+        out.push_back({LintCheckName(check), item, message, false});
     };
     const auto &texts = recipe.texts;
     const uint8_t pages = storedPageFlags & PageAll;
@@ -257,11 +247,11 @@ std::vector<Finding> LintSpec(const PackageRecipe &recipe, uint8_t storedPageFla
 
     // Texts.
     if (texts.size() < TextCount)
-        add("text-count", "texts",
+        add(LintCheck::TextCount, "texts",
             "the package holds " + std::to_string(texts.size()) +
                 " texts; the setup program refuses a package with fewer than 30");
     else if (texts.size() > TextCount)
-        add("text-count", "texts",
+        add(LintCheck::TextCount, "texts",
             "the package holds " + std::to_string(texts.size()) + " texts; those after the thirtieth are never shown");
 
     std::vector<std::u16string> variableNames;
@@ -269,7 +259,7 @@ std::vector<Finding> LintSpec(const PackageRecipe &recipe, uint8_t storedPageFla
         variableNames.push_back(v.first);
     for (size_t i = 0; i < texts.size(); ++i)
         for (const auto &token : UnknownPlaceholders(texts[i], variableNames))
-            add("undefined-placeholder", TextKey(i),
+            add(LintCheck::UndefinedPlaceholder, TextKey(i),
                 TextKey(i) + " uses " + U8(token) +
                     ", which is neither %SoftwareName%, %CompanyName% nor a variable, so it shows as written");
 
@@ -277,8 +267,8 @@ std::vector<Finding> LintSpec(const PackageRecipe &recipe, uint8_t storedPageFla
     for (const auto &token : UnknownPlaceholders(recipe.destination, {})) {
         bool isVariable = false;
         for (const auto &v : variableNames)
-            isVariable = isVariable || SameFolded(v, token);
-        add("undefined-placeholder", "package.destination",
+            isVariable = isVariable || wceload::SameName(v, token);
+        add(LintCheck::UndefinedPlaceholder, "package.destination",
             "package.destination uses " + U8(token) +
                 (isVariable ? ", a variable, but variables are not applied to the destination (only %SoftwareName% "
                               "and %CompanyName% are)"
@@ -286,15 +276,15 @@ std::vector<Finding> LintSpec(const PackageRecipe &recipe, uint8_t storedPageFla
     }
     std::u16string destination = ExpandDestination(recipe);
     if (destination.empty()) {
-        add("destination-empty", "package.destination", "package.destination is empty");
+        add(LintCheck::DestinationEmpty, "package.destination", "package.destination is empty");
     } else if (destination.size() > MaxDevicePath) {
-        add("destination-too-long", "package.destination",
+        add(LintCheck::DestinationTooLong, "package.destination",
             "package.destination is " + std::to_string(destination.size()) +
                 " characters long once the names are filled in; the device allows " + std::to_string(MaxDevicePath));
     } else {
         std::u16string normalised;
         if (!wceload::NormaliseDevicePath(destination, 0, &normalised))
-            add("destination-invalid", "package.destination",
+            add(LintCheck::DestinationInvalid, "package.destination",
                 "package.destination '" + U8(destination) +
                     "' is not a device folder: it must start with '\\' and every part must be a valid file name");
     }
@@ -304,12 +294,12 @@ std::vector<Finding> LintSpec(const PackageRecipe &recipe, uint8_t storedPageFla
         const std::u16string &name = recipe.components[i].name;
         std::vector<std::u16string> tokens = Placeholders(name);
         if (!tokens.empty())
-            add("placeholder-in-name", ComponentItem(recipe, i),
+            add(LintCheck::PlaceholderInName, ComponentItem(recipe, i),
                 ComponentItem(recipe, i) + ": component names are shown as written, so " + U8(tokens[0]) +
                     " is not filled in");
         for (size_t k = 0; k < i; ++k)
             if (recipe.components[k].name == name) {
-                add("duplicate-component", ComponentItem(recipe, i),
+                add(LintCheck::DuplicateComponent, ComponentItem(recipe, i),
                     ComponentItem(recipe, i) + " has the same name as component " + std::to_string(k + 1) +
                         "; the components page cannot tell them apart");
                 break;
@@ -318,7 +308,7 @@ std::vector<Finding> LintSpec(const PackageRecipe &recipe, uint8_t storedPageFla
 
     // Pages.
     if (storedPageFlags & ~PageAll)
-        add("page-flags", "package.pages",
+        add(LintCheck::PageFlags, "package.pages",
             "the page flags hold bits that name no page (stored 0x" +
                 std::string(1, "0123456789ABCDEF"[storedPageFlags >> 4]) +
                 std::string(1, "0123456789ABCDEF"[storedPageFlags & 15]) + ")");
@@ -326,15 +316,15 @@ std::vector<Finding> LintSpec(const PackageRecipe &recipe, uint8_t storedPageFla
     // page shows only where the wizard starts on it.
     if ((pages & PageDestination) && udl && !(pages & PageLocation)) {
         if (LowestPage(PagesShown(pages, udl)) != PageDestination)
-            add("unreachable-page", "package.pages",
+            add(LintCheck::UnreachablePage, "package.pages",
                 "the destination page is never shown: use_default_location is true and there is no location page");
         else
-            add("unreachable-page", "package.pages",
+            add(LintCheck::UnreachablePage, "package.pages",
                 "the destination page shows only because it is the first page: use_default_location is true and "
                 "there is no location page, so Back from the page after it leaves the wizard empty");
     }
     if ((pages & PageLocation) && !(pages & PageDestination))
-        add("location-without-destination", "package.pages",
+        add(LintCheck::LocationWithoutDestination, "package.pages",
             "the location page has no destination page after it: a user who chooses a folder there is never asked "
             "for one, and package.destination is used");
     bool anyAccepts = false, anySelected = false;
@@ -343,27 +333,27 @@ std::vector<Finding> LintSpec(const PackageRecipe &recipe, uint8_t storedPageFla
         anySelected = anySelected || c.selected;
     }
     if ((pages & (PageLocation | PageDestination)) && !anyAccepts)
-        add("no-destination-component", "package.pages",
+        add(LintCheck::NoDestinationComponent, "package.pages",
             "the location or destination page is selected but no component accepts a destination");
     if (!anySelected && !(pages & PageComponents) && !recipe.components.empty())
-        add("nothing-selected", "component",
+        add(LintCheck::NothingSelected, "component",
             "no component is selected and there is no components page, so Setup installs nothing");
 
     // Texts that the selected pages need.
     const auto defaults = DefaultTexts();
     if ((pages & PageAgreement) && texts.size() > TextAgreementBody && texts[TextAgreementBody] == defaults[TextAgreementBody])
-        add("agreement-missing", "texts.agreement_body",
+        add(LintCheck::AgreementMissing, "texts.agreement_body",
             "the agreement page is selected but texts.agreement_body is not given");
     if ((pages & PageDestination) && texts.size() > TextSpaceRequired &&
         FindFolded(texts[TextSpaceRequired], u"<space>", 0) == std::u16string::npos)
-        add("space-placeholder-missing", "texts.space_required",
+        add(LintCheck::SpacePlaceholderMissing, "texts.space_required",
             "texts.space_required has no \"<space>\" for the program to fill in");
 
     for (int index : {TextWelcomeBody, TextLocationBody, TextComponentsBody, TextReadyBody}) {
         if (size_t(index) >= texts.size())
             continue;
         for (const auto &problem : HtmlProblems(texts[size_t(index)]))
-            add("html", TextKey(size_t(index)), TextKey(size_t(index)) + " is not well-formed HTML: " + problem);
+            add(LintCheck::Html, TextKey(size_t(index)), TextKey(size_t(index)) + " is not well-formed HTML: " + problem);
     }
     return out;
 }
@@ -373,31 +363,26 @@ std::vector<Finding> LintCab(CabBytes &cab, const std::string &item, const std::
 {
     std::vector<Finding> out;
     std::string its = item + ": " + (file.empty() ? "its CAB" : "its CAB '" + file + "'");
-    auto add = [&](const std::string &check, const std::string &message, bool note = false) {
-        out.push_back({check, item, its + " " + message, note});
+    auto add = [&](LintCheck check, const std::string &message, bool note = false) {
+        out.push_back({LintCheckName(check), item, its + " " + message, note});
         return out;
     };
 
     CabDirectory dir;
     std::string why = ReadCabDirectory(cab, &dir);
     if (!why.empty())
-        return add("not-a-cab", "is not a cabinet that can be read: " + why);
+        return add(LintCheck::NotACab, "is not a cabinet that can be read: " + why);
     if (dir.Spans())
-        return add("not-a-device-cab",
+        return add(LintCheck::NotADeviceCab,
                    "continues from or into another cabinet; the device installs one cabinet on its own");
 
-    std::vector<size_t> infos;
-    std::vector<std::u16string> names;
-    for (size_t i = 0; i < dir.members.size(); ++i) {
-        names.push_back(dir.members[i].name);
-        if (wceload::MemberFileNumber(dir.members[i].name) == 0)
-            infos.push_back(i);
-    }
+    std::vector<size_t> infos = dir.SetupInfoMembers();
+    std::vector<std::u16string> names = dir.MemberNames();
     if (infos.empty())
-        return add("not-a-device-cab",
+        return add(LintCheck::NotADeviceCab,
                    "has no setup-information member (a name ending in \".000\"), so it is not a device CAB");
     if (infos.size() > 1)
-        return add("not-a-device-cab", "has " + std::to_string(infos.size()) +
+        return add(LintCheck::NotADeviceCab, "has " + std::to_string(infos.size()) +
                                            " setup-information members (names ending in \".000\"); a device CAB has one");
 
     std::string infoName = "'" + U8(dir.members[infos[0]].name) + "'";
@@ -405,7 +390,7 @@ std::vector<Finding> LintCab(CabBytes &cab, const std::string &item, const std::
     why = ReadCabMember(cab, dir, infos[0], wceload::CeMaxSetupInfoSize, &bytes);
     if (!why.empty()) {
         bool undecoded = why.find("unknown compression") != std::string::npos;
-        return add(undecoded ? "cab-unchecked" : "bad-setup-info",
+        return add(undecoded ? LintCheck::CabUnchecked : LintCheck::BadSetupInfo,
                    (undecoded ? "was not checked: its setup information " : "setup information ") + infoName +
                        " cannot be read: " + why,
                    undecoded);
@@ -413,16 +398,16 @@ std::vector<Finding> LintCab(CabBytes &cab, const std::string &item, const std::
     wceload::CeSetupInfo info;
     std::string error;
     if (!wceload::ParseSetupInfo(bytes.data(), bytes.size(), &info, &error))
-        return add("bad-setup-info", "has setup information " + infoName + " that is malformed: " + error);
+        return add(LintCheck::BadSetupInfo, "has setup information " + infoName + " that is malformed: " + error);
     wceload::InstallPlan plan;
     if (!wceload::PlanInstall(info, names, u"", 0, &plan, &error))
-        return add("bad-setup-info", "has setup information " + infoName + " that the device installer cannot use: " + error);
+        return add(LintCheck::BadSetupInfo, "has setup information " + infoName + " that the device installer cannot use: " + error);
 
     if (component < recipe.components.size() && recipe.components[component].acceptsDestination) {
         std::u16string destination;
         if (wceload::NormaliseDevicePath(ExpandDestination(recipe), 0, &destination) &&
             !wceload::PlanInstall(info, names, destination, 0, &plan, &error))
-            return add("bad-setup-info", "cannot be installed into package.destination '" + U8(destination) +
+            return add(LintCheck::BadSetupInfo, "cannot be installed into package.destination '" + U8(destination) +
                                              "': " + error);
     }
     return out;
@@ -553,7 +538,7 @@ std::vector<Finding> LintManifest(const Manifest &m)
             std::string suffix = " [" + label + "]";
             if (why.size() > suffix.size() && why.compare(why.size() - suffix.size(), suffix.size(), suffix) == 0)
                 why.resize(why.size() - suffix.size());
-            out.push_back({"not-a-cab", item, item + ": " + why, false, m.path, m.components[i].cab.line,
+            out.push_back({LintCheckName(LintCheck::NotACab), item, item + ": " + why, false, m.path, m.components[i].cab.line,
                            m.components[i].cab.col});
             continue;
         }
@@ -606,7 +591,7 @@ std::vector<Finding> LintPackage(const uint8_t *data, uint64_t size)
     PeHeaders pe;
     std::string why;
     if (!ReadPeHeaders(data, p.headerOffset, pe, why) || !IsDeviceProgram(pe))
-        out.push_back({"desktop-stub", "setup program",
+        out.push_back({LintCheckName(LintCheck::DesktopStub), "setup program",
                        "the setup program is " + DescribeStub(data, p.headerOffset) + ", not " + DeviceProgramWanted +
                            "; the package will not run on the device"});
     for (size_t i = 0; i < p.components.size(); ++i) {

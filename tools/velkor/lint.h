@@ -18,7 +18,7 @@
 namespace velkor {
 
 struct Finding {
-    std::string check;     // stable name, e.g. "undefined-placeholder": one of LintCheckNames() (diag.h)
+    std::string check;     // stable name, e.g. "undefined-placeholder": LintCheckName of a LintCheck (diag.h)
     // What it is about: "texts.welcome_body", "package.pages", "component 2 'Help'".
     // For a manifest the item also says where: the key of that name.
     std::string item;

@@ -49,42 +49,9 @@ const char *const WinBinHelp =
 std::string U8(const std::u16string &s) { return Utf16ToUtf8(s); }
 
 // Control characters made visible, so that a text shows on one line.
-std::string Visible(const std::u16string &s)
-{
-    std::string out;
-    for (char c : U8(s)) {
-        if (c == '\r')
-            out += "\\r";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\t')
-            out += "\\t";
-        else if (static_cast<unsigned char>(c) < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02X", static_cast<unsigned char>(c));
-            out += buf;
-        } else
-            out += c;
-    }
-    return out;
-}
+std::string Visible(const std::u16string &s) { return velkor::Visible(U8(s), false); }
 
-std::string PageName(uint8_t flag)
-{
-    for (size_t i = 0; i < PageNames().size(); ++i)
-        if (flag == (1u << i))
-            return PageNames()[i];
-    return "none";
-}
-
-std::vector<std::string> PagesOf(uint8_t flags)
-{
-    std::vector<std::string> names;
-    for (size_t i = 0; i < PageNames().size(); ++i)
-        if (flags & (1u << i))
-            names.push_back(PageNames()[i]);
-    return names;
-}
+std::string PageName(uint8_t flag) { return PageNameOf(flag, "none"); }
 
 std::string Join(const std::vector<std::string> &v)
 {
@@ -140,7 +107,7 @@ void PrintList(const std::string &path, const PackageInfo &p, const std::string 
     std::printf("RequireInstallArgument   %u (%s)\n", p.requireInstallArgument,
                 p.requireInstallArgument ? "runs only when started with \"install\"" : "always runs");
     std::printf("PageFlags                0x%02X stored; pages shown: %s\n", p.storedPageFlags,
-                Join(PagesOf(p.pageFlags)).c_str());
+                Join(PageNamesOf(p.pageFlags)).c_str());
     std::printf("FirstPage                %u (%s)\n", p.firstPage, PageName(p.firstPage).c_str());
     std::printf("LastPage                 %u (%s)\n", p.lastPage, PageName(p.lastPage).c_str());
 
@@ -182,7 +149,7 @@ void PrintListJson(const std::string &path, const PackageInfo &p, const Signatur
     j.Key("require_install_argument").Number(p.requireInstallArgument);
     j.Key("page_flags").Number(p.storedPageFlags);
     j.Key("pages").BeginArray();
-    for (const auto &name : PagesOf(p.pageFlags))
+    for (const auto &name : PageNamesOf(p.pageFlags))
         j.String(name);
     j.EndArray();
     j.Key("first_page").BeginObject().Key("flag").Number(p.firstPage);

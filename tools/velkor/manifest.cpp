@@ -244,13 +244,7 @@ size_t DecodeUtf8(const std::string &s, std::u16string &out)
         static const uint32_t least[] = {0, 0x80, 0x800, 0x10000};
         if (c < least[extra] || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000))
             return i;
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out.push_back(char16_t(0xD800 + (c >> 10)));
-            out.push_back(char16_t(0xDC00 + (c & 0x3FF)));
-        } else {
-            out.push_back(char16_t(c));
-        }
+        AppendUtf16(out, c);
         i += extra + 1;
     }
     return std::string::npos;
@@ -456,6 +450,23 @@ const std::vector<std::string> &PageNames()
 {
     static const std::vector<std::string> names = {"welcome", "agreement", "components",
                                                    "location", "destination", "ready"};
+    return names;
+}
+
+std::string PageNameOf(uint8_t flag, const std::string &other)
+{
+    for (size_t i = 0; i < PageNames().size(); ++i)
+        if (flag == (1u << i))
+            return PageNames()[i];
+    return other;
+}
+
+std::vector<std::string> PageNamesOf(uint8_t flags)
+{
+    std::vector<std::string> names;
+    for (size_t i = 0; i < PageNames().size(); ++i)
+        if (flags & (1u << i))
+            names.push_back(PageNames()[i]);
     return names;
 }
 

@@ -59,6 +59,11 @@ bool IsDefineName(const std::string &name);
 const std::vector<std::string> &TextNames();
 // Names of the six pages, lowest flag first ("welcome" ... "ready").
 const std::vector<std::string> &PageNames();
+// The name of the page whose flag this is; `other` for anything that is not
+// one page's flag.
+std::string PageNameOf(uint8_t flag, const std::string &other);
+// The names of the pages whose flags are set, lowest first.
+std::vector<std::string> PageNamesOf(uint8_t flags);
 
 // Throws Failure: ExitCannotRead when the manifest or a text file it names
 // cannot be read, ExitBadManifest for TOML syntax, unknown or mistyped keys,

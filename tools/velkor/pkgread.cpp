@@ -89,30 +89,6 @@ std::string Inflate(const uint8_t *stored, uint32_t storedSize, uint32_t decoded
     return "";
 }
 
-// A chunk's data in memory, as the setup program's payload reader sees it.
-struct MemorySource {
-    const uint8_t *data;
-    uint64_t size;
-    uint64_t pos = 0;
-};
-
-int ReadMemory(void *context, void *buffer, uint32_t size)
-{
-    auto *m = static_cast<MemorySource *>(context);
-    if (size > m->size - m->pos)
-        return 0;
-    if (size)
-        std::memcpy(buffer, m->data + m->pos, size);
-    m->pos += size;
-    return 1;
-}
-
-uint64_t RemainingInMemory(void *context)
-{
-    auto *m = static_cast<MemorySource *>(context);
-    return m->size - m->pos;
-}
-
 int Keep(void *context, const uint8_t *data, uint32_t length)
 {
     static_cast<Bytes *>(context)->assign(data, data + length);
@@ -255,8 +231,10 @@ void ReadPayload(Walker &w, ComponentInfo &c, size_t index, bool decode, const D
 
 bool ProgramChunk(const uint8_t *stored, const ChunkInfo &b, Bytes &out)
 {
-    MemorySource m{stored, b.storedSize};
-    PayloadStream stream = {{ReadMemory, RemainingInMemory, &m}, nullptr, Keep, &out};
+    // The chunk's data in memory, as the setup program's payload reader sees it.
+    PackageReader reader;
+    OpenBufferReader(&reader, stored, b.storedSize);
+    PayloadStream stream = {ReaderByteSource(&reader), nullptr, Keep, &out};
     BlockPrefix prefix = {uint8_t(b.compressed != 0), b.storedSize, b.decodedSize};
     int result = ReadChunkData(&stream, &prefix);
     if (result == ChunkNoMemory)

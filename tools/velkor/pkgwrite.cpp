@@ -174,6 +174,17 @@ Bytes BuildPackage(const Bytes &image, const PackageRecipe &recipe, unsigned thr
     return out;
 }
 
+void AppendUtf16(std::u16string &out, uint32_t c)
+{
+    if (c >= 0x10000) {
+        c -= 0x10000;
+        out.push_back(char16_t(0xD800 + (c >> 10)));
+        out.push_back(char16_t(0xDC00 + (c & 0x3FF)));
+    } else {
+        out.push_back(char16_t(c));
+    }
+}
+
 std::u16string Utf8ToUtf16(const std::string &s)
 {
     std::u16string out;
@@ -185,13 +196,7 @@ std::u16string Utf8ToUtf16(const std::string &s)
         ++i;
         for (int k = 0; k < extra && i < s.size(); ++k, ++i)
             c = (c << 6) | (uint8_t(s[i]) & 0x3F);
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out.push_back(char16_t(0xD800 + (c >> 10)));
-            out.push_back(char16_t(0xDC00 + (c & 0x3FF)));
-        } else {
-            out.push_back(char16_t(c));
-        }
+        AppendUtf16(out, c);
     }
     return out;
 }

@@ -23,6 +23,8 @@ void PutCompressedBlock(Bytes &out, const Bytes &stored, uint32_t decodedSize);
 
 Bytes ZlibCompress(const Bytes &data, int level = 9);
 Bytes Utf16Bytes(const std::u16string &s, bool terminate);
+// One code point (at most U+10FFFF), as one code unit or a surrogate pair.
+void AppendUtf16(std::u16string &out, uint32_t c);
 std::u16string Utf8ToUtf16(const std::string &s);
 std::string Utf16ToUtf8(const std::u16string &s);
 

@@ -33,14 +33,6 @@ const int RobotStepSeconds = 60;
 // Time the page gets to act on a click before its picture is taken.
 const int SettleMs = 400;
 
-std::string PageNameOf(uint8_t flag)
-{
-    for (size_t i = 0; i < PageNames().size(); ++i)
-        if (flag == (1u << i))
-            return PageNames()[i];
-    return "page";
-}
-
 }  // namespace
 
 std::vector<uint8_t> PreviewPages(const PackageInfo &p) { return WizardPages(p, 1); }
@@ -68,7 +60,7 @@ std::string PreviewFileName(size_t n, uint8_t page)
 {
     char buf[8];
     std::snprintf(buf, sizeof buf, "%02zu", n);
-    return std::string(buf) + "-" + PageNameOf(page) + ".png";
+    return std::string(buf) + "-" + PageNameOf(page, "page") + ".png";
 }
 
 std::string PreviewScript(const PackageInfo &p, const std::vector<uint8_t> &pages, const std::string &setupExe,
@@ -148,9 +140,7 @@ int RunPreview(const PreviewOptions &o)
     }
     std::string bench = BenchScript(o.bench);
     std::string robot = o.winBin + "/robot.exe";
-    if (!IsFile(robot))
-        throw Failure(ExitCannotRead, "cannot find robot.exe in '" + o.winBin +
-                                          "' (build with VELKOR_WINDOWS=ON, or give --win-bin)");
+    NeedWindowsPrograms(o.winBin, {"robot.exe"});
     std::string montage = FindProgram("montage");
     if (montage.empty())
         throw Failure(ExitPreviewFailed, "ImageMagick's montage is not installed; it makes the contact sheet");
@@ -165,24 +155,15 @@ int RunPreview(const PreviewOptions &o)
     bool temporary = false;
     std::string state = BenchState(o.state, "preview", &temporary);
     Bench session(bench, state, temporary);
-    std::string work = state + "/preview";
-    std::error_code ec;
-    fs::remove_all(work, ec);
+    RobotRun run = PrepareRobotRun(state, "preview", o.package);
+    const std::string &work = run.work;
     MakeDirectory(work + "/shots");
-    std::string setupCopy = work + "/setup.exe";
-    CopyFile(o.package, setupCopy);
-    std::string scriptPath = work + "/script.txt";
-    {
-        std::ofstream script(scriptPath, std::ios::binary);
-        script << PreviewScript(p, pages, WinePath(setupCopy), WinePath(work + "/shots"),
-                                WinePath(work + "/measure.txt"), texts);
-        if (!script)
-            throw Failure(ExitCannotWrite, "cannot write '" + scriptPath + "'");
-    }
+    WriteRobotScript(run, PreviewScript(p, pages, WinePath(run.setupCopy), WinePath(work + "/shots"),
+                                        WinePath(work + "/measure.txt"), texts));
 
     session.Start();
     ThrowIfStopped();
-    int rc = session.Run(fs::absolute(o.winBin).string(), {fs::absolute(robot).string(), WinePath(scriptPath)},
+    int rc = session.Run(fs::absolute(o.winBin).string(), {fs::absolute(robot).string(), WinePath(run.scriptPath)},
                          o.timeoutSeconds);
     if (rc != 0)
         throw Failure(ExitPreviewFailed, "the robot stopped (exit code " + std::to_string(rc) +
@@ -192,7 +173,8 @@ int RunPreview(const PreviewOptions &o)
     for (size_t i = 0; i < pages.size(); ++i) {
         std::string shot = work + "/shots/" + PreviewFileName(i + 1, pages[i]);
         if (!IsFile(shot))
-            throw Failure(ExitPreviewFailed, "the robot wrote no picture of the " + PageNameOf(pages[i]) + " page");
+            throw Failure(ExitPreviewFailed,
+                          "the robot wrote no picture of the " + PageNameOf(pages[i], "page") + " page");
         shots.push_back(shot);
     }
 
@@ -213,7 +195,7 @@ int RunPreview(const PreviewOptions &o)
         args.insert(args.end(), {"-font", font, "-pointsize", "13"});
     for (size_t i = 0; i < shots.size(); ++i) {
         if (labels)
-            args.insert(args.end(), {"-label", std::to_string(i + 1) + " " + PageNameOf(pages[i])});
+            args.insert(args.end(), {"-label", std::to_string(i + 1) + " " + PageNameOf(pages[i], "page")});
         args.push_back(shots[i]);
     }
     args.insert(args.end(), {"-tile", std::to_string(std::min<size_t>(shots.size(), 3)) + "x", "-geometry", "+10+10",

@@ -43,13 +43,6 @@ const int RadioBox = 13;
 const int RadioMargin = 1;
 const int HeaderLeft = 8;
 
-std::string PageName(uint8_t flag)
-{
-    for (size_t i = 0; i < PageNames().size(); ++i)
-        if (flag == (1u << i))
-            return PageNames()[i];
-    return "progress";
-}
 
 std::string ControlName(const FitPlace &p)
 {
@@ -230,7 +223,8 @@ std::vector<FitPlace> FitPlaces(uint8_t pageFlags)
 
 std::string DescribePlace(const FitPlace &place)
 {
-    return ControlName(place) + (place.page ? " of the " + PageName(place.page) + " page" : " of the progress window");
+    return ControlName(place) +
+           (place.page ? " of the " + PageNameOf(place.page, "progress") + " page" : " of the progress window");
 }
 
 Finding FitFinding(const FitPlace &place, const std::u16string &text, int needed, int room)
@@ -241,7 +235,7 @@ Finding FitFinding(const FitPlace &place, const std::u16string &text, int needed
                       : place.kind == FitKind::Header ? "it is cut at the right edge (a header never wraps)"
                                                       : "it is cut off";
     Finding f;
-    f.check = "text-fit";
+    f.check = LintCheckName(LintCheck::TextFit);
     f.item = "texts." + name;
     f.message = "texts." + name + " \"" + shown + "\" is " + std::to_string(needed) + " pixels wide but " +
                 DescribePlace(place) + " has room for " + std::to_string(room) + ": " + how;

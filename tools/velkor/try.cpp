@@ -48,14 +48,6 @@ std::string Slurp(const std::string &path)
     return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
-std::string PageNameOf(uint8_t flag)
-{
-    for (size_t i = 0; i < PageNames().size(); ++i)
-        if (flag == (1u << i))
-            return PageNames()[i];
-    return "page";
-}
-
 int HexDigit(char c)
 {
     if (c >= '0' && c <= '9')
@@ -394,20 +386,14 @@ std::vector<std::pair<std::string, std::string>> PlannedRegistryValues(const std
     CabDirectory dir;
     if (!ReadCabDirectory(bytes, &dir).empty())
         return out;
-    std::vector<std::u16string> names;
-    size_t info = dir.members.size();
-    for (size_t i = 0; i < dir.members.size(); ++i) {
-        names.push_back(dir.members[i].name);
-        if (wceload::MemberFileNumber(dir.members[i].name) == 0)
-            info = info == dir.members.size() ? i : dir.members.size() + 1;
-    }
+    std::vector<size_t> infos = dir.SetupInfoMembers();
     std::vector<uint8_t> data;
     wceload::CeSetupInfo setup;
     wceload::InstallPlan plan;
     std::string error;
-    if (info >= dir.members.size() || !ReadCabMember(bytes, dir, info, wceload::CeMaxSetupInfoSize, &data).empty() ||
+    if (infos.size() != 1 || !ReadCabMember(bytes, dir, infos[0], wceload::CeMaxSetupInfoSize, &data).empty() ||
         !wceload::ParseSetupInfo(data.data(), data.size(), &setup, &error) ||
-        !wceload::PlanInstall(setup, names, u"", 0, &plan, &error))
+        !wceload::PlanInstall(setup, dir.MemberNames(), u"", 0, &plan, &error))
         return out;
     for (const auto &v : plan.Values) {
         std::pair<std::string, std::string> item{std::string(RootName(v.Root)) + "\\" + Utf16ToUtf8(v.Key),
@@ -447,7 +433,7 @@ std::string TryText(const TryReport &r)
         o += Format("%s: the installation did not succeed: %s\n", r.package.c_str(), r.problem.c_str());
     std::string walk;
     for (uint8_t page : r.pages)
-        walk += (walk.empty() ? "" : ", ") + PageNameOf(page);
+        walk += (walk.empty() ? "" : ", ") + PageNameOf(page, "page");
     o += Format("Wizard: %s\n", walk.empty() ? "no pages (Setup installs at once)" : walk.c_str());
     std::string chosen;
     for (const auto &s : r.selected)
@@ -543,7 +529,7 @@ std::string TryJson(const TryReport &r)
     j["problem"] = r.ok ? ordered_json(nullptr) : ordered_json(text(r.problem));
     ordered_json pages = ordered_json::array();
     for (uint8_t page : r.pages)
-        pages.push_back(PageNameOf(page));
+        pages.push_back(PageNameOf(page, "page"));
     j["pages"] = pages;
     j["components"] = strings(r.selected);
     ordered_json runs = ordered_json::array();
@@ -601,10 +587,7 @@ int RunTry(const TryOptions &o)
     }
     std::string bench = BenchScript(o.bench);
     std::string robot = o.winBin + "/robot.exe";
-    for (const char *program : {"robot.exe", "wceload.exe"})
-        if (!IsFile(o.winBin + "/" + program))
-            throw Failure(ExitCannotRead, std::string("cannot find ") + program + " in '" + o.winBin +
-                                              "' (build with VELKOR_WINDOWS=ON, or give --win-bin)");
+    NeedWindowsPrograms(o.winBin, {"robot.exe", "wceload.exe"});
     // Checked before the bench starts: a choice the package cannot take.
     TryReport report;
     report.package = o.package;
@@ -616,19 +599,9 @@ int RunTry(const TryOptions &o)
     bool temporary = false;
     std::string state = BenchState(o.state, "try", &temporary);
     Bench session(bench, state, temporary);
-    std::string work = state + "/try";
-    std::error_code ec;
-    fs::remove_all(work, ec);
-    MakeDirectory(work);
-    std::string setupCopy = work + "/setup.exe";
-    CopyFile(o.package, setupCopy);
-    std::string scriptPath = work + "/script.txt";
-    {
-        std::ofstream script(scriptPath, std::ios::binary);
-        script << TryScript(p, choices, WinePath(setupCopy), o.timeoutSeconds, nullptr);
-        if (!script)
-            throw Failure(ExitCannotWrite, "cannot write '" + scriptPath + "'");
-    }
+    RobotRun run = PrepareRobotRun(state, "try", o.package);
+    const std::string &work = run.work;
+    WriteRobotScript(run, TryScript(p, choices, WinePath(run.setupCopy), o.timeoutSeconds, nullptr));
 
     session.Start();
     ThrowIfStopped();
@@ -636,7 +609,7 @@ int RunTry(const TryOptions &o)
     // A reused prefix keeps the registry of earlier runs; the device starts clean.
     session.Run(winBin, {"reg", "delete", "HKLM\\SOFTWARE\\Apps", "/f"}, 120, "try-registry", work + "/clear.log");
     std::string runLog = work + "/run.log";
-    int rc = session.Run(winBin, {fs::absolute(robot).string(), WinePath(scriptPath)}, o.timeoutSeconds + 120,
+    int rc = session.Run(winBin, {fs::absolute(robot).string(), WinePath(run.scriptPath)}, o.timeoutSeconds + 120,
                          DeviceName, runLog);
 
     std::string root = session.DeviceRoot(DeviceName);
