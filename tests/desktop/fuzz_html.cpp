@@ -4,38 +4,13 @@
  * and zeros are still reachable.  Checks that every box and run stays inside
  * the document and that lines go downwards. */
 #include "htmlview.h"
+#include "htmltest.h"
 
 #include <stdlib.h>
 
 #include <string>
 
 namespace {
-
-std::u16string Decode(const uint8_t *data, size_t size)
-{
-    std::u16string out;
-    for (size_t i = 0; i < size;) {
-        uint8_t c = data[i];
-        int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-        if (extra == 0 || i + (size_t)extra >= size) {
-            out.push_back(c);
-            ++i;
-            continue;
-        }
-        uint32_t cp = c & (0x3F >> extra);
-        for (int k = 1; k <= extra; ++k)
-            cp = cp << 6 | (data[i + k] & 0x3F);
-        i += (size_t)extra + 1;
-        if (cp >= 0x10000 && cp <= 0x10FFFF) {
-            cp -= 0x10000;
-            out.push_back((char16_t)(0xD800 + (cp >> 10)));
-            out.push_back((char16_t)(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back((char16_t)cp);
-        }
-    }
-    return out;
-}
 
 /* Widths that vary by character, with zero-width ones among them. */
 class Measurer : public HtmlMeasurer {
@@ -60,7 +35,7 @@ void Check(bool ok)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    std::u16string source = Decode(data, size);
+    std::u16string source = DecodeLenient(data, size);
     HtmlDocument doc;
     Check(ParseHtml(source.data(), source.size(), &doc));
     Check(!doc.styles.empty());

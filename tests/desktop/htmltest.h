@@ -8,21 +8,25 @@
 #include <stdio.h>
 #include <string>
 
-inline std::u16string U16(const std::string &utf8)
+/* Lenient UTF-8: what does not decode (a stray or cut-short sequence)
+ * passes through byte by byte, and encoded surrogates stay as they are, so
+ * fuzz input can still reach lone surrogates and zeros. */
+inline std::u16string DecodeLenient(const uint8_t *data, size_t size)
 {
     std::u16string out;
-    for (size_t i = 0; i < utf8.size();) {
-        unsigned char c = (unsigned char)utf8[i];
-        uint32_t cp;
-        int extra;
-        if (c < 0x80) { cp = c; extra = 0; }
-        else if (c < 0xE0) { cp = c & 0x1F; extra = 1; }
-        else if (c < 0xF0) { cp = c & 0x0F; extra = 2; }
-        else { cp = c & 0x07; extra = 3; }
-        ++i;
-        for (int k = 0; k < extra && i < utf8.size(); ++k)
-            cp = cp << 6 | ((unsigned char)utf8[i++] & 0x3F);
-        if (cp >= 0x10000) {
+    for (size_t i = 0; i < size;) {
+        uint8_t c = data[i];
+        int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+        if (extra == 0 || i + (size_t)extra >= size) {
+            out.push_back(c);
+            ++i;
+            continue;
+        }
+        uint32_t cp = c & (0x3F >> extra);
+        for (int k = 1; k <= extra; ++k)
+            cp = cp << 6 | (data[i + k] & 0x3F);
+        i += (size_t)extra + 1;
+        if (cp >= 0x10000 && cp <= 0x10FFFF) {
             cp -= 0x10000;
             out.push_back((char16_t)(0xD800 + (cp >> 10)));
             out.push_back((char16_t)(0xDC00 + (cp & 0x3FF)));
@@ -31,6 +35,11 @@ inline std::u16string U16(const std::string &utf8)
         }
     }
     return out;
+}
+
+inline std::u16string U16(const std::string &utf8)
+{
+    return DecodeLenient((const uint8_t *)utf8.data(), utf8.size());
 }
 
 inline std::string U8(const std::u16string &s)

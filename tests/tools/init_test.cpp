@@ -5,7 +5,7 @@
 // with its message, its exit code and nothing written.
 #include "tooltest.h"
 
-#include "../wceload/setupinfo_writer.h"
+#include "../support/setupinfo_writer.h"
 
 #include "manifest.h"
 #include "pkgwrite.h"

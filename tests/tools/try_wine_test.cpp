@@ -7,7 +7,7 @@
 
 #include "minijson.h"
 
-#include "../wceload/setupinfo_writer.h"
+#include "../support/setupinfo_writer.h"
 
 using namespace tooltest;
 using velkor::Bytes;

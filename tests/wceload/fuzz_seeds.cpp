@@ -1,6 +1,6 @@
 // fuzz_seeds.cpp -- writes the starting corpus of fuzz_setupinfo: setup
 // information files covering every table, in both string paddings.
-#include "setupinfo_writer.h"
+#include "../support/setupinfo_writer.h"
 
 #include <fstream>
 #include <string>

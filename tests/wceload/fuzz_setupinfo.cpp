@@ -3,6 +3,7 @@
 // matters: a plan that is made never places anything outside the install
 // folder and the macro folders.
 #include "ce000.h"
+#include "plancheck.h"
 
 #include <stdlib.h>
 
@@ -20,20 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         InstallPlan plan;
         if (!PlanInstall(info, members, destination, 2, &plan, &error))
             continue;
-        std::vector<Str> paths;
-        for (const PlannedFile &f : plan.Files)
-            paths.push_back(f.Target);
-        for (const PlannedLink &l : plan.Links)
-            paths.push_back(l.Path);
-        for (const Str &p : paths) {
-            bool inside = IsWithinFolder(p, plan.InstallFolder);
-            for (unsigned n = 1; n <= 17; ++n)
-                if (MacroFolder(n))
-                    inside = inside || IsWithinFolder(p, MacroFolder(n));
-            Str clean;
-            if (!inside || !NormaliseDevicePath(p, 2, &clean) || clean != p)
-                abort();
-        }
+        if (!StrayPaths(plan).empty())
+            abort();
     }
     return 0;
 }

@@ -5,7 +5,7 @@
 // then checks the root from this side: the files, the log, what is absent.
 #include "ce000.h"
 #include "rules.h"
-#include "setupinfo_writer.h"
+#include "../support/setupinfo_writer.h"
 
 #include <gtest/gtest.h>
 

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+#include "lebytes.h"
+
 #include <string>
 #include <vector>
 
@@ -14,26 +16,10 @@ namespace testcab {
 
 using Bytes = std::vector<uint8_t>;
 
-inline void Put16(Bytes &b, uint32_t v)
-{
-    b.push_back(uint8_t(v));
-    b.push_back(uint8_t(v >> 8));
-}
-inline void Put32(Bytes &b, uint32_t v)
-{
-    Put16(b, v & 0xFFFF);
-    Put16(b, v >> 16);
-}
-inline void Set16(Bytes &b, size_t at, uint32_t v)
-{
-    b[at] = uint8_t(v);
-    b[at + 1] = uint8_t(v >> 8);
-}
-inline void Set32(Bytes &b, size_t at, uint32_t v)
-{
-    Set16(b, at, v & 0xFFFF);
-    Set16(b, at + 2, v >> 16);
-}
+using testsupport::Put16;
+using testsupport::Put32;
+using testsupport::Set16;
+using testsupport::Set32;
 
 struct SiString { uint16_t id; std::string text; };
 struct SiDir { uint16_t id; std::vector<uint16_t> ids; };          // the writer adds the final 0

@@ -1,0 +1,35 @@
+// lebytes.h -- little-endian fields appended to or set in a byte buffer, as
+// the CAB and setup-information writers of the tests lay them out.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace testsupport {
+
+inline void Put16(std::vector<uint8_t> &out, uint32_t v)
+{
+    out.push_back(uint8_t(v));
+    out.push_back(uint8_t(v >> 8));
+}
+
+inline void Put32(std::vector<uint8_t> &out, uint32_t v)
+{
+    Put16(out, v & 0xFFFF);
+    Put16(out, v >> 16);
+}
+
+inline void Set16(std::vector<uint8_t> &out, size_t at, uint32_t v)
+{
+    out[at] = uint8_t(v);
+    out[at + 1] = uint8_t(v >> 8);
+}
+
+inline void Set32(std::vector<uint8_t> &out, size_t at, uint32_t v)
+{
+    Set16(out, at, v & 0xFFFF);
+    Set16(out, at + 2, v >> 16);
+}
+
+}  // namespace testsupport
