@@ -146,28 +146,38 @@ ByteSource ReaderByteSource(PackageReader *file)
     return source;
 }
 
+int ReadBlockData(ByteSource *source, const BlockPrefix *prefix, void (*storedRead)(void *context),
+                  void *context, uint8_t **data, uint32_t *length)
+{
+    *data = NULL;
+    *length = 0;
+    uint8_t *stored = (uint8_t *)VAlloc(prefix->StoredSize);
+    if (!stored)
+        return BlockNoMemory;
+    int complete = source->Read(source->Context, stored, prefix->StoredSize);
+    if (storedRead)
+        storedRead(context);
+    if (!complete) {
+        VFree(stored);
+        return BlockDamaged;
+    }
+    if (!prefix->Compressed) {
+        *data = stored;
+        *length = prefix->StoredSize;
+        return BlockRead;
+    }
+    int ok = InflateBlock(stored, prefix->StoredSize, prefix->DecodedSize, data, length);
+    VFree(stored);
+    return ok ? BlockRead : BlockDamaged;
+}
+
 VCHAR *ReadBlock(PackageReader *file)
 {
     ByteSource source = ReaderByteSource(file);
     BlockPrefix prefix;
-    if (!ReadBlockPrefix(&source, &prefix))
+    uint8_t *data;
+    uint32_t length;
+    if (!ReadBlockPrefix(&source, &prefix) || ReadBlockData(&source, &prefix, NULL, NULL, &data, &length) != BlockRead)
         return NULL;
-
-    uint8_t *data = (uint8_t *)VAlloc(prefix.StoredSize);
-    if (!data)
-        return NULL;
-    if (!ReadExact(file, data, prefix.StoredSize)) {
-        VFree(data);
-        return NULL;
-    }
-    uint32_t length = prefix.StoredSize;
-    if (prefix.Compressed) {
-        uint8_t *decoded;
-        int ok = InflateBlock(data, prefix.StoredSize, prefix.DecodedSize, &decoded, &length);
-        VFree(data);
-        if (!ok)
-            return NULL;
-        data = decoded;
-    }
     return TerminateText(data, length);
 }

@@ -45,6 +45,20 @@ typedef struct {
  * holds. */
 int ReadBlockPrefix(ByteSource *source, BlockPrefix *prefix);
 
+enum {
+    BlockRead = 0,
+    BlockDamaged = -1,     /* cut short, or a stream that does not decode */
+    BlockNoMemory = -2     /* no memory for the stored data */
+};
+
+/* The data behind a Block prefix just read: stored data as they are,
+ * compressed data decoded by InflateBlock.  storedRead, when given, is
+ * called with context once the stored bytes are in memory, before they are
+ * decoded.  BlockRead with *data owning *length bytes; otherwise nothing
+ * stays allocated. */
+int ReadBlockData(ByteSource *source, const BlockPrefix *prefix, void (*storedRead)(void *context),
+                  void *context, uint8_t **data, uint32_t *length);
+
 /* One PackageString as a new zero-terminated string.
  * NULL: the read failed or ended early, the count is more than the rest of
  * the file holds, or no memory. */

@@ -21,30 +21,12 @@ int ReadChunkCount(ByteSource *source, uint32_t *count)
 
 int ReadChunkData(PayloadStream *stream, const BlockPrefix *prefix)
 {
-    uint8_t *data = (uint8_t *)VAlloc(prefix->StoredSize);
-    if (!data)
-        return ChunkNoMemory;
-    int complete = stream->Source.Read(stream->Source.Context, data, prefix->StoredSize);
-    if (stream->StoredRead)
-        stream->StoredRead(stream->Context);
-    if (!complete) {
-        VFree(data);
-        return ChunkDamaged;
-    }
-
-    int result;
-    if (prefix->Compressed) {
-        uint8_t *decoded;
-        uint32_t length;
-        if (!InflateBlock(data, prefix->StoredSize, prefix->DecodedSize, &decoded, &length)) {
-            VFree(data);
-            return ChunkDamaged;
-        }
-        result = stream->Take(stream->Context, decoded, length);
-        VFree(decoded);
-    } else {
-        result = stream->Take(stream->Context, data, prefix->StoredSize);
-    }
+    uint8_t *data;
+    uint32_t length;
+    int result = ReadBlockData(&stream->Source, prefix, stream->StoredRead, stream->Context, &data, &length);
+    if (result != BlockRead)
+        return result;
+    result = stream->Take(stream->Context, data, length);
     VFree(data);
     return result;
 }

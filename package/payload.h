@@ -21,10 +21,10 @@ typedef struct PayloadStream {
 } PayloadStream;
 
 enum {
-    ChunkTaken = 0,
-    ChunkDamaged = -1,     /* cut short, a size the file cannot hold, or a
-                              stream that does not decode */
-    ChunkNoMemory = -2     /* no memory for the stored data */
+    ChunkTaken = BlockRead,
+    ChunkDamaged = BlockDamaged,    /* cut short, a size the file cannot
+                                       hold, or a stream that does not decode */
+    ChunkNoMemory = BlockNoMemory   /* no memory for the stored data */
 };
 
 /* The u32 chunk count.  ChunkDamaged when it cannot be read, or when the
