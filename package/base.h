@@ -47,6 +47,8 @@ typedef struct PackageReader {
 } PackageReader;
 
 int OpenPackageReader(PackageReader *reader, const VCHAR *path); /* 0 = cannot open */
+/* A reader over bytes in memory, for callers that hold the whole file. */
+void OpenBufferReader(PackageReader *reader, const uint8_t *data, uint32_t size);
 void ClosePackageReader(PackageReader *reader);
 int SeekPackageReader(PackageReader *reader, uint32_t offset);   /* absolute; 0 on failure */
 /* Reads up to size bytes; *delivered gets the count.  Returns 0 on a failed

@@ -75,14 +75,12 @@ void UseFilePackages(void)
     MemoryActive = 0;
 }
 
-static int OpenMemoryPackage(PackageReader *reader)
+void OpenBufferReader(PackageReader *reader, const uint8_t *data, uint32_t size)
 {
-    if (!MemoryActive)
-        return 0;
-    reader->Handle = (void *)MemoryData;
-    reader->Size = MemorySize > 0xFFFFFFFFu ? 0xFFFFFFFFu : (uint32_t)MemorySize;
+    memset(reader, 0, sizeof *reader);
+    reader->Handle = (void *)data;
+    reader->Size = size;
     reader->InMemory = 1;
-    return 1;
 }
 
 static int ReadMemoryPackage(PackageReader *reader, void *buffer, uint32_t size, uint32_t *delivered)
@@ -98,9 +96,11 @@ static int ReadMemoryPackage(PackageReader *reader, void *buffer, uint32_t size,
 
 int OpenPackageReader(PackageReader *reader, const VCHAR *path)
 {
-    memset(reader, 0, sizeof *reader);
-    if (OpenMemoryPackage(reader))
+    if (MemoryActive) {
+        OpenBufferReader(reader, MemoryData, MemorySize > 0xFFFFFFFFu ? 0xFFFFFFFFu : (uint32_t)MemorySize);
         return 1;
+    }
+    memset(reader, 0, sizeof *reader);
     return PlatformFileOpen(path, &reader->Handle, &reader->Size);
 }
 

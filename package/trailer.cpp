@@ -5,6 +5,7 @@
  * leads to "no trailer", never to a read outside the file.
  */
 #include "trailer.h"
+#include "codec.h"
 #include "format.h"
 
 #include <string.h>
@@ -25,11 +26,6 @@
 
 static uint32_t GetU16(const uint8_t *p) { return (uint32_t)p[0] | ((uint32_t)p[1] << 8); }
 
-static uint32_t GetU32(const uint8_t *p)
-{
-    return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
-}
-
 /* Exactly size bytes at offset, which the file must hold. */
 static int ReadAt(PackageReader *file, uint32_t offset, void *buffer, uint32_t size)
 {
@@ -43,7 +39,7 @@ int FindCertificateTable(PackageReader *file, CertificateTable *table)
     uint8_t dos[DOS_HEADER_SIZE];
     if (!ReadAt(file, 0, dos, DOS_HEADER_SIZE) || dos[0] != 'M' || dos[1] != 'Z')
         return 0;
-    uint32_t pe = GetU32(dos + DOS_LFANEW_AT);
+    uint32_t pe = ReadLittle32(dos + DOS_LFANEW_AT);
     uint8_t head[PE_SIGNATURE_SIZE + COFF_HEADER_SIZE];
     if (pe < DOS_HEADER_SIZE || !ReadAt(file, pe, head, sizeof head) || memcmp(head, "PE\0\0", 4) != 0)
         return 0;
@@ -62,11 +58,11 @@ int FindCertificateTable(PackageReader *file, CertificateTable *table)
     default: return 0;
     }
     uint32_t entry = directories + SECURITY_ENTRY * DIRECTORY_SIZE;
-    if (have < entry + DIRECTORY_SIZE || GetU32(optional + directories - 4) <= SECURITY_ENTRY)
+    if (have < entry + DIRECTORY_SIZE || ReadLittle32(optional + directories - 4) <= SECURITY_ENTRY)
         return 0;
 
     uint64_t headersEnd = (uint64_t)optionalAt + optionalSize;
-    uint32_t at = GetU32(optional + entry), size = GetU32(optional + entry + 4);
+    uint32_t at = ReadLittle32(optional + entry), size = ReadLittle32(optional + entry + 4);
     if (size < WIN_CERTIFICATE_HEADER || at < headersEnd || at > file->Size || size != file->Size - at)
         return 0;
     table->HeadersEnd = (uint32_t)headersEnd;
@@ -103,12 +99,4 @@ int FindTrailer(PackageReader *file, uint32_t *trailerAt)
         }
     }
     return TrailerNone;
-}
-
-void OpenBufferReader(PackageReader *reader, const uint8_t *data, uint32_t size)
-{
-    memset(reader, 0, sizeof *reader);
-    reader->Handle = (void *)data;
-    reader->Size = size;
-    reader->InMemory = 1;
 }

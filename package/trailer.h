@@ -36,7 +36,4 @@ int FindCertificateTable(PackageReader *file, CertificateTable *table);
  * magic (a failed read counts as no magic).  Moves the reader. */
 int FindTrailer(PackageReader *file, uint32_t *trailerAt);
 
-/* A reader over bytes in memory, for callers that hold the whole file. */
-void OpenBufferReader(PackageReader *reader, const uint8_t *data, uint32_t size);
-
 #endif
