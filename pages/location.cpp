@@ -5,22 +5,12 @@
  * or shows the destination page.
  */
 #include "pages.h"
-#include "pageflow.h"
-
-/* OK starts the installation when nothing follows: this page is the last,
- * or only the destination page follows and it is being skipped. */
-static void UpdateLocationOkCaption(HWND page)
-{
-    BOOL installs = OkInstalls(Package.PageFlags, Package.UseDefaultLocation, PageLocation);
-    SetDlgItemTextW(page, IDOK, PackageText(installs ? TextInstallButton : TextNextButton));
-}
 
 static void OnInitDialog(HWND page)
 {
     LabelNavigationButtons(page, PageLocation);
     SetDlgItemTextW(page, IDC_DEFAULT_LOCATION, PackageText(TextDefaultLocationChoice));
     SetDlgItemTextW(page, IDC_CHOOSE_FOLDER, PackageText(TextChooseFolderChoice));
-    UpdateLocationOkCaption(page);
     CheckRadioButton(page, IDC_DEFAULT_LOCATION, IDC_CHOOSE_FOLDER,
                      Package.UseDefaultLocation ? IDC_DEFAULT_LOCATION : IDC_CHOOSE_FOLDER);
     FillHtmlPanel(GetDlgItem(page, IDC_HTML), TextLocationBody);
@@ -43,11 +33,11 @@ INT_PTR CALLBACK LocationPageProcedure(HWND page, UINT message, WPARAM wParam, L
         switch (LOWORD(wParam)) {
         case IDC_DEFAULT_LOCATION:
             Package.UseDefaultLocation = 1;
-            UpdateLocationOkCaption(page);
+            LabelOkButton(page, PageLocation);
             break;
         case IDC_CHOOSE_FOLDER:
             Package.UseDefaultLocation = 0;
-            UpdateLocationOkCaption(page);
+            LabelOkButton(page, PageLocation);
             break;
         default:
             RequestNavigation(LOWORD(wParam));

@@ -54,11 +54,16 @@ void PaintPageHeader(HWND page, int textIndex)
     EndPaint(page, &paint);
 }
 
+void LabelOkButton(HWND page, int flag)
+{
+    BOOL installs = OkInstalls(Package.PageFlags, Package.UseDefaultLocation, (uint8_t)flag);
+    SetDlgItemTextW(page, IDOK, PackageText(installs ? TextInstallButton : TextNextButton));
+}
+
 void LabelNavigationButtons(HWND page, int flag)
 {
     SetDlgItemTextW(page, IDCANCEL, PackageText(TextCancelButton));
-    SetDlgItemTextW(page, IDOK, PackageText(OkInstalls(Package.PageFlags, Package.UseDefaultLocation, (uint8_t)flag) ? TextInstallButton
-                                                                                           : TextNextButton));
+    LabelOkButton(page, flag);
     HWND back = GetDlgItem(page, IDC_BACK);
     SetWindowTextW(back, PackageText(TextBackButton));
     EnableWindow(back, flag != LowestPage(Package.PageFlags));

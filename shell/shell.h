@@ -68,6 +68,9 @@ LRESULT WizardCommand(WPARAM code);
 void DrawPageHeader(HWND window, HDC dc, const WCHAR *text);
 void PaintPageHeader(HWND page, int textIndex);
 void LabelNavigationButtons(HWND page, int flag);
+/* OK's caption alone: "Install" where OK on the page flag installs.  The
+ * location page calls it again whenever its choice changes that. */
+void LabelOkButton(HWND page, int flag);
 void FillHtmlPanel(HWND panel, int textIndex);
 BOOL HandleLinkNotify(HWND page, NMHDR *notification);
 
