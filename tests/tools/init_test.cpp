@@ -197,6 +197,24 @@ const InitBadInput InitBadInputs[] = {
     {"OutputFolderMissing", nullptr, {"init", "good.cab", "-o", "no/such/app.toml"}, 8, "no/such/app.toml"},
 };
 
+// A folder compressed in a way velkor does not decode is no fault of the
+// CAB: init names the component after its file and says why, as lint notes
+// it, rather than refusing.
+TEST_F(ToolTest, InitNotesSetupInfoItCannotDecode)
+{
+    Bytes cab = testcab::WriteCab({{"APP.000", Info()}, {"APP.001", Prose(10)}});
+    testcab::Set16(cab, 42, 7);   // CFFOLDER's compression: no known type
+    WriteBytes(dir / "odd.cab", cab);
+    Result r = Velkor({"init", "odd.cab"}, dir);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("odd.cab: its setup information 'APP.000' was not read (its folder names an unknown compression (7))"),
+              std::string::npos)
+        << r.err;
+    std::string m = Slurp(dir / "manifest.toml");
+    EXPECT_NE(m.find("name = \"odd\""), std::string::npos) << m;
+    EXPECT_NE(m.find("# A plain CAB (2 files; its setup information 'APP.000' was not read"), std::string::npos) << m;
+}
+
 class InitBadInputTest : public ToolTest, public ::testing::WithParamInterface<InitBadInput> {};
 
 TEST_P(InitBadInputTest, MessageCodeAndNothingWritten)

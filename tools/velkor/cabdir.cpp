@@ -307,4 +307,31 @@ std::string ReadCabMember(CabBytes &cab, const CabDirectory &dir, size_t index, 
     return ErrorText(rc);
 }
 
+DeviceSetupInfo ReadDeviceSetupInfo(CabBytes &cab, const CabDirectory &dir)
+{
+    DeviceSetupInfo d;
+    d.names = dir.MemberNames();
+    std::vector<size_t> infos = dir.SetupInfoMembers();
+    d.count = infos.size();
+    if (infos.size() != 1) {
+        d.state = infos.empty() ? SetupInfoState::None : SetupInfoState::Several;
+        return d;
+    }
+    d.member = "'" + Utf16ToUtf8(dir.members[infos[0]].name) + "'";
+    std::vector<uint8_t> bytes;
+    d.why = ReadCabMember(cab, dir, infos[0], wceload::CeMaxSetupInfoSize, &bytes);
+    if (!d.why.empty()) {
+        d.state = d.why.find("unknown compression") != std::string::npos ? SetupInfoState::Undecoded
+                                                                         : SetupInfoState::Unreadable;
+        return d;
+    }
+    if (!wceload::ParseSetupInfo(bytes.data(), bytes.size(), &d.info, &d.why)) {
+        d.state = SetupInfoState::Malformed;
+        return d;
+    }
+    d.state = wceload::PlanInstall(d.info, d.names, u"", 0, &d.plan, &d.why) ? SetupInfoState::Planned
+                                                                            : SetupInfoState::Unplannable;
+    return d;
+}
+
 }  // namespace velkor

@@ -6,6 +6,8 @@
 // small whatever the cabinet holds.
 #pragma once
 
+#include "ce000.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -57,5 +59,31 @@ std::string ReadCabDirectory(CabBytes &cab, CabDirectory *dir);
 // what stands in the way (damage, a member continued in another cabinet).
 std::string ReadCabMember(CabBytes &cab, const CabDirectory &dir, size_t index, size_t maxSize,
                           std::vector<uint8_t> *out);
+
+// How far a device CAB's setup information could be taken.
+enum class SetupInfoState {
+    Planned,       // read, parsed and planned
+    None,          // no setup-information member: not a device CAB
+    Several,       // more than one
+    Undecoded,     // its folder's compression is one velkor does not decode
+    Unreadable,    // it cannot be read (damage, too large, continued)
+    Malformed,     // it does not parse
+    Unplannable    // the device installer could not use it
+};
+
+struct DeviceSetupInfo {
+    SetupInfoState state = SetupInfoState::None;
+    size_t count = 0;                    // setup-information members found
+    std::string member;                  // the member's name, quoted: 'app.000'
+    std::string why;                     // the reader's, parser's or planner's words
+    std::vector<std::u16string> names;   // every member, as the installer is given them
+    wceload::CeSetupInfo info;
+    wceload::InstallPlan plan;           // where the setup information puts things
+};
+
+// Reads, parses and plans (without a destination) the one setup-information
+// member of a cabinet whose directory `dir` is.  lint, init and try each
+// say in their own words what the state means to them.
+DeviceSetupInfo ReadDeviceSetupInfo(CabBytes &cab, const CabDirectory &dir);
 
 }  // namespace velkor

@@ -142,33 +142,29 @@ CabSummary SummariseCab(const std::string &path)
     if (dir.Spans())
         throw bad("continues from or into another cabinet; the device installs one cabinet on its own");
 
-    std::vector<size_t> infos = dir.SetupInfoMembers();
-    std::vector<std::u16string> names = dir.MemberNames();
-    if (infos.size() > 1)
-        throw bad("has " + std::to_string(infos.size()) +
-                  " setup-information members (names ending in \".000\"); a device CAB has one");
+    DeviceSetupInfo d = ReadDeviceSetupInfo(cab, dir);
     s.appName = fs::path(path).stem().string();
     s.fileCount = dir.members.size();
-    if (infos.empty())
+    switch (d.state) {
+    case SetupInfoState::None:
         return s;
-
-    std::string infoName = "'" + Utf16ToUtf8(dir.members[infos[0]].name) + "'";
-    std::vector<uint8_t> bytes;
-    why = ReadCabMember(cab, dir, infos[0], wceload::CeMaxSetupInfoSize, &bytes);
-    if (!why.empty()) {
+    case SetupInfoState::Several:
+        throw bad("has " + std::to_string(d.count) +
+                  " setup-information members (names ending in \".000\"); a device CAB has one");
+    case SetupInfoState::Undecoded:
         // Compression velkor does not decode is not the CAB's fault.
-        if (why.find("does not decode") == std::string::npos)
-            throw bad("its setup information " + infoName + " cannot be read: " + why);
-        s.note = "its setup information " + infoName + " was not read (" + why + ")";
+        s.note = "its setup information " + d.member + " was not read (" + d.why + ")";
         return s;
+    case SetupInfoState::Unreadable:
+        throw bad("its setup information " + d.member + " cannot be read: " + d.why);
+    case SetupInfoState::Malformed:
+        throw bad("its setup information " + d.member + " is malformed: " + d.why);
+    case SetupInfoState::Unplannable:
+        throw bad("its setup information " + d.member + " cannot be installed by the device's installer: " + d.why);
+    case SetupInfoState::Planned:
+        break;
     }
-    wceload::CeSetupInfo info;
-    std::string error;
-    if (!wceload::ParseSetupInfo(bytes.data(), bytes.size(), &info, &error))
-        throw bad("its setup information " + infoName + " is malformed: " + error);
-    wceload::InstallPlan plan;
-    if (!wceload::PlanInstall(info, names, u"", 0, &plan, &error))
-        throw bad("its setup information " + infoName + " cannot be installed by the device's installer: " + error);
+    const wceload::InstallPlan &plan = d.plan;
     s.device = true;
     s.appName = Utf16ToUtf8(plan.AppName);
     s.provider = Utf16ToUtf8(plan.Provider);

@@ -376,37 +376,33 @@ std::vector<Finding> LintCab(CabBytes &cab, const std::string &item, const std::
         return add(LintCheck::NotADeviceCab,
                    "continues from or into another cabinet; the device installs one cabinet on its own");
 
-    std::vector<size_t> infos = dir.SetupInfoMembers();
-    std::vector<std::u16string> names = dir.MemberNames();
-    if (infos.empty())
+    DeviceSetupInfo d = ReadDeviceSetupInfo(cab, dir);
+    switch (d.state) {
+    case SetupInfoState::None:
         return add(LintCheck::NotADeviceCab,
                    "has no setup-information member (a name ending in \".000\"), so it is not a device CAB");
-    if (infos.size() > 1)
-        return add(LintCheck::NotADeviceCab, "has " + std::to_string(infos.size()) +
+    case SetupInfoState::Several:
+        return add(LintCheck::NotADeviceCab, "has " + std::to_string(d.count) +
                                            " setup-information members (names ending in \".000\"); a device CAB has one");
-
-    std::string infoName = "'" + U8(dir.members[infos[0]].name) + "'";
-    std::vector<uint8_t> bytes;
-    why = ReadCabMember(cab, dir, infos[0], wceload::CeMaxSetupInfoSize, &bytes);
-    if (!why.empty()) {
-        bool undecoded = why.find("unknown compression") != std::string::npos;
-        return add(undecoded ? LintCheck::CabUnchecked : LintCheck::BadSetupInfo,
-                   (undecoded ? "was not checked: its setup information " : "setup information ") + infoName +
-                       " cannot be read: " + why,
-                   undecoded);
+    case SetupInfoState::Undecoded:
+        return add(LintCheck::CabUnchecked, "was not checked: its setup information " + d.member + " cannot be read: " + d.why,
+                   true);
+    case SetupInfoState::Unreadable:
+        return add(LintCheck::BadSetupInfo, "setup information " + d.member + " cannot be read: " + d.why);
+    case SetupInfoState::Malformed:
+        return add(LintCheck::BadSetupInfo, "has setup information " + d.member + " that is malformed: " + d.why);
+    case SetupInfoState::Unplannable:
+        return add(LintCheck::BadSetupInfo, "has setup information " + d.member + " that the device installer cannot use: " + d.why);
+    case SetupInfoState::Planned:
+        break;
     }
-    wceload::CeSetupInfo info;
-    std::string error;
-    if (!wceload::ParseSetupInfo(bytes.data(), bytes.size(), &info, &error))
-        return add(LintCheck::BadSetupInfo, "has setup information " + infoName + " that is malformed: " + error);
-    wceload::InstallPlan plan;
-    if (!wceload::PlanInstall(info, names, u"", 0, &plan, &error))
-        return add(LintCheck::BadSetupInfo, "has setup information " + infoName + " that the device installer cannot use: " + error);
 
     if (component < recipe.components.size() && recipe.components[component].acceptsDestination) {
         std::u16string destination;
+        wceload::InstallPlan plan;
+        std::string error;
         if (wceload::NormaliseDevicePath(ExpandDestination(recipe), 0, &destination) &&
-            !wceload::PlanInstall(info, names, destination, 0, &plan, &error))
+            !wceload::PlanInstall(d.info, d.names, destination, 0, &plan, &error))
             return add(LintCheck::BadSetupInfo, "cannot be installed into package.destination '" + U8(destination) +
                                              "': " + error);
     }

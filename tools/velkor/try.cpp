@@ -386,16 +386,10 @@ std::vector<std::pair<std::string, std::string>> PlannedRegistryValues(const std
     CabDirectory dir;
     if (!ReadCabDirectory(bytes, &dir).empty())
         return out;
-    std::vector<size_t> infos = dir.SetupInfoMembers();
-    std::vector<uint8_t> data;
-    wceload::CeSetupInfo setup;
-    wceload::InstallPlan plan;
-    std::string error;
-    if (infos.size() != 1 || !ReadCabMember(bytes, dir, infos[0], wceload::CeMaxSetupInfoSize, &data).empty() ||
-        !wceload::ParseSetupInfo(data.data(), data.size(), &setup, &error) ||
-        !wceload::PlanInstall(setup, dir.MemberNames(), u"", 0, &plan, &error))
+    DeviceSetupInfo d = ReadDeviceSetupInfo(bytes, dir);
+    if (d.state != SetupInfoState::Planned)
         return out;
-    for (const auto &v : plan.Values) {
+    for (const auto &v : d.plan.Values) {
         std::pair<std::string, std::string> item{std::string(RootName(v.Root)) + "\\" + Utf16ToUtf8(v.Key),
                                                  v.Name.empty() ? "(Default)" : Utf16ToUtf8(v.Name)};
         if (std::find(out.begin(), out.end(), item) == out.end())
