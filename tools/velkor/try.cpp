@@ -8,6 +8,7 @@
 #include "cabdir.h"
 #include "errors.h"
 #include "files.h"
+#include "json.h"
 #include "manifest.h"
 #include "memcab.h"
 #include "pkgwrite.h"
@@ -467,98 +468,50 @@ std::string TryText(const TryReport &r)
     return o;
 }
 
-namespace {
-
-// Well-formed UTF-8 of any bytes: a surrogate (as UTF-16 text converted
-// code unit by code unit leaves it) becomes one U+FFFD, as does every byte
-// that starts no valid sequence.
-std::string CleanUtf8(const std::string &s)
-{
-    static const char replacement[] = "\xEF\xBF\xBD";
-    std::string out;
-    size_t i = 0;
-    while (i < s.size()) {
-        unsigned char b = s[i];
-        size_t n = b < 0x80 ? 1 : (b >= 0xC2 && b < 0xE0) ? 2 : (b >= 0xE0 && b < 0xF0) ? 3 : (b >= 0xF0 && b < 0xF5) ? 4 : 0;
-        bool ok = n > 0 && i + n <= s.size();
-        for (size_t k = 1; ok && k < n; ++k)
-            ok = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
-        if (ok && n > 2) {
-            unsigned char second = s[i + 1];
-            bool overlong = (b == 0xE0 && second < 0xA0) || (b == 0xF0 && second < 0x90);
-            bool tooHigh = b == 0xF4 && second >= 0x90;
-            if (b == 0xED && second >= 0xA0) {   // a surrogate: one replacement for its three bytes
-                out += replacement;
-                i += 3;
-                continue;
-            }
-            ok = !overlong && !tooHigh;
-        }
-        if (ok) {
-            out.append(s, i, n);
-            i += n;
-        } else {
-            out += replacement;
-            ++i;
-        }
-    }
-    return out;
-}
-
-}  // namespace
-
 std::string TryJson(const TryReport &r)
 {
-    using nlohmann::ordered_json;
-    auto strings = [](const std::vector<std::string> &v) {
-        ordered_json a = ordered_json::array();
-        for (const auto &x : v)
-            a.push_back(CleanUtf8(x));
-        return a;
-    };
-    auto text = [](const std::string &x) { return CleanUtf8(x); };
-    ordered_json j;
-    j["package"] = text(r.package);
+    Json j;
+    j["package"] = r.package;
     j["ok"] = r.ok;
-    j["problem"] = r.ok ? ordered_json(nullptr) : ordered_json(text(r.problem));
-    ordered_json pages = ordered_json::array();
+    j["problem"] = r.ok ? Json(nullptr) : Json(r.problem);
+    Json pages = Json::array();
     for (uint8_t page : r.pages)
         pages.push_back(PageNameOf(page, "page"));
     j["pages"] = pages;
-    j["components"] = strings(r.selected);
-    ordered_json runs = ordered_json::array();
+    j["components"] = Json(r.selected);
+    Json runs = Json::array();
     for (const auto &run : r.runs) {
-        ordered_json o;
-        o["component"] = run.component.empty() ? ordered_json(nullptr) : ordered_json(text(run.component));
-        o["cmdline"] = text(run.cmdline);
-        o["cab"] = text(run.cab);
-        o["dest"] = text(run.dest);
-        o["fAskDest"] = text(run.askDest);
+        Json o;
+        o["component"] = run.component.empty() ? Json(nullptr) : Json(run.component);
+        o["cmdline"] = run.cmdline;
+        o["cab"] = run.cab;
+        o["dest"] = run.dest;
+        o["fAskDest"] = run.askDest;
         o["asked"] = run.asked == "yes";
-        o["files"] = strings(run.files);
-        o["skipped"] = strings(run.skipped);
+        o["files"] = Json(run.files);
+        o["skipped"] = Json(run.skipped);
         o["registry"] = run.registry;
-        o["error"] = text(run.error);
+        o["error"] = run.error;
         o["exit"] = run.exitCode;
         runs.push_back(o);
     }
     j["installer_runs"] = runs;
-    j["folders"] = strings(r.folders);
-    ordered_json files = ordered_json::array();
+    j["folders"] = Json(r.folders);
+    Json files = Json::array();
     for (const auto &f : r.files)
-        files.push_back({{"path", text(f.path)}, {"size", f.size}});
+        files.push_back({{"path", f.path}, {"size", f.size}});
     j["files"] = files;
-    ordered_json links = ordered_json::array();
+    Json links = Json::array();
     for (const auto &s : r.shortcuts)
-        links.push_back({{"path", text(s.path)}, {"target", text(s.target)}});
+        links.push_back({{"path", s.path}, {"target", s.target}});
     j["shortcuts"] = links;
-    ordered_json registry = ordered_json::array();
+    Json registry = Json::array();
     for (const auto &v : r.registry)
-        registry.push_back({{"key", text(v.key)}, {"name", text(v.name)}, {"type", text(v.type)}, {"data", text(v.data)}});
+        registry.push_back({{"key", v.key}, {"name", v.name}, {"type", v.type}, {"data", v.data}});
     j["registry"] = registry;
     // Names from the package and the device may be anything; the output is
     // UTF-8 all the same (bad sequences, lone surrogates: U+FFFD).
-    return j.dump(2, ' ', false, ordered_json::error_handler_t::replace) + "\n";
+    return DumpJson(j);
 }
 
 int RunTry(const TryOptions &o)
