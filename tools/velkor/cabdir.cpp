@@ -7,6 +7,7 @@
 #include "pkgwrite.h"
 
 #include "ce000.h"
+#include "codec.h"
 
 #include <mspack.h>
 
@@ -21,7 +22,6 @@ namespace velkor {
 namespace {
 
 const size_t HeaderSize = 36;
-const uint16_t FlagPrevious = 1, FlagNext = 2, FlagReserve = 4;
 
 std::u16string FromWindows1252(const std::string &s)
 {
@@ -180,8 +180,6 @@ const char *CompressionName(int type)
     }
 }
 
-uint32_t U32(const uint8_t *p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
-
 }  // namespace
 
 std::vector<std::u16string> CabDirectory::MemberNames() const
@@ -207,11 +205,11 @@ std::string ReadCabDirectory(CabBytes &cab, CabDirectory *dir)
     uint64_t size = cab.size();
     if (size < HeaderSize)
         return "it is too short for a cabinet header (" + Number(size) + " bytes)";
-    uint8_t h[HeaderSize + 4];
+    uint8_t h[HeaderSize];
     cab.Read(0, HeaderSize, h);
     if (std::memcmp(h, "MSCF", 4) != 0)
         return "it does not start with \"MSCF\"";
-    dir->statedSize = U32(h + 8);
+    dir->statedSize = ReadLittle32(h + 8);
     if (dir->statedSize < HeaderSize || dir->statedSize > size)
         return "its header states a cabinet of " + Number(dir->statedSize) + " bytes but the file has " + Number(size);
 
@@ -224,32 +222,11 @@ std::string ReadCabDirectory(CabBytes &cab, CabDirectory *dir)
         return "its directory cannot be read: " + ErrorText(d.cabd->last_error(d.cabd));
     const mscabd_cabinet *c = d.cabinet;
     dir->flags = uint16_t(c->flags);
-    dir->dataReserve = 0;
-    uint8_t folderReserve = 0;
-    uint64_t foldersAt = HeaderSize;
-    if (dir->flags & FlagReserve) {
-        cab.Read(HeaderSize, 4, h + HeaderSize);
-        foldersAt += 4 + (h[HeaderSize] | h[HeaderSize + 1] << 8);
-        folderReserve = h[HeaderSize + 2];
-        dir->dataReserve = h[HeaderSize + 3];
-    }
-    auto skip = [&](const char *s) { foldersAt += (s ? std::strlen(s) : 0) + 1; };
-    if (dir->flags & FlagPrevious)
-        skip(c->prevname), skip(c->previnfo);
-    if (dir->flags & FlagNext)
-        skip(c->nextname), skip(c->nextinfo);
 
     std::vector<const mscabd_folder *> folders;
     for (const mscabd_folder *f = c->folders; f; f = f->next) {
         CabFolder cf;
         cf.compression = uint16_t(f->comp_type);
-        cf.blockCount = uint16_t(f->num_blocks);
-        uint64_t at = foldersAt + folders.size() * (8 + uint64_t(folderReserve));
-        uint8_t rec[4];
-        if (at <= dir->statedSize && 4 <= dir->statedSize - at) {
-            cab.Read(at, 4, rec);
-            cf.dataOffset = U32(rec);
-        }
         folders.push_back(f);
         dir->folders.push_back(cf);
     }
@@ -258,7 +235,6 @@ std::string ReadCabDirectory(CabBytes &cab, CabDirectory *dir)
         std::string name = f->filename ? f->filename : "";
         m.name = (f->attribs & MSCAB_ATTRIB_UTF_NAME) ? Utf8ToUtf16(name) : FromWindows1252(name);
         m.size = f->length;
-        m.folderOffset = f->offset;
         m.folder = uint16_t(std::find(folders.begin(), folders.end(), f->folder) - folders.begin());
         dir->members.push_back(m);
     }

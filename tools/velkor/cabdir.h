@@ -26,22 +26,18 @@ public:
 enum CabCompression { CabStored = 0, CabMszip = 1, CabQuantum = 2, CabLzx = 3 };
 
 struct CabFolder {
-    uint32_t dataOffset = 0;    // first CFDATA
-    uint16_t blockCount = 0;
     uint16_t compression = 0;   // the low 4 bits: CabCompression
 };
 
 struct CabMember {
     std::u16string name;        // as stored (UTF-8 when flagged, else Windows-1252)
     uint32_t size = 0;
-    uint32_t folderOffset = 0;  // in the folder's decoded data
     uint16_t folder = 0;        // may be one of the "continued" markers 0xFFFD..0xFFFF
 };
 
 struct CabDirectory {
     uint32_t statedSize = 0;
     uint16_t flags = 0;
-    uint8_t dataReserve = 0;    // bytes reserved in each CFDATA
     std::vector<CabFolder> folders;
     std::vector<CabMember> members;
     bool Spans() const { return (flags & 3) != 0; }   // continued from or in another cabinet

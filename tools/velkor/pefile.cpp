@@ -2,6 +2,8 @@
 // checked against the size first, in subtraction form.
 #include "pefile.h"
 
+#include "codec.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -14,7 +16,6 @@ const uint32_t CoffHeaderSize = 20;          // after the 4-byte signature
 const uint32_t SubsystemOffset = 68;         // in the optional header, PE32 and PE32+ alike
 
 uint16_t U16(const uint8_t *p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t U32(const uint8_t *p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 
 std::string Hex4(uint16_t v)
 {
@@ -39,7 +40,7 @@ bool ReadPeHeaders(const uint8_t *data, uint64_t size, PeHeaders &out, std::stri
         why = "it is too short for a PE header";
         return false;
     }
-    uint32_t pe = U32(data + DosLfanewOffset);
+    uint32_t pe = ReadLittle32(data + DosLfanewOffset);
     if (pe > size || size - pe < 4 + CoffHeaderSize || std::memcmp(data + pe, "PE\0\0", 4) != 0) {
         why = "it has no PE header (an MS-DOS program, or damaged)";
         return false;
