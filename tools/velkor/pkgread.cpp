@@ -332,15 +332,40 @@ PackageInfo ReadPackage(const uint8_t *data, uint64_t size, ReadDepth depth, con
     return p;
 }
 
-void CheckWithProgramLoader(const uint8_t *data, uint64_t size, const PackageInfo &info)
+int LoadWithProgramLoader(const uint8_t *data, uint64_t size, const std::function<void()> &look)
 {
-    static const char *const results[] = {"", "LoadSucceeded", "LoadCannotOpen", "LoadNotAPackage",
-                                          "LoadOutOfMemory"};
     UseMemoryPackage(data, size_t(size));
     ModulePath[0] = 0;
     LoadResult r = LoadPackage();
+    if (r == LoadSucceeded)
+        look();
+    ReleasePackage();
+    UseFilePackages();
+    return r;
+}
+
+static std::vector<std::u16string> TextsOfPackage()
+{
+    std::vector<std::u16string> texts;
+    for (uint32_t i = 0; i < Package.TextCount; ++i)
+        texts.push_back(Package.TextTable[i] ? Package.TextTable[i] : u"");
+    return texts;
+}
+
+std::vector<std::u16string> LoadedTexts(const uint8_t *data, uint64_t size)
+{
+    std::vector<std::u16string> texts;
+    LoadWithProgramLoader(data, size, [&] { texts = TextsOfPackage(); });
+    return texts;
+}
+
+void CheckWithProgramLoader(const uint8_t *data, uint64_t size, const PackageInfo &info,
+                            std::vector<std::u16string> *texts)
+{
+    static const char *const results[] = {"", "LoadSucceeded", "LoadCannotOpen", "LoadNotAPackage",
+                                          "LoadOutOfMemory"};
     std::string disagreement;
-    if (r == LoadSucceeded) {
+    int r = LoadWithProgramLoader(data, size, [&] {
         if (Package.ComponentCount != info.components.size() || Package.TextCount != info.texts.size())
             disagreement = "it reads a different number of components or texts";
         for (uint32_t i = 0; disagreement.empty() && i < Package.ComponentCount; ++i) {
@@ -349,9 +374,9 @@ void CheckWithProgramLoader(const uint8_t *data, uint64_t size, const PackageInf
                 c.UnpackedSize != info.components[i].unpackedSize || std::u16string(c.Name) != info.components[i].name)
                 disagreement = "it reads component " + std::to_string(i + 1) + " differently";
         }
-    }
-    ReleasePackage();
-    UseFilePackages();
+        if (texts)
+            *texts = TextsOfPackage();
+    });
     if (r != LoadSucceeded)
         throw Damage(info.headerOffset, "header",
                      std::string("the setup program's loader refuses the package (") +

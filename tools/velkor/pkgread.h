@@ -81,8 +81,19 @@ PackageInfo ReadPackage(const uint8_t *data, uint64_t size, ReadDepth depth, con
 // call the package damaged.
 bool ProgramChunk(const uint8_t *stored, const ChunkInfo &b, std::vector<uint8_t> &out);
 
+// Runs the setup program's own loader over the bytes in memory; `look` is
+// called while its Package is loaded, when the load succeeded.  Returns the
+// loader's LoadResult.
+int LoadWithProgramLoader(const uint8_t *data, uint64_t size, const std::function<void()> &look);
+
+// The texts as the setup program's loader expands them; none when it
+// refuses the package.
+std::vector<std::u16string> LoadedTexts(const uint8_t *data, uint64_t size);
+
 // Runs the setup program's own loader over the bytes and checks that it
 // accepts them and reads the same components.  Throws Damage otherwise.
-void CheckWithProgramLoader(const uint8_t *data, uint64_t size, const PackageInfo &info);
+// With `texts`, also gives the texts as it expanded them.
+void CheckWithProgramLoader(const uint8_t *data, uint64_t size, const PackageInfo &info,
+                            std::vector<std::u16string> *texts = nullptr);
 
 }  // namespace velkor

@@ -128,15 +128,12 @@ int RunPreview(const PreviewOptions &o)
     {
         MappedFile f(o.package, "package");
         p = ReadPackage(f.data(), f.size(), ReadDepth::Header);
-        CheckWithProgramLoader(f.data(), f.size(), p);
-        texts = LoadedTexts(f.data(), f.size());
+        CheckWithProgramLoader(f.data(), f.size(), p, &texts);
     }
     Manifest manifest;
     if (!o.manifest.empty()) {
         manifest = LoadManifest(o.manifest);
-        if (!o.language.empty() && !manifest.Language(o.language))
-            throw Failure(ExitUsage, "--lang " + o.language + ": " + o.manifest + " has no [texts." + o.language +
-                                         "] table");
+        RecipeForLanguage(manifest, o.language);   // an unknown language fails before Wine starts
     }
     std::string bench = BenchScript(o.bench);
     std::string robot = o.winBin + "/robot.exe";

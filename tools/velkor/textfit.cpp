@@ -10,7 +10,6 @@
 
 #include "format.h"
 #include "pageflow.h"
-#include "package.h"
 #include "text.h"
 
 #include <algorithm>
@@ -301,18 +300,6 @@ std::vector<Finding> TableFitFindings(const DeviceFont &font, const std::vector<
     return out;
 }
 
-std::vector<std::u16string> LoadedTexts(const uint8_t *data, uint64_t size)
-{
-    std::vector<std::u16string> texts;
-    UseMemoryPackage(data, size_t(size));
-    ModulePath[0] = 0;
-    if (LoadPackage() == LoadSucceeded)
-        for (uint32_t i = 0; i < Package.TextCount; ++i)
-            texts.push_back(Package.TextTable[i] ? Package.TextTable[i] : u"");
-    ReleasePackage();
-    UseFilePackages();
-    return texts;
-}
 
 std::vector<std::u16string> LoadedTexts(const PackageRecipe &recipe)
 {

@@ -74,9 +74,8 @@ Finding FitFinding(const FitPlace &place, const std::u16string &text, int needed
 std::vector<Finding> TableFitFindings(const DeviceFont &font, const std::vector<std::u16string> &texts,
                                       uint8_t pageFlags, uint32_t requiredSpace);
 
-// The texts as the setup program shows them: placeholders filled in by the
-// program's own loader.  Empty when the loader refuses the bytes.
-std::vector<std::u16string> LoadedTexts(const uint8_t *data, uint64_t size);
+// The texts of a recipe as the setup program shows them: placeholders
+// filled in by the program's own loader (LoadedTexts of pkgread.h).
 std::vector<std::u16string> LoadedTexts(const PackageRecipe &recipe);
 
 // The space the destination page shows: the selected components' sizes,
