@@ -88,13 +88,6 @@ std::string Toml(const std::string &s)
     return out + "\"";
 }
 
-std::string Lower(std::string s)
-{
-    for (char &c : s)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 // The install folder with the parts that name the product or its maker
 // replaced by the placeholders the destination accepts.
 std::string WithPlaceholders(const std::string &folder, const std::string &product, const std::string &company)
@@ -104,9 +97,9 @@ std::string WithPlaceholders(const std::string &folder, const std::string &produ
     while (at <= folder.size()) {
         size_t end = folder.find('\\', at);
         std::string part = folder.substr(at, end == std::string::npos ? std::string::npos : end - at);
-        if (!part.empty() && Lower(part) == Lower(product))
+        if (!part.empty() && AsciiLower(part) == AsciiLower(product))
             part = "%SoftwareName%";
-        else if (!part.empty() && !company.empty() && Lower(part) == Lower(company))
+        else if (!part.empty() && !company.empty() && AsciiLower(part) == AsciiLower(company))
             part = "%CompanyName%";
         out += part;
         if (end == std::string::npos)
@@ -119,7 +112,7 @@ std::string WithPlaceholders(const std::string &folder, const std::string &produ
 
 bool UnderProgramFiles(const std::string &folder)
 {
-    std::string f = Lower(folder);
+    std::string f = AsciiLower(folder);
     return f == "\\program files" || f.compare(0, 15, "\\program files\\") == 0;
 }
 
@@ -226,9 +219,9 @@ std::string InitManifest(const std::vector<CabSummary> &cabs)
     for (size_t i = 0; i < cabs.size(); ++i) {
         const CabSummary &c = cabs[i];
         std::string name = c.appName.empty() ? "Component " + std::to_string(i + 1) : c.appName;
-        for (int n = 2; taken.count(Lower(name)); ++n)
+        for (int n = 2; taken.count(AsciiLower(name)); ++n)
             name = (c.appName.empty() ? "Component" : c.appName) + " (" + std::to_string(n) + ")";
-        taken.insert(Lower(name));
+        taken.insert(AsciiLower(name));
         m += "\n";
         if (c.device) {
             m += "# " + c.appName + (c.provider.empty() ? "" : " by " + c.provider) + ": " +

@@ -201,6 +201,14 @@ std::u16string Utf8ToUtf16(const std::string &s)
     return out;
 }
 
+std::string AsciiLower(std::string s)
+{
+    for (char &c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c + 32);
+    return s;
+}
+
 std::string Utf16ToUtf8(const std::u16string &s)
 {
     std::string out;

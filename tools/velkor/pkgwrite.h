@@ -27,6 +27,8 @@ Bytes Utf16Bytes(const std::u16string &s, bool terminate);
 void AppendUtf16(std::u16string &out, uint32_t c);
 std::u16string Utf8ToUtf16(const std::string &s);
 std::string Utf16ToUtf8(const std::u16string &s);
+// ASCII letters to lower case; other bytes (UTF-8 included) as they are.
+std::string AsciiLower(std::string s);
 
 struct ComponentRecipe {
     std::u16string name;

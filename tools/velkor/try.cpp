@@ -117,13 +117,6 @@ std::string DevicePath(const fs::path &relative)
     return "\\" + s;
 }
 
-std::string Lower(std::string s)
-{
-    for (char &c : s)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 }  // namespace
 
 TryChoices LoadChoices(const std::string &path)
@@ -319,11 +312,11 @@ void ReadDeviceRoot(const std::string &root, std::vector<std::string> *folders, 
         if (e.is_symlink(ec))
             continue;
         if (e.is_directory(ec)) {
-            if (!own.count(Lower(path)))
+            if (!own.count(AsciiLower(path)))
                 folders->push_back(path);
             continue;
         }
-        if (benchFiles.count(Lower(path)))
+        if (benchFiles.count(AsciiLower(path)))
             continue;
         uint64_t size = e.file_size(ec);
         files->push_back({path, ec ? 0 : size});
@@ -519,12 +512,13 @@ int RunTry(const TryOptions &o)
     PackageInfo p;
     std::vector<std::vector<uint8_t>> componentCabs;
     TryChoices choices = o.choicesFile.empty() ? o.choices : LoadChoices(o.choicesFile);
+    std::vector<size_t> selected;
     {
         MappedFile f(o.package, "package");
         p = ReadPackage(f.data(), f.size(), ReadDepth::Header);
         CheckWithProgramLoader(f.data(), f.size(), p);
         // The CABs, for the registry values their setup information names.
-        std::vector<size_t> selected = TrySelected(p, choices);
+        selected = TrySelected(p, choices);
         componentCabs.resize(p.components.size());
         ReadPackage(f.data(), f.size(), ReadDepth::Decode, [&](size_t i, const uint8_t *data, size_t n) {
             ThrowIfStopped();
@@ -539,7 +533,6 @@ int RunTry(const TryOptions &o)
     TryReport report;
     report.package = o.package;
     TryScript(p, choices, "", o.timeoutSeconds, &report.pages);
-    std::vector<size_t> selected = TrySelected(p, choices);
     for (size_t i : selected)
         report.selected.push_back(Utf16ToUtf8(p.components[i].name));
 
@@ -573,7 +566,7 @@ int RunTry(const TryOptions &o)
     std::vector<std::pair<std::string, std::string>> planned;
     for (const auto &cab : componentCabs)
         for (const auto &v : PlannedRegistryValues(cab))
-            if (Lower(v.first).compare(0, apps.size(), apps) != 0 &&
+            if (AsciiLower(v.first).compare(0, apps.size(), apps) != 0 &&
                 std::find(planned.begin(), planned.end(), v) == planned.end())
                 planned.push_back(v);
     std::set<std::string> asked;
@@ -585,7 +578,7 @@ int RunTry(const TryOptions &o)
             continue;
         for (const auto &found : ParseRegQuery(Slurp(keyLog)))
             for (const auto &w : planned)
-                if (w.first == v.first && Lower(w.second) == Lower(found.name)) {
+                if (w.first == v.first && AsciiLower(w.second) == AsciiLower(found.name)) {
                     report.registry.push_back(found);
                     break;
                 }
