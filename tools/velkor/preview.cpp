@@ -8,6 +8,7 @@
 #include "bench.h"
 #include "errors.h"
 #include "files.h"
+#include "lint.h"
 #include "manifest.h"
 #include "pkgwrite.h"
 #include "textfit.h"
@@ -216,8 +217,10 @@ int RunPreview(const PreviewOptions &o)
     } else {
         for (const auto &w : written)
             std::printf("%s\n", w.c_str());
-        for (const auto &f : findings)
-            std::printf("%s: warning: %s [%s]\n", FindingPlace(where, f).c_str(), f.message.c_str(), f.check.c_str());
+        for (Finding f : findings) {
+            f.file = where;
+            PrintDiagnostic(stdout, AsDiagnostic(f));
+        }
     }
     for (const auto &m : measured)
         if (std::abs(m.needed - m.table) > 1)

@@ -463,11 +463,6 @@ std::vector<Finding> MeasuredFitFindings(const std::vector<Measurement> &measure
     return out;
 }
 
-std::string FindingPlace(const std::string &file, const Finding &f)
-{
-    return f.line ? file + ":" + std::to_string(f.line) + ":" + std::to_string(f.col) : file;
-}
-
 std::string PreviewFitJson(const std::string &package, const std::vector<std::string> &pictures,
                         const std::vector<Finding> &findings, const std::vector<Measurement> &measured,
                         const std::string &where)

@@ -121,8 +121,6 @@ std::vector<Measurement> ReadMeasurements(const std::string &contents, const Dev
 // One finding per text that does not fit, at the first place it does not.
 std::vector<Finding> MeasuredFitFindings(const std::vector<Measurement> &measured);
 
-// "app.toml:12:1" when the finding knows its place in the manifest, else file.
-std::string FindingPlace(const std::string &file, const Finding &f);
 
 // preview --json: the pictures, the findings (in `where`, the manifest or
 // the package) and every text measured.
