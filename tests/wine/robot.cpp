@@ -73,6 +73,7 @@ std::wstring FixturesDir()
 }
 
 std::wstring LinkLog() { return Env(L"VELKOR_LINK_LOG"); }
+std::string ReadLinkLog() { return testsupport::ReadText(LinkLog()); }
 
 int PageIdOfFlag(int flag)
 {

@@ -74,6 +74,8 @@ using testsupport::DeviceRoot;
 std::wstring BinDir();
 std::wstring FixturesDir();
 std::wstring LinkLog();
+// What the link catcher has written so far; empty when nothing.
+std::string ReadLinkLog();
 
 // Writes a PNG file of 24-bit pixels (rows top-down, BGR as GDI gives them).
 bool WritePng(const std::wstring &path, int width, int height, const std::vector<BYTE> &bgr);

@@ -14,8 +14,6 @@ namespace {
 
 std::wstring Dummy() { return BinDir() + L"dummywizard.exe"; }
 
-std::string ReadLinkLog() { return testsupport::ReadText(LinkLog()); }
-
 TEST(Robot, WalksPagesAndReadsControls)
 {
     Wizard w;

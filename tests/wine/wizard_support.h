@@ -3,6 +3,7 @@
 #pragma once
 
 #include "packages.h"
+#include "format.h"
 #include "pageflow.h"
 #include "robot.h"
 
@@ -151,14 +152,9 @@ inline void CheckPage(Wizard &w, int flag, int flags, bool udl, const std::vecto
 // What a user does on a page before Next: accept the agreement.
 inline void PrepareNext(Wizard &w, int flag)
 {
-    if (flag == 2 && !w.Enabled(IDOK)) {
+    if (flag == PageAgreement && !w.Enabled(IDOK)) {
         w.Click(IDC_ACCEPT);
-        DWORD start = GetTickCount();
-        while (!w.Enabled(IDOK)) {
-            if (GetTickCount() - start > Limit(w.TimeLimit()))
-                throw Timeout("OK of the agreement page stayed disabled after accepting");
-            Sleep(15);
-        }
+        WaitUntil(w, "OK of the agreement page to be enabled after accepting", [&] { return w.Enabled(IDOK); });
     }
 }
 

@@ -49,8 +49,6 @@ Bytes WithHeader(const Bytes &header)
     return Append(file, Trailer(offset));
 }
 
-std::string ReadLinkLog() { return testsupport::ReadText(LinkLog()); }
-
 // ------------------------------------------------------------ start-up --
 
 TEST(StartUp, FailedLoadShowsItsBuiltInMessageAndEnds)
