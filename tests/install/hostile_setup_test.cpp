@@ -38,13 +38,6 @@ const wchar_t BuiltInCaption[] = L"Velkor";
 const wchar_t BuiltInNotAPackage[] = L"Invalid Velkor setup package. Please download this setup package again.";
 const wchar_t BuiltInOutOfMemory[] = L"Out of memory. Velkor cannot continue, please try to install it later.";
 
-// "fAskDest" as the prefix's registry holds it; "missing" when it is absent.
-std::string AskDest()
-{
-    DWORD value = 0;
-    return ReadAskDest(&value) ? std::to_string(value) : "missing";
-}
-
 
 // What the program must do with a package, from the loader run here.
 struct Prediction {
@@ -213,8 +206,8 @@ Outcome RunCase(size_t index, const Case &c)
         }
         if (out.problem.empty() && Exists(DeviceRoot() + L"kCABFILE.cab"))
             out.problem = "\\kCABFILE.cab left behind";
-        if (out.problem.empty() && AskDest() != "5")
-            out.problem = "fAskDest is " + AskDest() + " afterwards";
+        if (out.problem.empty() && AskDestText() != "5")
+            out.problem = "fAskDest is " + AskDestText() + " afterwards";
         DeleteFileW((DeviceRoot() + L"kCABFILE.cab").c_str());
     }
     DeleteFileW(exe.c_str());
@@ -331,7 +324,7 @@ TEST_F(SetupHostile, ASampleOfHostilePackagesThroughSetupExe)
               << " s" << std::endl;
     for (auto &[e, n] : endings)
         std::cout << "[hostile]   " << n << " x " << e << std::endl;
-    EXPECT_EQ(AskDest(), "5");
+    EXPECT_EQ(AskDestText(), "5");
 }
 
 }  // namespace

@@ -310,12 +310,6 @@ Bytes ReadValue(const wchar_t *key, const wchar_t *name, DWORD *type)
     return data;
 }
 
-void SetAskDest(bool present, DWORD value)
-{
-    ASSERT_TRUE(SetRegistryAskDest(present, value));
-    ClearInstallValue();
-}
-
 TEST_F(SetupDestination, HandsOverTheFolderAndPutsFAskDestBack)
 {
     struct Row {
@@ -330,7 +324,7 @@ TEST_F(SetupDestination, HandsOverTheFolderAndPutsFAskDestBack)
         recipe.components.push_back({u"Files", Fixture(L"two.cab"), false, true});   // not into the folder
         std::wstring exe = WriteSetup(recipe);
         SetUp();
-        SetAskDest(row.present, row.value);
+        ASSERT_TRUE(ResetInstallerValues(row.present, row.value));
 
         Wizard w;
         w.Launch(exe);
@@ -360,7 +354,7 @@ TEST_F(SetupDestination, HandsOverTheFolderAndPutsFAskDestBack)
         EXPECT_EQ(installType, DWORD(REG_SZ));
         EXPECT_FALSE(Exists(DeviceRoot() + L"kCABFILE.cab"));
     }
-    SetAskDest(true, 1);
+    ASSERT_TRUE(ResetInstallerValues(true, 1));
 }
 
 TEST_F(SetupDestination, InstallerMissingTakesEverythingBack)
@@ -370,7 +364,7 @@ TEST_F(SetupDestination, InstallerMissingTakesEverythingBack)
     velkor::PackageRecipe recipe = ToolRecipe(0, 0);
     recipe.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
     std::wstring exe = WriteSetup(recipe);
-    SetAskDest(true, 1);
+    ASSERT_TRUE(ResetInstallerValues(true, 1));
     ASSERT_TRUE(DeleteFileW((DeviceRoot() + L"windows\\wceload.exe").c_str()));
     ExpectEnding(exe, {"launch failed", L"The device's installer could not be started.", Title, Icon::Error});
     bool present = false;
@@ -408,7 +402,7 @@ TEST_F(SetupDestination, InstallerThatCannotStart)
             ASSERT_TRUE(CreateDirectoryW(installer.c_str(), nullptr));
         else
             ASSERT_TRUE(WriteBytes(installer, row.file));
-        SetAskDest(true, 1);
+        ASSERT_TRUE(ResetInstallerValues(true, 1));
 
         ExpectEnding(exe, {row.name, L"The device's installer could not be started.", Title, Icon::Error});
         EXPECT_FALSE(Exists(DeviceRoot() + L"kCABFILE.cab"));
@@ -436,7 +430,7 @@ TEST_F(SetupDestination, InstallerThatCrashes)
     std::wstring exe = WriteSetup(recipe);
     ASSERT_TRUE(CopyFileW((BinDir() + L"crashing_installer.exe").c_str(),
                           (DeviceRoot() + L"windows\\wceload.exe").c_str(), FALSE));
-    SetAskDest(true, 1);
+    ASSERT_TRUE(ResetInstallerValues(true, 1));
 
     Wizard w(60000);
     w.Launch(exe);
@@ -455,7 +449,7 @@ TEST_F(SetupDestination, RootFolderIsAFourByteValue)
     velkor::PackageRecipe recipe = ToolRecipe(0, 0, u"\\");
     recipe.components.push_back({u"Readme", Fixture(L"one.cab"), true, true});
     std::wstring exe = WriteSetup(recipe);
-    SetAskDest(true, 1);
+    ASSERT_TRUE(ResetInstallerValues(true, 1));
     Wizard w;
     w.Launch(exe);
     EXPECT_EQ(w.WaitExit(), 0u);

@@ -46,18 +46,6 @@ uint64_t VolumeFree()
     return free.QuadPart;
 }
 
-std::string AskDest()
-{
-    DWORD value = 0;
-    return ReadAskDest(&value) ? std::to_string(value) : "missing";
-}
-
-void SetAskDest(DWORD value)
-{
-    ASSERT_TRUE(SetRegistryAskDest(true, value));
-    ClearInstallValue();
-}
-
 bool InstallValuePresent()
 {
     DWORD size = 0;
@@ -233,7 +221,7 @@ TEST_F(SmallVolume, DiskFillsWhileTheCabIsWritten)
     std::wstring exe = WriteDeviceFile(
         L"fill.exe",
         installtest::Assemble(recipe, {installtest::StoredPayload(data)}, {uint32_t(data.size())}, SetupImage()).bytes);
-    SetAskDest(5);
+    ASSERT_TRUE(ResetInstallerValues(true, 5));
 
     wchar_t previous[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, previous);
@@ -248,7 +236,7 @@ TEST_F(SmallVolume, DiskFillsWhileTheCabIsWritten)
 
     EXPECT_FALSE(Exists(volume + L"kCABFILE.cab")) << "the temporary file was left on the full volume";
     EXPECT_GT(VolumeFree(), 900u * 1024u) << "the volume was not given back";
-    EXPECT_EQ(AskDest(), "5");
+    EXPECT_EQ(AskDestText(), "5");
     EXPECT_FALSE(InstallValuePresent());
     EXPECT_TRUE(InstallerLog().empty());
     EXPECT_TRUE(InstallerLog(volume).empty());

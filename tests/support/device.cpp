@@ -159,6 +159,20 @@ void ClearInstallValue()
     }
 }
 
+std::string AskDestText()
+{
+    DWORD value = 0;
+    return ReadAskDest(&value) ? std::to_string(value) : "missing";
+}
+
+bool ResetInstallerValues(bool present, DWORD value)
+{
+    if (!SetRegistryAskDest(present, value))
+        return false;
+    ClearInstallValue();
+    return true;
+}
+
 std::string Narrow(const std::wstring &s)
 {
     if (s.empty())

@@ -63,6 +63,12 @@ bool SetRegistryAskDest(bool present, DWORD value = 0);
 bool ReadAskDest(DWORD *value, DWORD *type = nullptr);
 // Deletes the "\kCABFILE.cab" value the installer leaves under InstallKey.
 void ClearInstallValue();
+// "fAskDest" as text, "missing" when it is absent.
+std::string AskDestText();
+// The installer's values as a test starts them: "fAskDest" as given (see
+// SetRegistryAskDest) and no "\kCABFILE.cab" value.  False when the key
+// cannot be created.
+bool ResetInstallerValues(bool present, DWORD value = 0);
 
 // ---- text ----
 std::string Narrow(const std::wstring &s);      // UTF-8
