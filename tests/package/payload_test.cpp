@@ -3,9 +3,9 @@
 #include "format.h"
 #include "payload.h"
 #include "testutil.h"
+#include "pkgwrite.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <string>
 #include <vector>
@@ -14,29 +14,13 @@ using velkor::Bytes;
 
 namespace {
 
-void PutU32(Bytes &b, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b.push_back(uint8_t(v >> (8 * i)));
-}
+using velkor::PutU32;
 
-void AddStored(Bytes &payload, const Bytes &data)
-{
-    payload.push_back(BLOCK_STORED);
-    PutU32(payload, uint32_t(data.size()));
-    payload.insert(payload.end(), data.begin(), data.end());
-}
+void AddStored(Bytes &payload, const Bytes &data) { velkor::PutBlock(payload, data, false); }
 
 void AddCompressed(Bytes &payload, const Bytes &data, uint32_t statedSize)
 {
-    uLongf size = compressBound(uLong(data.size()));
-    Bytes stream(size);
-    EXPECT_EQ(compress2(stream.data(), &size, data.data(), uLong(data.size()), 9), Z_OK);
-    stream.resize(size);
-    payload.push_back(BLOCK_COMPRESSED);
-    PutU32(payload, uint32_t(stream.size()));
-    PutU32(payload, statedSize);
-    payload.insert(payload.end(), stream.begin(), stream.end());
+    velkor::PutCompressedBlock(payload, velkor::ZlibCompress(data), statedSize);
 }
 
 Bytes Pattern(size_t n, uint8_t seed)
