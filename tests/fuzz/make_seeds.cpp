@@ -1,7 +1,7 @@
 // Writes seed corpora for the fuzz targets with the package builder: small
 // packages of every shape the loader meets, and chunks for the decoder.
 #include "pkgwrite.h"
-#include "../package/pefake.h"
+#include "../support/pefake.h"
 
 #include <fstream>
 #include <iterator>

@@ -3,23 +3,12 @@
 #include "hostile.h"
 #include "cabwrite.h"
 #include "format.h"
-#include "../package/pefake.h"
+#include "../support/pefake.h"
 
 #include <cstdio>
 #include <random>
 
 namespace installtest {
-
-uint32_t GetU32(const Bytes &b, size_t at)
-{
-    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
-}
-
-void SetU32(Bytes &b, size_t at, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b[at + i] = uint8_t(v >> (8 * i));
-}
 
 // Text that compresses well, so that a CAB of several chunks makes a small
 // package and every prefix of it can be tried.
@@ -52,13 +41,13 @@ static HostileSample Finish(HostileSample s, std::string name, velkor::PackageRe
     for (const auto &c : recipe.components)
         s.cabs.push_back(c.cab);
     s.recipe = std::move(recipe);
-    s.headerOffset = GetU32(s.file, s.file.size() - 8);
+    s.headerOffset = Get32(s.file, s.file.size() - 8);
     s.payloadEnd = uint32_t(s.file.size() - 8);
     // The payloads follow the header in component order; their offsets are
     // in the component records, which FieldsOf finds.
     for (const Field &f : FieldsOf(s))
         if (f.kind == Field::Offset && f.name.find("PayloadOffset") != std::string::npos)
-            s.payloadOffsets.push_back(GetU32(s.file, f.offset));
+            s.payloadOffsets.push_back(Get32(s.file, f.offset));
     return s;
 }
 
@@ -107,7 +96,7 @@ struct Walker {
     uint32_t U32(const std::string &name, Field::Kind kind)
     {
         out.push_back({name, at, 4, kind});
-        uint32_t v = GetU32(b, at);
+        uint32_t v = Get32(b, at);
         at += 4;
         return v;
     }
@@ -140,7 +129,7 @@ std::vector<Field> FieldsOf(const HostileSample &s)
 {
     std::vector<Field> out;
     const Bytes &b = s.file;
-    Walker w{b, GetU32(b, b.size() - 8), out};
+    Walker w{b, Get32(b, b.size() - 8), out};
     w.String("SoftwareName");
     w.String("CompanyName");
     w.Block("destination", true);
@@ -158,7 +147,7 @@ std::vector<Field> FieldsOf(const HostileSample &s)
         std::string c = "component " + std::to_string(i) + " ";
         w.U8(c + "AcceptsDestination", Field::Flag);
         w.U8(c + "Selected", Field::Flag);
-        payloads.push_back(GetU32(b, w.at));
+        payloads.push_back(Get32(b, w.at));
         w.U32(c + "PayloadOffset", Field::Offset);
         w.U32(c + "UnpackedSize", Field::Size);
         w.Block(c + "name", true);
@@ -202,7 +191,7 @@ std::vector<HostileCase> BoundaryCases(const HostileSample &s)
                       {"2^31-1", 0x7FFFFFFFu},
                       {"2^31", 0x80000000u},
                       {"2^32-1", 0xFFFFFFFFu}};
-            uint32_t now = GetU32(s.file, f.offset);
+            uint32_t now = Get32(s.file, f.offset);
             if (f.kind == Field::Count || f.kind == Field::Size) {
                 values.push_back({"one less", now - 1});
                 values.push_back({"one more", now + 1});
@@ -245,7 +234,7 @@ std::vector<HostileCase> BoundaryCases(const HostileSample &s)
             if (f.width == 1)
                 c.file[f.offset] = uint8_t(v);
             else
-                SetU32(c.file, f.offset, v);
+                Set32(c.file, f.offset, v);
             if (c.file != s.file)
                 out.push_back(std::move(c));
         }

@@ -5,6 +5,7 @@
 // and the end-to-end sample through setup.exe.
 #pragma once
 
+#include "lebytes.h"
 #include "testpackages.h"
 
 #include <string>
@@ -75,7 +76,8 @@ std::vector<HostileCase> SignedCases(const HostileSample &signedSample, bool run
 // a different value), reproducibly for a seed.
 Bytes RandomDamage(const Bytes &file, uint32_t from, uint32_t seed, double fraction = 0.01);
 
-uint32_t GetU32(const Bytes &b, size_t at);
-void SetU32(Bytes &b, size_t at, uint32_t v);
+// The little-endian fields of the boundary table and the damage.
+using testsupport::Get32;
+using testsupport::Set32;
 
 }  // namespace installtest

@@ -13,7 +13,7 @@
 // for that component.
 #include "support.h"
 #include "hostile.h"
-#include "../package/pefake.h"
+#include "../support/pefake.h"
 
 #include "format.h"
 

@@ -1,6 +1,6 @@
 // Loading whole packages: the model it builds, and every way a file can be bad.
 #include "testutil.h"
-#include "pefake.h"
+#include "../support/pefake.h"
 
 #include "trailer.h"
 

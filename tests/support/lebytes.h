@@ -1,4 +1,4 @@
-// lebytes.h -- little-endian fields appended to or set in a byte buffer, as
+// lebytes.h -- little-endian fields appended to, set in or read from a byte buffer, as
 // the CAB and setup-information writers of the tests lay them out.
 #pragma once
 
@@ -30,6 +30,11 @@ inline void Set32(std::vector<uint8_t> &out, size_t at, uint32_t v)
 {
     Set16(out, at, v & 0xFFFF);
     Set16(out, at + 2, v >> 16);
+}
+
+inline uint32_t Get32(const std::vector<uint8_t> &in, size_t at)
+{
+    return uint32_t(in[at]) | uint32_t(in[at + 1]) << 8 | uint32_t(in[at + 2]) << 16 | uint32_t(in[at + 3]) << 24;
 }
 
 }  // namespace testsupport

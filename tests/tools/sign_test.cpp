@@ -2,7 +2,7 @@
 // finds it, refuses signing options that cannot work before anything is
 // written, and reports signatures it cannot check without passing them.
 #include "tooltest.h"
-#include "../package/pefake.h"
+#include "../support/pefake.h"
 
 #include "errors.h"
 #include "pkgread.h"

@@ -5,6 +5,8 @@
 // that need real signatures run osslsigncode.
 #pragma once
 
+#include "lebytes.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -13,20 +15,9 @@ namespace pefake {
 
 using Bytes = std::vector<uint8_t>;
 
-inline uint32_t Get32(const Bytes &b, size_t at)
-{
-    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
-}
-inline void Put32(Bytes &b, size_t at, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b[at + i] = uint8_t(v >> (8 * i));
-}
-inline void Put16(Bytes &b, size_t at, uint32_t v)
-{
-    b[at] = uint8_t(v);
-    b[at + 1] = uint8_t(v >> 8);
-}
+using testsupport::Get32;
+using testsupport::Set16;
+using testsupport::Set32;
 
 const uint32_t PeAt = 0x80;   // e_lfanew of the images made here
 
@@ -37,13 +28,13 @@ inline Bytes Image(bool plus = true, size_t size = 4096)
     Bytes b(size, 0);
     b[0] = 'M';
     b[1] = 'Z';
-    Put32(b, 0x3C, PeAt);
+    Set32(b, 0x3C, PeAt);
     b[PeAt] = 'P';
     b[PeAt + 1] = 'E';
-    Put16(b, PeAt + 4, plus ? 0x8664 : 0x1C0);          // machine
-    Put16(b, PeAt + 20, plus ? 240 : 224);               // SizeOfOptionalHeader
-    Put16(b, PeAt + 24, plus ? 0x20B : 0x10B);
-    Put32(b, PeAt + 24 + (plus ? 108 : 92), 16);         // NumberOfRvaAndSizes
+    Set16(b, PeAt + 4, plus ? 0x8664 : 0x1C0);          // machine
+    Set16(b, PeAt + 20, plus ? 240 : 224);               // SizeOfOptionalHeader
+    Set16(b, PeAt + 24, plus ? 0x20B : 0x10B);
+    Set32(b, PeAt + 24 + (plus ? 108 : 92), 16);         // NumberOfRvaAndSizes
     for (size_t i = PeAt + 24 + (plus ? 240 : 224); i < size; ++i)
         b[i] = uint8_t(i * 13 + 7);
     return b;
@@ -71,13 +62,13 @@ inline Bytes Sign(const Bytes &file, uint32_t tableSize = 1536)
         b.push_back(0);
     uint32_t at = uint32_t(b.size());
     b.resize(b.size() + tableSize, 0);
-    Put32(b, at, tableSize);                             // WIN_CERTIFICATE dwLength
-    Put16(b, at + 4, 0x0200);                            // revision 2
-    Put16(b, at + 6, 0x0002);                            // PKCS#7 signed data
+    Set32(b, at, tableSize);                             // WIN_CERTIFICATE dwLength
+    Set16(b, at + 4, 0x0200);                            // revision 2
+    Set16(b, at + 6, 0x0002);                            // PKCS#7 signed data
     for (uint32_t i = 8; i < tableSize; ++i)
         b[at + i] = uint8_t(0x30 + i % 61);
-    Put32(b, SecurityEntry(b), at);
-    Put32(b, SecurityEntry(b) + 4, tableSize);
+    Set32(b, SecurityEntry(b), at);
+    Set32(b, SecurityEntry(b) + 4, tableSize);
     return b;
 }
 
@@ -103,7 +94,7 @@ inline std::vector<SignedCase> SignedCases(const Bytes &file, uint32_t trailerEn
         out.push_back({std::move(name), std::move(b), expect});
     };
     auto entryIs = [&](uint32_t at, uint32_t length) {
-        return [=](Bytes &b) { Put32(b, entry, at); Put32(b, entry + 4, length); };
+        return [=](Bytes &b) { Set32(b, entry, at); Set32(b, entry + 4, length); };
     };
     const auto Not = SignedCase::NotAPackage;
     add("as signed", SignedCase::Loads, [](Bytes &) {});
@@ -133,29 +124,29 @@ inline std::vector<SignedCase> SignedCases(const Bytes &file, uint32_t trailerEn
         add("nonzero alignment byte", Not, [&](Bytes &b) { b[table - 1] = 1; });
     add("magic before the table damaged", Not, [&](Bytes &b) { b[trailerEnd - 1] ^= 0xFF; });
     add("junk after the table", Not, [&](Bytes &b) { b.push_back(0); });
-    add("header offset before the table past the end", SignedCase::Clean, [&](Bytes &b) { Put32(b, trailerEnd - 8, size + 100); });
-    add("header offset before the table into the table", SignedCase::Clean, [&](Bytes &b) { Put32(b, trailerEnd - 8, table + 8); });
+    add("header offset before the table past the end", SignedCase::Clean, [&](Bytes &b) { Set32(b, trailerEnd - 8, size + 100); });
+    add("header offset before the table into the table", SignedCase::Clean, [&](Bytes &b) { Set32(b, trailerEnd - 8, table + 8); });
     // The PE headers on the way to the entry.
     const size_t firstHeaderCase = out.size();
     add("no MZ", Not, [&](Bytes &b) { b[1] = 'X'; });
-    add("e_lfanew 0", Not, [&](Bytes &b) { Put32(b, 0x3C, 0); });
-    add("e_lfanew inside the DOS header", Not, [&](Bytes &b) { Put32(b, 0x3C, 0x3C); });
-    add("e_lfanew 4 bytes before the end", Not, [&](Bytes &b) { Put32(b, 0x3C, size - 4); });
-    add("e_lfanew at the end", Not, [&](Bytes &b) { Put32(b, 0x3C, size); });
-    add("e_lfanew 2^32-1", Not, [&](Bytes &b) { Put32(b, 0x3C, 0xFFFFFFFFu); });
-    add("e_lfanew 2^32-20 (wraps)", Not, [&](Bytes &b) { Put32(b, 0x3C, 0xFFFFFFECu); });
+    add("e_lfanew 0", Not, [&](Bytes &b) { Set32(b, 0x3C, 0); });
+    add("e_lfanew inside the DOS header", Not, [&](Bytes &b) { Set32(b, 0x3C, 0x3C); });
+    add("e_lfanew 4 bytes before the end", Not, [&](Bytes &b) { Set32(b, 0x3C, size - 4); });
+    add("e_lfanew at the end", Not, [&](Bytes &b) { Set32(b, 0x3C, size); });
+    add("e_lfanew 2^32-1", Not, [&](Bytes &b) { Set32(b, 0x3C, 0xFFFFFFFFu); });
+    add("e_lfanew 2^32-20 (wraps)", Not, [&](Bytes &b) { Set32(b, 0x3C, 0xFFFFFFECu); });
     add("no PE signature", Not, [&](Bytes &b) { b[pe + 1] = 'X'; });
-    add("optional header size 0", Not, [&](Bytes &b) { Put16(b, pe + 20, 0); });
-    add("optional header size 1", Not, [&](Bytes &b) { Put16(b, pe + 20, 1); });
-    add("optional header too short for the entry", Not, [&](Bytes &b) { Put16(b, pe + 20, (b[optional] == 0x0B && b[optional + 1] == 0x02 ? 112 : 96) + 39); });
+    add("optional header size 0", Not, [&](Bytes &b) { Set16(b, pe + 20, 0); });
+    add("optional header size 1", Not, [&](Bytes &b) { Set16(b, pe + 20, 1); });
+    add("optional header too short for the entry", Not, [&](Bytes &b) { Set16(b, pe + 20, (b[optional] == 0x0B && b[optional + 1] == 0x02 ? 112 : 96) + 39); });
     // Headers that claim 64 KiB: the table must still come after them.
     add("optional header size 0xFFFF", table >= optional + 0xFFFF ? SignedCase::Loads : Not,
-        [&](Bytes &b) { Put16(b, pe + 20, 0xFFFF); });
+        [&](Bytes &b) { Set16(b, pe + 20, 0xFFFF); });
     add("PE32 magic on a PE32+ header or the other way", Not, [&](Bytes &b) { b[optional + 1] ^= 0x03; });
-    add("ROM image magic", Not, [&](Bytes &b) { Put16(b, optional, 0x107); });
-    add("four data directories", Not, [&](Bytes &b) { Put32(b, entry - 4 * 8 - 4, 4); });
-    add("no data directories", Not, [&](Bytes &b) { Put32(b, entry - 4 * 8 - 4, 0); });
-    add("2^32-1 data directories", SignedCase::Loads, [&](Bytes &b) { Put32(b, entry - 4 * 8 - 4, 0xFFFFFFFFu); });
+    add("ROM image magic", Not, [&](Bytes &b) { Set16(b, optional, 0x107); });
+    add("four data directories", Not, [&](Bytes &b) { Set32(b, entry - 4 * 8 - 4, 4); });
+    add("no data directories", Not, [&](Bytes &b) { Set32(b, entry - 4 * 8 - 4, 0); });
+    add("2^32-1 data directories", SignedCase::Loads, [&](Bytes &b) { Set32(b, entry - 4 * 8 - 4, 0xFFFFFFFFu); });
     // Headers cut short: a file that ends inside them names no table.
     for (uint32_t cut : {2u, 0x3Eu, 0x40u, pe + 2, pe + 20, optional + 1, entry + 2, entry + 6})
         out.push_back({"file cut at " + std::to_string(cut) + ", inside the headers", Bytes(file.begin(), file.begin() + cut), Not});
