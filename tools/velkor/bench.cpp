@@ -33,8 +33,8 @@ int setupui::TemplateOf(uint8_t flag)
     static const struct {
         uint8_t flag;
         int templateId;
-    } templates[] = {{PageWelcome, 102},  {PageAgreement, 129},   {PageComponents, 132},
-                     {PageLocation, 130}, {PageDestination, 131}, {PageReady, 133}};
+    } templates[] = {{PageWelcome, IDD_WELCOME},   {PageAgreement, IDD_AGREEMENT},     {PageComponents, IDD_COMPONENTS},
+                     {PageLocation, IDD_LOCATION}, {PageDestination, IDD_DESTINATION}, {PageReady, IDD_READY}};
     for (const auto &t : templates)
         if (t.flag == flag)
             return t.templateId;

@@ -9,18 +9,20 @@
 #include <string>
 #include <vector>
 
+#include "resource.h"
+
 #include <cstdint>
 
 namespace velkor {
 
-// Page templates and controls of the setup program (resources/resource.h).
+// Page templates and controls of the setup program.
 namespace setupui {
-const int ButtonOk = 1;
-const int AcceptChoice = 1005;
-const int DefaultLocationChoice = 1008;
-const int ChooseFolderChoice = 1009;
-const int DestinationField = 1010;
-const int ComponentTree = 1012;
+const int ButtonOk = 1;   // IDOK
+const int AcceptChoice = IDC_ACCEPT;
+const int DefaultLocationChoice = IDC_DEFAULT_LOCATION;
+const int ChooseFolderChoice = IDC_CHOOSE_FOLDER;
+const int DestinationField = IDC_DESTINATION;
+const int ComponentTree = IDC_COMPONENT_TREE;
 // The dialog template of the page with this flag (0 for none).
 int TemplateOf(uint8_t flag);
 }  // namespace setupui

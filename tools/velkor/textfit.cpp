@@ -10,6 +10,7 @@
 
 #include "format.h"
 #include "pageflow.h"
+#include "resource.h"
 #include "text.h"
 
 #include <algorithm>
@@ -23,17 +24,20 @@ extern const char DeviceFontTable[];   // devicefont.txt, built in (devicefont_d
 
 namespace {
 
-const int ProgressTemplate = 134;
-const int ButtonOk = 1, ButtonCancel = 2, ButtonBack = 1002;
+const int ProgressTemplate = IDD_PROGRESS;
+const int ButtonOk = 1, ButtonCancel = 2, ButtonBack = IDC_BACK;   // IDOK, IDCANCEL
 
 struct PageTexts {
     uint8_t flag;
     int templateId;
     int title;
 };
-const PageTexts Pages[] = {{PageWelcome, 102, TextWelcomeTitle},         {PageAgreement, 129, TextAgreementTitle},
-                           {PageComponents, 132, TextComponentsTitle},   {PageLocation, 130, TextLocationTitle},
-                           {PageDestination, 131, TextDestinationTitle}, {PageReady, 133, TextReadyTitle}};
+const PageTexts Pages[] = {{PageWelcome, IDD_WELCOME, TextWelcomeTitle},
+                           {PageAgreement, IDD_AGREEMENT, TextAgreementTitle},
+                           {PageComponents, IDD_COMPONENTS, TextComponentsTitle},
+                           {PageLocation, IDD_LOCATION, TextLocationTitle},
+                           {PageDestination, IDD_DESTINATION, TextDestinationTitle},
+                           {PageReady, IDD_READY, TextReadyTitle}};
 
 // The pieces a push button, a radio and the header keep for themselves.
 const int ButtonFrame = 2;       // each side
@@ -50,12 +54,12 @@ std::string ControlName(const FitPlace &p)
     case ButtonOk: return "the OK button";
     case ButtonCancel: return "the Cancel button";
     case ButtonBack: return "the Back button";
-    case 1005: return "the accept choice";
-    case 1006: return "the decline choice";
-    case 1008: return "the default-location choice";
-    case 1009: return "the choose-folder choice";
-    case 1016: return "the space line";
-    case 1013: return "the progress label";
+    case IDC_ACCEPT: return "the accept choice";
+    case IDC_DECLINE: return "the decline choice";
+    case IDC_DEFAULT_LOCATION: return "the default-location choice";
+    case IDC_CHOOSE_FOLDER: return "the choose-folder choice";
+    case IDC_SPACE_LINE: return "the space line";
+    case IDC_PROGRESS_LABEL: return "the progress label";
     default: return "control " + std::to_string(p.control);
     }
 }
@@ -205,17 +209,17 @@ std::vector<FitPlace> FitPlaces(uint8_t pageFlags)
         add(TextBackButton, ButtonBack, FitKind::Button);
         add(TextCancelButton, ButtonCancel, FitKind::Button);
         if (p.flag == PageAgreement) {
-            add(TextAcceptChoice, 1005, FitKind::Radio);
-            add(TextDeclineChoice, 1006, FitKind::Radio);
+            add(TextAcceptChoice, IDC_ACCEPT, FitKind::Radio);
+            add(TextDeclineChoice, IDC_DECLINE, FitKind::Radio);
         } else if (p.flag == PageLocation) {
-            add(TextDefaultLocationChoice, 1008, FitKind::Radio);
-            add(TextChooseFolderChoice, 1009, FitKind::Radio);
+            add(TextDefaultLocationChoice, IDC_DEFAULT_LOCATION, FitKind::Radio);
+            add(TextChooseFolderChoice, IDC_CHOOSE_FOLDER, FitKind::Radio);
         } else if (p.flag == PageDestination) {
-            add(TextSpaceRequired, 1016, FitKind::Static);
+            add(TextSpaceRequired, IDC_SPACE_LINE, FitKind::Static);
         }
     }
     places.push_back({TextProgressTitle, 0, ProgressTemplate, 0, FitKind::Header});
-    places.push_back({TextProgressLabel, 0, ProgressTemplate, 1013, FitKind::Static});
+    places.push_back({TextProgressLabel, 0, ProgressTemplate, IDC_PROGRESS_LABEL, FitKind::Static});
     places.push_back({TextCancelButton, 0, ProgressTemplate, ButtonCancel, FitKind::Button});
     return places;
 }
