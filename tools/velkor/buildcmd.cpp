@@ -168,11 +168,8 @@ int RunBuildCommand(const BuildCommand &c)
     } else {
         for (const auto &b : built) {
             PrintBuilt(m, b);
-            if (c.sign.Wanted()) {
-                MappedFile f(b.path, "signed package");
-                std::printf("%s: %s\n", b.path.c_str(),
-                            DescribeSignature(InspectSignature(b.path, f.data(), f.size())).c_str());
-            }
+            if (c.sign.Wanted())
+                std::printf("%s\n", SignedFileLine(b.path).c_str());
         }
     }
     return ExitOk;

@@ -488,6 +488,13 @@ Diagnostic AsDiagnostic(const Finding &f)
     return {f.file, f.line, f.col, f.note ? Severity::Note : Severity::Warning, f.check, f.message};
 }
 
+void RenameFindingItem(Finding &f, const std::string &item)
+{
+    for (size_t at = 0; (at = f.message.find(f.item, at)) != std::string::npos; at += item.size())
+        f.message.replace(at, f.item.size(), item);
+    f.item = item;
+}
+
 namespace {
 
 // A language's findings about its own texts, named "texts.<tag>.<name>".
@@ -503,10 +510,7 @@ void LintLanguage(const Manifest &m, const ManifestLanguage &lang, std::vector<F
             ++i;
         if (i == TextNames().size() || !lang.given[i])
             continue;   // not its own text: the default texts' findings say it
-        std::string renamed = "texts." + lang.tag + "." + TextNames()[i];
-        for (size_t at; (at = f.message.find(f.item)) != std::string::npos;)
-            f.message.replace(at, f.item.size(), renamed);
-        f.item = renamed;
+        RenameFindingItem(f, "texts." + lang.tag + "." + TextNames()[i]);
         out.push_back(f);
     }
 }

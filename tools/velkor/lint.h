@@ -32,6 +32,9 @@ struct Finding {
 
 // The finding as a diagnostic line: a warning, or a note.
 Diagnostic AsDiagnostic(const Finding &f);
+// Names the finding after another item, in its message too (a language's
+// own text: "texts.welcome_title" becomes "texts.de.welcome_title").
+void RenameFindingItem(Finding &f, const std::string &item);
 
 
 // Checks of the names, flags, pages, variables and texts.  recipe.texts may

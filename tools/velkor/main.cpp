@@ -201,8 +201,7 @@ int RunSign(const std::string &path, std::string out, const SignOptions &sign)
     if (out.empty())
         out = path;
     SignPackageFile(path, out, sign);
-    MappedFile f(out, "signed package");
-    std::printf("%s: %s\n", out.c_str(), DescribeSignature(InspectSignature(out, f.data(), f.size())).c_str());
+    std::printf("%s\n", SignedFileLine(out).c_str());
     return ExitOk;
 }
 

@@ -292,6 +292,12 @@ BuildSummary BuildSignedPackageFile(const Manifest &m, const std::string &stubPa
     return summary;
 }
 
+std::string SignedFileLine(const std::string &path)
+{
+    MappedFile f(path, "signed package");
+    return path + ": " + DescribeSignature(InspectSignature(path, f.data(), f.size()));
+}
+
 std::string DescribeSignature(const SignatureInfo &s)
 {
     if (!s.isSigned)

@@ -60,4 +60,7 @@ std::string DescribeSignature(const SignatureInfo &s);
 // Looks at the signature of the file `path`, whose bytes are `data`.
 SignatureInfo InspectSignature(const std::string &path, const uint8_t *data, uint64_t size);
 
+// "path: " and DescribeSignature of the file just signed, for printing.
+std::string SignedFileLine(const std::string &path);
+
 }  // namespace velkor

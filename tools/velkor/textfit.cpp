@@ -363,11 +363,8 @@ void PlaceInManifest(const Manifest &m, std::vector<Finding> &findings, const st
         // A text the language's own table gives is named and found there;
         // the others fall back to [texts], as the build took them.
         std::string own = language.empty() ? "" : "texts." + language + "." + f.item.substr(6);
-        if (!own.empty() && m.places.count(own)) {
-            for (size_t at; (at = f.message.find(f.item)) != std::string::npos;)
-                f.message.replace(at, f.item.size(), own);
-            f.item = own;
-        }
+        if (!own.empty() && m.places.count(own))
+            RenameFindingItem(f, own);
         if (!m.places.count(f.item))
             continue;   // a text the manifest leaves at its default
         SourcePlace at = m.PlaceOf(f.item);
