@@ -17,12 +17,6 @@ using velkor::Bytes;
 
 namespace {
 
-std::string Slurp(const fs::path &p)
-{
-    Bytes b = ReadBytes(p);
-    return std::string(b.begin(), b.end());
-}
-
 // A device CAB whose .000 installs one file into the folder made of
 // `parts` under %CE1% (or %CE5% when `docs`).
 Bytes DeviceCab(const fs::path &cab, const std::string &app, const std::string &provider,
@@ -52,7 +46,7 @@ TEST_F(ToolTest, InitFromTheSampleCabsBuildsAsItStands)
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out, "wrote out/app.toml: 4 components, 4 of them with setup information\n"
                      "next: velkor build out/app.toml -o setup.exe\n");
-    std::string m = Slurp(dir / "out" / "app.toml");
+    std::string m = ReadText(dir / "out" / "app.toml");
     for (const char *line : {
              "name = \"Pocket Notes\"", "company = \"Velkor Samples\"",
              "destination = '\\Program Files\\%SoftwareName%'",
@@ -91,7 +85,7 @@ TEST_F(ToolTest, InitNamesPlainCabsAfterTheirFilesAndKeepsNamesApart)
     DeviceCab(dir / "b.cab", "Tool", "Acme", {"Tool Extras"});
     Result r = Velkor({"init", "readme-pack.cab", "a.cab", "b.cab"}, dir);
     ASSERT_EQ(r.code, 0) << r.err;
-    std::string m = Slurp(dir / "manifest.toml");
+    std::string m = ReadText(dir / "manifest.toml");
     for (const char *line : {
              // A plain first CAB names the product; the maker comes from the first that says.
              "name = \"readme-pack\"", "company = \"Acme\"",
@@ -127,7 +121,7 @@ TEST_F(ToolTest, InitFillsInTheProductAndMakerInTheDestination)
         DeviceCab(dir / "t.cab", "Tool", "Acme", c.parts, c.docs);
         Result r = Velkor({"init", "t.cab", "--force"}, dir);
         ASSERT_EQ(r.code, 0) << r.err;
-        std::string m = Slurp(dir / "manifest.toml");
+        std::string m = ReadText(dir / "manifest.toml");
         EXPECT_NE(m.find(c.destination), std::string::npos) << m;
         if (c.pages)
             EXPECT_NE(m.find(c.pages), std::string::npos) << m;
@@ -145,10 +139,10 @@ TEST_F(ToolTest, InitRefusesToReplaceAManifestWithoutForce)
     Result r = Velkor({"init", "main.cab"}, dir);
     EXPECT_EQ(r.code, 8);
     EXPECT_EQ(r.err, "velkor: error: 'manifest.toml' exists; give --force to replace it\n");
-    EXPECT_EQ(Slurp(dir / "manifest.toml"), "# mine\n");
+    EXPECT_EQ(ReadText(dir / "manifest.toml"), "# mine\n");
     r = Velkor({"init", "main.cab", "--force"}, dir);
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_NE(Slurp(dir / "manifest.toml").find("name = \"Tool\""), std::string::npos);
+    EXPECT_NE(ReadText(dir / "manifest.toml").find("name = \"Tool\""), std::string::npos);
 }
 
 struct InitBadInput {
@@ -210,7 +204,7 @@ TEST_F(ToolTest, InitNotesSetupInfoItCannotDecode)
     EXPECT_NE(r.err.find("odd.cab: its setup information 'APP.000' was not read (its folder names an unknown compression (7))"),
               std::string::npos)
         << r.err;
-    std::string m = Slurp(dir / "manifest.toml");
+    std::string m = ReadText(dir / "manifest.toml");
     EXPECT_NE(m.find("name = \"odd\""), std::string::npos) << m;
     EXPECT_NE(m.find("# A plain CAB (2 files; its setup information 'APP.000' was not read"), std::string::npos) << m;
 }

@@ -138,11 +138,7 @@ std::string EdgeManifest(int over, uint32_t cabSize)
         if (done[size_t(p.textIndex)])
             continue;
         done[size_t(p.textIndex)] = true;
-        int width = p.control ? (font.controlWidth.count({p.templateId, p.control})
-                                     ? font.controlWidth.at({p.templateId, p.control})
-                                     : font.controlWidth.at({102, p.control}))
-                              : font.pageWidth.at(p.templateId);
-        int target = RoomFor(p.kind, width, font.zeroWidth) + over;
+        int target = RoomByTable(p) + over;
         bool space = p.textIndex == TextSpaceRequired;
         if (space)
             target -= TableWidth(font, SpaceText(cabSize), false);

@@ -21,17 +21,6 @@ namespace {
 
 const uint8_t AllPages = PageAll;
 
-// The room a place has, by the table and the rule.
-int RoomOf(const FitPlace &place)
-{
-    const DeviceFont &font = TheDeviceFont();
-    int width = place.control ? font.controlWidth.count({place.templateId, place.control})
-                                    ? font.controlWidth.at({place.templateId, place.control})
-                                    : font.controlWidth.at({102, place.control})
-                              : font.pageWidth.at(place.templateId);
-    return RoomFor(place.kind, width, font.zeroWidth);
-}
-
 struct EdgeCase {
     const char *name;
     int text;
@@ -54,7 +43,7 @@ TEST_P(TextFitEdge, JustFitsThenOnePixelTooWide)
             place = &p;
     ASSERT_NE(place, nullptr);
     ASSERT_EQ(place->kind, c.kind);
-    int room = RoomOf(*place);
+    int room = RoomByTable(*place);
     ASSERT_GT(room, 0);
     std::u16string extra = c.text == TextSpaceRequired ? SpaceText(required) : u"";
     int extraWidth = TableWidth(font, extra, false);
@@ -162,7 +151,7 @@ TEST(TextFit, BuiltInTableReadsAndKnowsTheControls)
     EXPECT_GT(font.regular.count(u'W'), 0u);
     EXPECT_GT(font.bold.count(u'\u00FC'), 0u);   // ü
     for (const auto &p : FitPlaces(AllPages))
-        EXPECT_GT(RoomOf(p), 0) << DescribePlace(p);
+        EXPECT_GT(RoomByTable(p), 0) << DescribePlace(p);
 }
 
 // The table's control widths are the templates' dialog units at its base

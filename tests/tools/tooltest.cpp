@@ -1,6 +1,8 @@
 // tooltest.cpp -- fixture helpers for the velkor tests.
 #include "tooltest.h"
 
+#include "resource.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
@@ -59,7 +61,7 @@ int StartVelkor(const std::vector<std::string> &args, const fs::path &workDir)
     return Start(all, workDir, "/dev/null", "/dev/null");
 }
 
-static std::string Slurp(const fs::path &p)
+std::string ReadText(const fs::path &p)
 {
     std::ifstream f(p, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(f), {});
@@ -73,8 +75,8 @@ Result Velkor(const std::vector<std::string> &args, const fs::path &workDir)
     fs::path err = fs::temp_directory_path() / ("velkor-err-" + std::to_string(getpid()));
     Result r;
     r.code = Spawn(all, workDir, out, err);
-    r.out = Slurp(out);
-    r.err = Slurp(err);
+    r.out = ReadText(out);
+    r.err = ReadText(err);
     fs::remove(out);
     fs::remove(err);
     return r;
@@ -87,6 +89,16 @@ int RunProgram(const std::vector<std::string> &argv)
     fs::remove(sink);
     fs::remove(sink.string() + "e");
     return rc;
+}
+
+int RoomByTable(const velkor::FitPlace &place)
+{
+    const velkor::DeviceFont &font = velkor::TheDeviceFont();
+    int width = place.control ? font.controlWidth.count({place.templateId, place.control})
+                                    ? font.controlWidth.at({place.templateId, place.control})
+                                    : font.controlWidth.at({IDD_WELCOME, place.control})
+                              : font.pageWidth.at(place.templateId);
+    return velkor::RoomFor(place.kind, width, font.zeroWidth);
 }
 
 Bytes ReadBytes(const fs::path &p)

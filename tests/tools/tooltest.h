@@ -36,6 +36,7 @@ int RunProgram(const std::vector<std::string> &argv);
 std::string Replace(std::string s, const std::string &from, const std::string &to);
 
 Bytes ReadBytes(const fs::path &p);
+std::string ReadText(const fs::path &p);   // empty when missing
 void WriteBytes(const fs::path &p, const Bytes &b);
 void WriteText(const fs::path &p, const std::string &s);
 
@@ -125,6 +126,11 @@ private:
 // A text of exactly `width` pixels in the width table's font, made of
 // lower-case letters; empty when no mix of them comes to it.
 std::u16string TextOfWidth(const velkor::DeviceFont &font, int width, bool bold);
+
+// The room a place has by the width table and the tool's rule (RoomFor),
+// looked up as the tests see it: a control of its own page, else the same
+// control on the welcome page, else the page's width for a header.
+int RoomByTable(const velkor::FitPlace &place);
 
 // A fresh folder per test, removed afterwards.
 class ToolTest : public ::testing::Test {
