@@ -8,6 +8,7 @@
 #include "cabwrite.h"
 #include "testsupport.h"
 #include "format.h"
+#include "wizard_support.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@
 #include <sstream>
 
 using namespace robot;
+using wizardtest::ExpectBox;
 using installtest::Bytes;
 
 using namespace testsupport;
@@ -34,13 +36,6 @@ std::wstring WriteSetup(const velkor::PackageRecipe &recipe, const std::vector<B
                         const std::vector<uint32_t> &sizes)
 {
     return WriteDeviceFile(L"toolsetup.exe", installtest::Assemble(recipe, payloads, sizes, SetupImage()).bytes);
-}
-
-void ExpectBox(const MessageBoxInfo &box, const std::wstring &text, const std::wstring &caption, Icon icon)
-{
-    EXPECT_EQ(Narrow(box.text), Narrow(text));
-    EXPECT_EQ(Narrow(box.caption), Narrow(caption));
-    EXPECT_EQ(IconName(box.icon), std::string(IconName(icon)));
 }
 
 const std::wstring Title = L"Tool Setup";

@@ -17,6 +17,7 @@
 #include <functional>
 
 using namespace robot;
+using wizardtest::ExpectBox;
 using wizardtest::SpaceFigure;
 using wizardtest::WaitUntil;
 using namespace testsupport;
@@ -67,13 +68,6 @@ std::wstring WriteSized(velkor::PackageRecipe recipe, const std::vector<uint32_t
 
 // A real component of 1.5 MiB: more than the small volume holds.
 Bytes LargeCab() { return installtest::MakeCab({{"data.bin", installtest::Pattern(3 * MiB / 2, 11)}}); }
-
-void ExpectBox(const MessageBoxInfo &box, const std::wstring &text, const std::wstring &caption)
-{
-    EXPECT_EQ(Narrow(box.text), Narrow(text));
-    EXPECT_EQ(Narrow(box.caption), Narrow(caption));
-    EXPECT_EQ(IconName(box.icon), std::string(IconName(Icon::Error)));
-}
 
 void WaitBoxGone(Wizard &w) { WaitUntil(w, "the message box to close", [&] { return !w.HasMessageBox(); }); }
 

@@ -7,6 +7,8 @@
 #include "pageflow.h"
 #include "robot.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <functional>
 #include <mutex>
@@ -70,6 +72,15 @@ inline std::wstring SpaceFigure(robot::Wizard &w)
     if (line.compare(0, lead.size(), lead) != 0)
         throw robot::Failure("the space line reads \"" + robot::Narrow(line) + "\"");
     return line.substr(lead.size());
+}
+
+// A message box's text, caption and icon, each checked on its own.
+inline void ExpectBox(const robot::MessageBoxInfo &box, const std::wstring &text, const std::wstring &caption,
+                      robot::Icon icon = robot::Icon::Error)
+{
+    EXPECT_EQ(robot::Narrow(box.text), robot::Narrow(text));
+    EXPECT_EQ(robot::Narrow(box.caption), robot::Narrow(caption));
+    EXPECT_EQ(robot::IconName(box.icon), std::string(robot::IconName(icon)));
 }
 
 // Waits for the end of the process, failing when a frame or a message box
