@@ -8,6 +8,7 @@
 #include "files.h"
 #include "pkgread.h"
 
+#include "format.h"
 #include "trailer.h"
 
 #include <CLI/CLI.hpp>
@@ -181,11 +182,11 @@ void SyncFile(const std::string &path, const std::string &target)
 }
 
 // The bytes of the package part of a file: from the start to the end of the
-// trailer.  Signing may change only the PE checksum and the security entry
-// inside it, and append the alignment and the certificate table.
-void CheckSameTo(const uint8_t *a, uint64_t aSize, const uint8_t *b, uint64_t bSize, const std::string &in)
+// trailer (aEnd, bEnd).  Signing may change only the PE checksum and the
+// security entry inside it, and append the alignment and the certificate
+// table.
+void CheckSameTo(const uint8_t *a, uint64_t aEnd, const uint8_t *b, uint64_t bEnd, const std::string &in)
 {
-    uint64_t aEnd = FindPackageTrailer(a, aSize) + 8, bEnd = FindPackageTrailer(b, bSize) + 8;
     uint64_t differing = 0;
     if (aEnd == bEnd)
         for (uint64_t i = 0; i < aEnd; ++i)
@@ -228,9 +229,11 @@ void SignPackageFile(const std::string &in, const std::string &out, const SignOp
     if (!o.Wanted())
         throw Failure(ExitUsage, "nothing to sign with: give --sign CERT --key KEY, or --pkcs12 FILE");
     MappedFile input(in, "package");
+    uint64_t inputEnd;
     {
         PackageInfo p = ReadPackage(input.data(), input.size(), ReadDepth::Walk);
         CheckWithProgramLoader(input.data(), input.size(), p);
+        inputEnd = p.trailerOffset + TRAILER_SIZE;
     }
     for (const std::string *f : {&o.cert, &o.key, &o.pkcs12})
         if (!f->empty())
@@ -268,7 +271,7 @@ void SignPackageFile(const std::string &in, const std::string &out, const SignOp
         uint32_t at = 0;
         if (signedFile.size() > 0xFFFFFFFFull || FindTrailer(&reader, &at) != TrailerBeforeCertificates)
             throw Failure(ExitSignature, "the signed file would pass 4 GiB or its package cannot be found; nothing was written");
-        CheckSameTo(input.data(), input.size(), signedFile.data(), signedFile.size(), in);
+        CheckSameTo(input.data(), inputEnd, signedFile.data(), uint64_t(at) + TRAILER_SIZE, in);
         PackageInfo p = ReadPackage(signedFile.data(), signedFile.size(), ReadDepth::Walk);
         CheckWithProgramLoader(signedFile.data(), signedFile.size(), p);
     }
