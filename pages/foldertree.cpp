@@ -312,7 +312,13 @@ BOOL FolderSelectionIgnored(void)
 void KeepFolderRootExpanded(void)
 {
     HTREEITEM root = Relative(NULL, TVGN_ROOT);
-    if (root && !(SendMessageW(FolderTree, TVM_GETITEMSTATE, (WPARAM)root, TVIS_EXPANDED) & TVIS_EXPANDED))
+    /* TVM_GETITEM rather than TVM_GETITEMSTATE, which Windows CE 5 lacks. */
+    TVITEMW item;
+    item.mask = TVIF_STATE;
+    item.hItem = root;
+    item.stateMask = TVIS_EXPANDED;
+    item.state = 0;
+    if (root && SendMessageW(FolderTree, TVM_GETITEMW, 0, (LPARAM)&item) && !(item.state & TVIS_EXPANDED))
         SendMessageW(FolderTree, TVM_EXPAND, TVE_EXPAND, (LPARAM)root);
     RootGuard = RootSelectionRestored;
     if (SelectionBeforeCollapse && Relative(NULL, TVGN_CARET) != SelectionBeforeCollapse)

@@ -164,3 +164,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandLine, 
     ReleasePackage();
     return 0;
 }
+
+#ifdef _WIN32_WCE
+/* The device's start-up code calls WinMain, with the command line in
+ * UTF-16 as everywhere on Windows CE. */
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandLine, int showCommand)
+{
+    return wWinMain(instance, previous, commandLine, showCommand);
+}
+#endif

@@ -29,7 +29,8 @@ extern HWND MenuBarWindow;
 extern HIMAGELIST StateImageList;
 
 #ifndef COLOR_STATIC
-/* The device's static-control colour; the desktop paints dialogs in this one. */
+/* The device's static-control colour (platform/ce_headers.h); the desktop
+ * has none and paints its dialogs in this one. */
 #define COLOR_STATIC COLOR_BTNFACE
 #endif
 
