@@ -195,7 +195,7 @@ void ReadPayload(Walker &w, ComponentInfo &c, size_t index, bool decode, const D
 {
     std::string label = c.Label(index);
     if (c.payloadOffset >= w.end)
-        throw Damage(c.recordOffset + 2, label,
+        throw Damage(c.payloadOffsetAt, label,
                      "payload offset " + std::to_string(c.payloadOffset) + " is past the end of the package (" +
                          w.Left() + ")");
     w.pos = c.payloadOffset;
@@ -222,7 +222,7 @@ void ReadPayload(Walker &w, ComponentInfo &c, size_t index, bool decode, const D
     }
     c.payloadSize = w.pos - c.payloadOffset;
     if (decode && decoded != c.unpackedSize)
-        throw Damage(c.recordOffset + 6, label,
+        throw Damage(c.unpackedSizeAt, label,
                      "UnpackedSize says " + Plural(c.unpackedSize, "byte") + " but the chunks decode to " +
                          std::to_string(decoded));
 }
@@ -307,7 +307,9 @@ PackageInfo ReadPackage(const uint8_t *data, uint64_t size, ReadDepth depth, con
         std::string item = "component " + std::to_string(i + 1);
         c.acceptsDestination = w.U8(c.recordOffset, item, "the record");
         c.selected = w.U8(c.recordOffset, item, "the record");
+        c.payloadOffsetAt = w.pos;
         c.payloadOffset = w.U32(c.recordOffset, item, "the record");
+        c.unpackedSizeAt = w.pos;
         c.unpackedSize = w.U32(c.recordOffset, item, "the record");
         c.name = w.Text(item + " name");
         p.components.push_back(c);

@@ -25,7 +25,9 @@ struct ComponentInfo {
     uint8_t acceptsDestination = 0;
     uint8_t selected = 0;
     uint32_t payloadOffset = 0;
+    uint64_t payloadOffsetAt = 0;   // where the PayloadOffset field lies in the file
     uint32_t unpackedSize = 0;
+    uint64_t unpackedSizeAt = 0;
     std::u16string name;
     std::vector<ChunkInfo> chunks;
     uint64_t payloadSize = 0;  // chunk count and every chunk, prefixes included

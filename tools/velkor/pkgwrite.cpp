@@ -59,6 +59,12 @@ void PutCompressedBlock(Bytes &out, const Bytes &stored, uint32_t decodedSize)
     out.insert(out.end(), stored.begin(), stored.end());
 }
 
+void PutTrailer(Bytes &out, uint32_t headerOffset)
+{
+    PutU32(out, headerOffset);
+    out.insert(out.end(), &TRAILER_MAGIC[0], &TRAILER_MAGIC[TRAILER_MAGIC_SIZE]);
+}
+
 void PutBlock(Bytes &out, const Bytes &data, bool compress)
 {
     if (compress) {
@@ -169,8 +175,7 @@ Bytes BuildPackage(const Bytes &image, const PackageRecipe &recipe, unsigned thr
     out.insert(out.end(), h.begin(), h.end());
     for (const auto &p : payloads)
         out.insert(out.end(), p.begin(), p.end());
-    PutU32(out, uint32_t(headerOffset));
-    out.insert(out.end(), &TRAILER_MAGIC[0], &TRAILER_MAGIC[TRAILER_MAGIC_SIZE]);
+    PutTrailer(out, uint32_t(headerOffset));
     return out;
 }
 

@@ -20,6 +20,8 @@ void PutBlock(Bytes &out, const Bytes &data, bool compress);
 void PutTextBlock(Bytes &out, const std::u16string &s);
 // A compressed Block around data that is already one zlib stream.
 void PutCompressedBlock(Bytes &out, const Bytes &stored, uint32_t decodedSize);
+// The trailer: the header's offset and the magic.
+void PutTrailer(Bytes &out, uint32_t headerOffset);
 
 Bytes ZlibCompress(const Bytes &data, int level = 9);
 Bytes Utf16Bytes(const std::u16string &s, bool terminate);
