@@ -4,6 +4,10 @@
 // and `lint` say what the stub of a package is.
 #include "tooltest.h"
 
+#include "pefile.h"
+
+#include <algorithm>
+
 using namespace tooltest;
 using velkor::Bytes;
 
@@ -135,3 +139,99 @@ TEST_F(ToolTest, ListAndLintShowTheStub)
 }
 
 }  // namespace
+
+namespace {
+
+struct RealProgram {
+    fs::path path;
+    bool device;
+    const char *what;
+};
+
+std::vector<RealProgram> RealPrograms()
+{
+    std::vector<RealProgram> found;
+    for (const RealProgram &p : {RealProgram{VELKOR_DEVICE_STUB, true, "an ARM (0x01C0) Windows CE GUI (subsystem 9) program"},
+                                 RealProgram{VELKOR_WIN_BIN "/setup.exe", false,
+                                             "an x86-64 (0x8664) Windows GUI (subsystem 2) program"}})
+        if (fs::exists(p.path))
+            found.push_back(p);
+    return found;
+}
+
+}  // namespace
+
+// The setup programs the build made: list names what each is and its
+// version resource; lint and verify find nothing to say about the device's.
+TEST_F(ToolTest, ListNamesTheRealProgramsAndTheirVersion)
+{
+    std::vector<RealProgram> programs = RealPrograms();
+    if (programs.empty())
+        GTEST_SKIP() << "neither the device program nor the desktop one was built";
+    MakeCab(dir / "main.cab", Prose(3000));
+    WriteText(dir / "app.toml", OneCabManifest);
+    for (const RealProgram &p : programs) {
+        SCOPED_TRACE(p.path);
+        std::vector<std::string> args{"build", "app.toml", "--stub", p.path.string(), "-o", "pkg.exe"};
+        if (!p.device)
+            args.push_back("--desktop-stub");
+        ASSERT_EQ(Velkor(args, dir).code, 0);
+        Result list = Velkor({"list", "pkg.exe"}, dir);
+        EXPECT_NE(list.out.find(std::string(p.what) + ", \"Velkor setup program\" version " VELKOR_VERSION "\n"),
+                  std::string::npos)
+            << list.out;
+        Result json = Velkor({"list", "pkg.exe", "--json"}, dir);
+        EXPECT_NE(json.out.find(std::string("\"device\": ") + (p.device ? "true" : "false")), std::string::npos)
+            << json.out;
+        EXPECT_NE(json.out.find("\"version\": \"" VELKOR_VERSION "\""), std::string::npos) << json.out;
+        Result lint = Velkor({"lint", "pkg.exe"}, dir);
+        EXPECT_EQ(lint.code, p.device ? 0 : 9) << lint.out;
+        EXPECT_EQ(lint.out.find("desktop-stub") == std::string::npos, p.device) << lint.out;
+        Result verify = Velkor({"verify", "pkg.exe"}, dir);
+        EXPECT_EQ(verify.code, 0) << verify.err;
+        EXPECT_EQ((list.out + verify.out + verify.err).find("desktop"), std::string::npos);
+    }
+}
+
+// The version resource is read from whatever the file holds: every cut of
+// a real program and every changed byte of its headers and its version
+// resource stays inside the bytes given (the sanitizers watch), and only a
+// whole resource is found.
+TEST(VersionResource, CutOrChangedProgramsAreReadSafely)
+{
+    std::vector<RealProgram> programs = RealPrograms();
+    if (programs.empty())
+        GTEST_SKIP() << "neither the device program nor the desktop one was built";
+    const std::u16string key = u"VS_VERSION_INFO";
+    for (const RealProgram &p : programs) {
+        SCOPED_TRACE(p.path);
+        const Bytes whole = ReadBytes(p.path);
+        velkor::PeVersion v = velkor::ReadVersionResource(whole.data(), whole.size());
+        ASSERT_TRUE(v.found);
+        EXPECT_EQ(v.description, "Velkor setup program");
+        EXPECT_EQ(v.fileVersion, VELKOR_VERSION);
+        EXPECT_EQ(v.fixedVersion, VELKOR_VERSION ".0");
+
+        Bytes keyBytes = velkor::Utf16Bytes(key, false);
+        auto at = std::search(whole.begin(), whole.end(), keyBytes.begin(), keyBytes.end());
+        ASSERT_NE(at, whole.end());
+        const size_t start = size_t(at - whole.begin()) - 6, end = start + (whole[start] | whole[start + 1] << 8);
+        // Every cut in the headers and in the resource, a sample elsewhere.
+        for (size_t n = 0; n < whole.size(); n += n < 1024 || (n >= start && n <= end) ? 1 : 97) {
+            Bytes cut(whole.begin(), whole.begin() + std::ptrdiff_t(n));   // its own buffer, so overreads show
+            velkor::PeVersion c = velkor::ReadVersionResource(cut.data(), cut.size());
+            if (n < end)
+                EXPECT_FALSE(c.found && c.description == v.description && c.fileVersion == v.fileVersion) << n;
+        }
+        Bytes changed = whole;
+        auto flip = [&](size_t i) {
+            changed[i] ^= 0xFF;
+            velkor::ReadVersionResource(changed.data(), changed.size());
+            changed[i] ^= 0xFF;
+        };
+        for (size_t i = 0; i < 1024; ++i)
+            flip(i);
+        for (size_t i = start; i < end; ++i)
+            flip(i);
+    }
+}

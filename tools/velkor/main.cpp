@@ -132,12 +132,31 @@ void PrintList(const std::string &path, const PackageInfo &p, const std::string 
     }
 }
 
-void PrintListJson(const std::string &path, const PackageInfo &p, const SignatureInfo &sig)
+// The setup program before the package: what it is, for whom, and its
+// version resource.
+std::string DescribeSetupProgram(const uint8_t *data, const PackageInfo &p)
+{
+    return DescribeStub(data, p.headerOffset) + ", " + DescribeVersion(ReadVersionResource(data, p.headerOffset));
+}
+
+void PrintListJson(const std::string &path, const PackageInfo &p, const uint8_t *data, const SignatureInfo &sig)
 {
     JsonWriter j;
     j.BeginObject();
     j.Key("file").String(path);
     j.Key("file_size").Number(p.fileSize);
+    PeHeaders pe;
+    std::string why;
+    bool program = ReadPeHeaders(data, p.headerOffset, pe, why);
+    PeVersion version = ReadVersionResource(data, p.headerOffset);
+    j.Key("setup_program").BeginObject().Key("size").Number(p.headerOffset);
+    j.Key("description").String(DescribeSetupProgram(data, p));
+    j.Key("device").Bool(program && IsDeviceProgram(pe));
+    if (version.found)
+        j.Key("version").String(version.fileVersion.empty() ? version.fixedVersion : version.fileVersion);
+    else
+        j.Key("version").Null();
+    j.EndObject();
     j.Key("header_offset").Number(p.headerOffset);
     j.Key("header_size").Number(p.headerSize);
     j.Key("trailer_offset").Number(p.trailerOffset);
@@ -211,9 +230,9 @@ int RunList(const std::string &path, bool json)
     PackageInfo p = ReadPackage(f.data(), f.size(), ReadDepth::Walk);
     SignatureInfo sig = InspectSignature(path, f.data(), f.size());
     if (json)
-        PrintListJson(path, p, sig);
+        PrintListJson(path, p, f.data(), sig);
     else
-        PrintList(path, p, DescribeStub(f.data(), p.headerOffset), sig);
+        PrintList(path, p, DescribeSetupProgram(f.data(), p), sig);
     return ExitOk;
 }
 

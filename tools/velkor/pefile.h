@@ -49,6 +49,19 @@ std::string DescribeProgram(const PeHeaders &pe);
 // DescribeProgram's words, or "not a Windows program (why)".
 std::string DescribeStub(const uint8_t *data, uint64_t size);
 
+// What a program's version resource says: FileDescription and FileVersion
+// from its first string table, and the fixed file version ("1.1.0.0").
+struct PeVersion {
+    bool found = false;
+    std::string description, fileVersion, fixedVersion;
+};
+// Walks the resource directory to the first RT_VERSION resource.  Reads
+// only inside the file and the sections; a damaged or missing resource is
+// "not found", never an error.
+PeVersion ReadVersionResource(const uint8_t *data, uint64_t size);
+// "\"Velkor setup program\" version 1.1.0", or "no version resource".
+std::string DescribeVersion(const PeVersion &v);
+
 // What a device stub must be, for messages.
 extern const char *const DeviceProgramWanted;
 
