@@ -6,7 +6,20 @@
 set(MINGW32CE_PREFIX /opt/mingw32ce CACHE PATH "Where the arm-mingw32ce toolchain is installed")
 option(VELKOR_REQUIRE_DEVICE "Fail when the Windows CE toolchain is missing" OFF)
 set(VELKOR_DEVICE_DIR ${CMAKE_BINARY_DIR}/device)
-if(EXISTS ${MINGW32CE_PREFIX}/bin/arm-mingw32ce-g++)
+if(VELKOR_PROGRAMS_FROM)
+  # Built in another tree (the release tree of the Debian package test):
+  # the same bytes, since the device build depends on neither tree's path.
+  set(VELKOR_DEVICE_DIR ${VELKOR_PROGRAMS_FROM}/device)
+  if(EXISTS ${VELKOR_DEVICE_DIR}/shell/setup.exe)
+    set(VELKOR_DEVICE_BUILT ON)
+  elseif(VELKOR_REQUIRE_DEVICE)
+    message(FATAL_ERROR "No device program in ${VELKOR_DEVICE_DIR}/shell")
+  else()
+    set(VELKOR_DEVICE_BUILT OFF)
+  endif()
+  add_custom_target(windows)
+  add_custom_target(device)
+elseif(EXISTS ${MINGW32CE_PREFIX}/bin/arm-mingw32ce-g++)
   set(VELKOR_DEVICE_BUILT ON)
   ExternalProject_Add(device
     SOURCE_DIR ${CMAKE_SOURCE_DIR}

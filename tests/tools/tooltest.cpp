@@ -71,6 +71,11 @@ Result Velkor(const std::vector<std::string> &args, const fs::path &workDir)
 {
     std::vector<std::string> all{VELKOR_EXE};
     all.insert(all.end(), args.begin(), args.end());
+    return RunCapturing(all, workDir);
+}
+
+Result RunCapturing(const std::vector<std::string> &all, const fs::path &workDir)
+{
     fs::path out = fs::temp_directory_path() / ("velkor-out-" + std::to_string(getpid()));
     fs::path err = fs::temp_directory_path() / ("velkor-err-" + std::to_string(getpid()));
     Result r;

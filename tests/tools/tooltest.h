@@ -26,6 +26,8 @@ struct Result {
 
 // Runs velkor with the arguments; stdout and stderr are captured.
 Result Velkor(const std::vector<std::string> &args, const fs::path &workDir = fs::current_path());
+// Runs a program (argv[0] a path) the same way.
+Result RunCapturing(const std::vector<std::string> &argv, const fs::path &workDir);
 // Starts velkor without waiting (output discarded); WaitExit reaps it.
 int StartVelkor(const std::vector<std::string> &args, const fs::path &workDir);
 int WaitExit(int pid);

@@ -108,6 +108,15 @@ int RunBuildCommand(const BuildCommand &c)
 {
     CheckSignOptions(c.sign);
     Manifest m = LoadManifest(c.manifest, c.defines);
+    if (c.defaultStub) {
+        try {
+            FileSize(c.stub, "stub");
+        } catch (const Failure &e) {
+            throw Failure(e.code, std::string(e.what()) + "; this velkor came without the " +
+                                      (c.desktopStub ? "desktop" : "device's") +
+                                      " setup program: give --stub SETUP_EXE");
+        }
+    }
     CheckStubProgram(c.stub, c.desktopStub);
     if (!c.language.empty())
         RecipeForLanguage(m, c.language);   // an unknown language fails before anything is read

@@ -18,6 +18,7 @@ struct BuildCommand {
     bool allLanguages = false;
     bool json = false;
     bool desktopStub = false;             // accept a stub that is not a device program
+    bool defaultStub = false;             // stub is the one that came with velkor, not --stub
     SignOptions sign;                     // sign every file written, when wanted
 };
 

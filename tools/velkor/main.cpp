@@ -44,7 +44,8 @@ const char *const ExitCodeHelp =
 
 const char *const BenchHelp = "The Wine test bench: bench.sh or its folder (default: the one that came with velkor)";
 const char *const WinBinHelp =
-    "Folder of the Windows programs: robot.exe, wceload.exe, setup.exe (default: the ones that came with velkor)";
+    "Folder of the desktop Windows programs: robot.exe, wceload.exe, and setup.exe, which runs a package built for "
+    "the device (default: the ones that came with velkor)";
 
 std::string U8(const std::u16string &s) { return Utf16ToUtf8(s); }
 
@@ -422,8 +423,8 @@ int main(int argc, char **argv)
 
     CLI::App *build = app.add_subcommand("build", "Write the setup program followed by the package a manifest describes.");
     build->add_option("manifest", manifest, "TOML manifest (format: tools/velkor/README.md)")->required()->type_name("MANIFEST");
-    stub = data.stub;
-    build->add_option("--stub", stub, "The setup program, without a package (default: the one that came with velkor)")
+    CLI::Option *stubOpt = build->add_option(
+        "--stub", stub, "The setup program, without a package (default: the device's one that came with velkor)")
         ->type_name("SETUP_EXE");
     build->add_option("-o,--output", out, "File to write (replaced only when complete); with --all-languages, the folder")->required()->type_name("OUT");
     build->add_option("-j,--jobs", jobs, "Threads compressing chunks; 0 = one per core (default). The output is the same for any value")
@@ -438,7 +439,8 @@ int main(int argc, char **argv)
         ->excludes(langOpt);
     build->add_flag("--json", json, "Print what was written as JSON (warnings also go to stderr)");
     build->add_flag("--desktop-stub", buildCmd.desktopStub,
-                    "Accept a setup program built for the desktop (the Wine test bench) instead of the device");
+                    "Accept a setup program built for the desktop (the Wine test bench) instead of the device; "
+                    "without --stub, the desktop one that came with velkor");
     AddSignOptions(build, buildCmd.sign);
     build->footer(ExitCodeHelp);
 
@@ -569,6 +571,9 @@ int main(int argc, char **argv)
         for (const auto &d : defineArgs)
             AddDefine(defines, d);
         if (*build) {
+            buildCmd.defaultStub = stubOpt->count() == 0;
+            if (buildCmd.defaultStub)
+                stub = buildCmd.desktopStub ? data.desktopStub : data.stub;
             buildCmd.manifest = manifest, buildCmd.stub = stub, buildCmd.output = out;
             buildCmd.jobs = jobs, buildCmd.defines = defines, buildCmd.json = json;
             return RunBuildCommand(buildCmd);
