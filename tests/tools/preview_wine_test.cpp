@@ -254,4 +254,44 @@ TEST_F(ToolTest, PreviewFindsTheGermanOkButtonAndHeaderCutOff)
     EXPECT_EQ(Leftovers(state), std::vector<std::string>{});
 }
 
+// A package built on the device's program is shown by the desktop one, and
+// said so once: the same pictures, findings and measurements as the same
+// manifest built on the desktop program.
+TEST_F(ToolTest, PreviewOfADevicePackageIsThatOfTheDesktopBuild)
+{
+    const fs::path winBin = VELKOR_WIN_BIN;
+    const fs::path state = VELKOR_PREVIEW_STATE;
+    MakeCab(dir / "main.cab", Prose(3000));
+    WriteText(dir / "de.toml", GermanManifest);
+    const fs::path device = fs::exists(VELKOR_DEVICE_STUB) ? fs::path(VELKOR_DEVICE_STUB) : dir / "arm.exe";
+    WriteBytes(dir / "arm.exe", PeStub(0x01C0, 9));
+    Result runs[2];
+    for (int onDevice : {0, 1}) {
+        const fs::path sub = dir / (onDevice ? "device" : "desktop");
+        fs::create_directory(sub);
+        std::vector<std::string> build{"build", "../de.toml", "-o", "de.exe"};
+        if (onDevice)
+            build.insert(build.end(), {"--stub", device.string()});
+        else
+            build.insert(build.end(), {"--stub", (winBin / "setup.exe").string(), "--desktop-stub"});
+        ASSERT_EQ(Velkor(build, sub).code, 0);
+        runs[onDevice] = Velkor({"preview", "de.exe", "-o", "shots", "--state", state.string(), "--win-bin",
+                                 winBin.string(), "--json", "--manifest", "../de.toml"},
+                                sub);
+        ASSERT_EQ(runs[onDevice].code, 0) << runs[onDevice].err;
+    }
+    EXPECT_EQ(runs[0].err, "");
+    EXPECT_EQ(runs[1].err, "velkor: note: de.exe is built on the device's setup program (ARM); preview runs the same "
+                           "package on the desktop one under Wine (" + (winBin / "setup.exe").string() + ")\n");
+    EXPECT_EQ(runs[1].out, runs[0].out);
+    minijson::Value v = minijson::Parse(runs[1].out);
+    EXPECT_GT(v["finding_count"].number, 0);
+    ASSERT_EQ(v["pictures"].size(), 7u);
+    for (size_t i = 0; i < v["pictures"].size(); ++i) {
+        const std::string &picture = v["pictures"][i].string;
+        EXPECT_EQ(ReadBytes(dir / "device" / picture), ReadBytes(dir / "desktop" / picture)) << picture;
+    }
+    EXPECT_EQ(Leftovers(state), std::vector<std::string>{});
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "minijson.h"
 
+#include "../support/pefake.h"
 #include "../support/setupinfo_writer.h"
 
 using namespace tooltest;
@@ -114,6 +115,51 @@ TEST_F(ToolTest, TryReportsAnInstallationThatFails)
     EXPECT_NE(r.out.find("Files (0)\n"), std::string::npos) << r.out;
     EXPECT_EQ(r.err.rfind("velkor: error: pkg.exe: the installation did not succeed: ", 0), 0u) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+}
+
+// A package built on the device's program installs through the desktop
+// one, said so once, with the same report as the same manifest built on
+// the desktop program; a signature is not checked there, and that is said
+// too.
+TEST_F(ToolTest, TryOfADevicePackageIsThatOfTheDesktopBuild)
+{
+    ASSERT_EQ(RunProgram({std::string(VELKOR_SOURCE_DIR) + "/samples/make-sample-cabs.sh", (dir / "s").string()}), 0);
+    // The real device program when the build made it; else a made-up one
+    // with the data directories a signature needs.
+    const fs::path device = fs::exists(VELKOR_DEVICE_STUB) ? fs::path(VELKOR_DEVICE_STUB) : dir / "arm.exe";
+    Bytes arm = pefake::Image(false, 3001);
+    pefake::Set16(arm, pefake::PeAt + 24 + 68, 9);
+    WriteBytes(dir / "arm.exe", arm);
+    WriteText(dir / "choices.toml", "components = [\"Pocket Notes\", \"Help and Tutorial\"]\n"
+                                    "location = \"folder\"\ndestination = '\\Storage Card\\Notes'\n");
+    Result runs[2];
+    for (int onDevice : {0, 1}) {
+        const fs::path sub = dir / (onDevice ? "device" : "desktop");
+        fs::create_directory(sub);
+        std::vector<std::string> build{"build", "../s/manifest.toml", "-o", "pkg.exe"};
+        if (onDevice)
+            build.insert(build.end(), {"--stub", device.string()});
+        else
+            build.insert(build.end(), {"--stub", (WinBin / "setup.exe").string(), "--desktop-stub"});
+        ASSERT_EQ(Velkor(build, sub).code, 0);
+        runs[onDevice] = Try({"pkg.exe", "--choices", "../choices.toml", "--json"}, sub);
+        ASSERT_EQ(runs[onDevice].code, 0) << runs[onDevice].err << runs[onDevice].out;
+    }
+    const std::string note = "velkor: note: pkg.exe is built on the device's setup program (ARM); try runs the same "
+                             "package on the desktop one under Wine (" + (WinBin / "setup.exe").string() + ")";
+    EXPECT_EQ(runs[0].err, "");
+    EXPECT_EQ(runs[1].err, note + "\n");
+    EXPECT_EQ(runs[1].out, runs[0].out);
+    minijson::Value v = minijson::Parse(runs[1].out);
+    EXPECT_TRUE(v["ok"].boolean);
+    EXPECT_EQ(v["installer_runs"].size(), 2u);
+
+    // Signed (the table as signing tools append it): the same installation.
+    WriteBytes(dir / "device" / "signed.exe", pefake::Sign(ReadBytes(dir / "device" / "pkg.exe")));
+    Result r = Try({"signed.exe", "--choices", "../choices.toml", "--json"}, dir / "device");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, Replace(note, "pkg.exe", "signed.exe") + ", where its signature is not checked\n");
+    EXPECT_EQ(Replace(r.out, "signed.exe", "pkg.exe"), runs[0].out);
 }
 
 }  // namespace

@@ -38,15 +38,17 @@ std::string ComponentLabel(const Manifest &m, size_t i)
 
 uint64_t ChunkCount(uint64_t size) { return (size + CHUNK_SIZE - 1) / CHUNK_SIZE; }
 
-void CheckStub(const MappedFile &stub, const std::string &path)
+}  // namespace
+
+void CheckBareStub(const uint8_t *data, uint64_t size, const std::string &path)
 {
-    if (stub.size() < 2 || std::memcmp(stub.data(), "MZ", 2) != 0)
+    if (size < 2 || std::memcmp(data, "MZ", 2) != 0)
         throw Failure(ExitBadInput, "stub '" + path + "' is not a Windows program (it does not start with \"MZ\")");
-    if (stub.size() > PackageLimit)
+    if (size > PackageLimit)
         throw Failure(ExitTooLarge, "stub '" + path + "' is larger than 4 GiB");
     // Found as the loader finds it, so a signed package is caught as well.
     PackageReader reader;
-    OpenBufferReader(&reader, stub.data(), uint32_t(stub.size()));
+    OpenBufferReader(&reader, data, uint32_t(size));
     uint32_t trailer = 0;
     if (FindTrailer(&reader, &trailer) != TrailerNone)
         throw Failure(ExitBadInput, "stub '" + path + "' already carries a package; give the setup program without one");
@@ -57,8 +59,6 @@ void CheckStub(const MappedFile &stub, const std::string &path)
         throw Failure(ExitBadInput, "stub '" + path + "' is signed; give the unsigned setup program and sign the "
                                     "package instead (velkor build --sign)");
 }
-
-}  // namespace
 
 uint64_t CheckCabFile(const std::string &path, const std::string &label)
 {
@@ -94,7 +94,7 @@ BuildSummary BuildPackageFile(const Manifest &m, const std::string &stubPath, co
         jobs = std::max(1u, std::thread::hardware_concurrency());
 
     MappedFile stub(stubPath, "stub");
-    CheckStub(stub, stubPath);
+    CheckBareStub(stub.data(), stub.size(), stubPath);
 
     // Every input is checked before the output is created.
     std::vector<uint32_t> sizes;
@@ -161,8 +161,7 @@ BuildSummary BuildPackageFile(const Manifest &m, const std::string &stubPath, co
     ThrowIfStopped();
 
     Bytes trailer;
-    PutU32(trailer, uint32_t(stub.size()));
-    trailer.insert(trailer.end(), &TRAILER_MAGIC[0], &TRAILER_MAGIC[TRAILER_MAGIC_SIZE]);
+    PutTrailer(trailer, uint32_t(stub.size()));
     out.Write(trailer.data(), trailer.size());
 
     Bytes real = BuildHeader(m.recipe, offsets, sizes);

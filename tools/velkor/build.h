@@ -30,6 +30,11 @@ struct BuildSummary {
 // Throws ExitCannotRead, ExitBadInput, or ExitTooLarge for a file past 4 GiB.
 uint64_t CheckCabFile(const std::string &path, const std::string &label);
 
+// A setup program that a package can be written onto: it starts with "MZ",
+// carries no package, is not signed and is below 4 GiB.  `path` names it in
+// messages.  Throws ExitBadInput or ExitTooLarge.
+void CheckBareStub(const uint8_t *data, uint64_t size, const std::string &path);
+
 // jobs 0: one compressing thread per core.  A CAB that is missing or not a
 // CAB is a DiagnosticFailure at the manifest's `cab` key.  The bytes written do not depend
 // on jobs.  Throws Failure; on every failure nothing is left at outPath (an

@@ -12,6 +12,7 @@
 #include "manifest.h"
 #include "pkgwrite.h"
 #include "textfit.h"
+#include "twin.h"
 
 #include "format.h"
 #include "pageflow.h"
@@ -124,13 +125,10 @@ std::string PreviewScript(const PackageInfo &p, const std::vector<uint8_t> &page
 int RunPreview(const PreviewOptions &o)
 {
     // Everything that can be checked without Wine is checked first.
-    PackageInfo p;
     std::vector<std::u16string> texts;
-    {
-        MappedFile f(o.package, "package");
-        p = ReadPackage(f.data(), f.size(), ReadDepth::Header);
-        CheckWithProgramLoader(f.data(), f.size(), p, &texts);
-    }
+    MappedFile f(o.package, "package");
+    PackageInfo p = ReadPackage(f.data(), f.size(), ReadDepth::Header);
+    CheckWithProgramLoader(f.data(), f.size(), p, &texts);
     Manifest manifest;
     if (!o.manifest.empty()) {
         manifest = LoadManifest(o.manifest);
@@ -148,12 +146,14 @@ int RunPreview(const PreviewOptions &o)
         std::printf("%s: the package has no pages (Setup installs at once); nothing to preview\n", o.package.c_str());
         return ExitOk;
     }
+    std::unique_ptr<DesktopTwin> twin =
+        TwinForBench("preview", o.package, f.data(), f.size(), p, o.winBin + "/setup.exe");
     MakeDirectory(o.outDir);
 
     bool temporary = false;
     std::string state = BenchState(o.state, "preview", &temporary);
     Bench session(bench, state, temporary);
-    RobotRun run = PrepareRobotRun(state, "preview", o.package);
+    RobotRun run = PrepareRobotRun(state, "preview", twin ? twin->path() : o.package);
     const std::string &work = run.work;
     MakeDirectory(work + "/shots");
     WriteRobotScript(run, PreviewScript(p, pages, WinePath(run.setupCopy), WinePath(work + "/shots"),

@@ -14,6 +14,7 @@
 #include "pkgwrite.h"
 #include "preview.h"
 #include "tomlpp.h"
+#include "twin.h"
 
 #include "format.h"
 
@@ -513,19 +514,17 @@ int RunTry(const TryOptions &o)
     std::vector<std::vector<uint8_t>> componentCabs;
     TryChoices choices = o.choicesFile.empty() ? o.choices : LoadChoices(o.choicesFile);
     std::vector<size_t> selected;
-    {
-        MappedFile f(o.package, "package");
-        p = ReadPackage(f.data(), f.size(), ReadDepth::Header);
-        CheckWithProgramLoader(f.data(), f.size(), p);
-        // The CABs, for the registry values their setup information names.
-        selected = TrySelected(p, choices);
-        componentCabs.resize(p.components.size());
-        ReadPackage(f.data(), f.size(), ReadDepth::Decode, [&](size_t i, const uint8_t *data, size_t n) {
-            ThrowIfStopped();
-            if (std::find(selected.begin(), selected.end(), i) != selected.end())
-                componentCabs[i].insert(componentCabs[i].end(), data, data + n);
-        });
-    }
+    MappedFile f(o.package, "package");
+    p = ReadPackage(f.data(), f.size(), ReadDepth::Header);
+    CheckWithProgramLoader(f.data(), f.size(), p);
+    // The CABs, for the registry values their setup information names.
+    selected = TrySelected(p, choices);
+    componentCabs.resize(p.components.size());
+    ReadPackage(f.data(), f.size(), ReadDepth::Decode, [&](size_t i, const uint8_t *data, size_t n) {
+        ThrowIfStopped();
+        if (std::find(selected.begin(), selected.end(), i) != selected.end())
+            componentCabs[i].insert(componentCabs[i].end(), data, data + n);
+    });
     std::string bench = BenchScript(o.bench);
     std::string robot = o.winBin + "/robot.exe";
     NeedWindowsPrograms(o.winBin, {"robot.exe", "wceload.exe"});
@@ -535,11 +534,12 @@ int RunTry(const TryOptions &o)
     TryScript(p, choices, "", o.timeoutSeconds, &report.pages);
     for (size_t i : selected)
         report.selected.push_back(Utf16ToUtf8(p.components[i].name));
+    std::unique_ptr<DesktopTwin> twin = TwinForBench("try", o.package, f.data(), f.size(), p, o.winBin + "/setup.exe");
 
     bool temporary = false;
     std::string state = BenchState(o.state, "try", &temporary);
     Bench session(bench, state, temporary);
-    RobotRun run = PrepareRobotRun(state, "try", o.package);
+    RobotRun run = PrepareRobotRun(state, "try", twin ? twin->path() : o.package);
     const std::string &work = run.work;
     WriteRobotScript(run, TryScript(p, choices, WinePath(run.setupCopy), o.timeoutSeconds, nullptr));
 
