@@ -162,7 +162,10 @@ TEST_F(ToolTest, PreviewRefusesBeforeStartingWine)
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, "nopages.exe: the package has no pages (Setup installs at once); nothing to preview\n");
 
-    // A bench that fails to start: a one-line error, no pictures.
+    // A bench that fails to start: a one-line error, no pictures.  (The
+    // package is on a device stub, so the desktop program it runs on is
+    // needed before the bench starts.)
+    WriteBytes(dir / "bin" / "setup.exe", PeStub(0x8664, 2));
     r = Velkor({"preview", "pkg.exe", "-o", "out", bench, "--win-bin", "bin", "--state", "state"}, dir);
     EXPECT_EQ(r.code, 11) << r.err;
     EXPECT_NE(r.err.find("velkor: error: the Wine bench did not start"), std::string::npos) << r.err;
