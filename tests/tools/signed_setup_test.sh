@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # signed_setup_test.sh -- signs a package for real and installs it under Wine.
 #
-#   signed_setup_test.sh VELKOR WIN_BIN BENCH STATE SOURCE_DIR WORK_DIR
+#   signed_setup_test.sh VELKOR WIN_BIN BENCH STATE SOURCE_DIR WORK_DIR [DEVICE_STUB]
 #
 # A certificate made here with openssl (nothing secret is kept), the sample
 # CABs with no pages so that setup.exe installs at once, `velkor build
 # --sign`, osslsigncode's own verdict, `velkor sign` with a PKCS#12 file and
 # its password from the environment, a changed byte reported by `verify`,
-# and the signed setup.exe run through a whole installation.
+# the same signing on the device program (when it was built), and the
+# signed setup.exe run through a whole installation.
 set -euo pipefail
-[ $# -eq 6 ] || { echo "usage: $0 VELKOR WIN_BIN BENCH STATE SOURCE_DIR WORK_DIR" >&2; exit 2; }
-velkor=$1 winbin=$2 bench=$3 state=$4 src=$5 work=$6
+[ $# -eq 6 ] || [ $# -eq 7 ] || { echo "usage: $0 VELKOR WIN_BIN BENCH STATE SOURCE_DIR WORK_DIR [DEVICE_STUB]" >&2; exit 2; }
+velkor=$1 winbin=$2 bench=$3 state=$4 src=$5 work=$6 device=${7:-}
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 step() { printf '== %s\n' "$*"; }
@@ -68,6 +69,26 @@ if "$velkor" sign setup-plain.exe --pkcs12 signer.p12 --password-file wrong.txt 
     fail "a wrong password signed"
 fi
 [ ! -e never.exe ] && [ -z "$(ls | grep -F .tmp-)" ] || fail "a failed signing left files: $(ls)"
+
+if [ -f "$device" ]; then
+    step "the device program, signed the same way"
+    "$velkor" build sample/signed.toml --stub "$device" -o arm-signed.exe --sign cert.pem --key key.pem 2>/dev/null
+    "$velkor" build sample/signed.toml --stub "$device" -o arm-plain.exe 2>/dev/null
+    osslsigncode verify -in arm-signed.exe -CAfile cert.pem >osslsigncode.log 2>&1 ||
+        fail "osslsigncode does not accept the signed device program: $(tail -n 3 osslsigncode.log)"
+    # verify runs the setup program's own loader: it finds the package before the certificate table.
+    out=$("$velkor" verify arm-signed.exe --require-signature)
+    [[ $out == *"the setup program's loader accepts it; signed by /CN=Velkor Test Signer"* ]] || fail "verify: $out"
+    out=$("$velkor" list arm-signed.exe)
+    [[ $out == *"setup program  at 0, $(stat -c %s "$device") bytes, an ARM (0x01C0) Windows CE GUI"* ]] ||
+        fail "list does not show the device program"
+    cmp -s <(head -c "$(stat -c %s arm-plain.exe)" arm-signed.exe | tail -c 64) <(tail -c 64 arm-plain.exe) ||
+        fail "the signed device file does not carry the package where the unsigned one ends"
+    VELKOR_TEST_PASSWORD=p12-secret "$velkor" sign arm-plain.exe -o arm-resigned.exe --pkcs12 signer.p12 \
+        --password-env VELKOR_TEST_PASSWORD
+    osslsigncode verify -in arm-resigned.exe -CAfile cert.pem >/dev/null 2>&1 || fail "osslsigncode refuses the re-signed device file"
+    "$velkor" verify arm-resigned.exe --require-signature >/dev/null
+fi
 
 step "the signed setup program installs under Wine"
 "$bench" run "$state" signed_setup "$winbin" -- "Z:${work//\//\\}\\setup-signed.exe"
