@@ -46,8 +46,8 @@ find_program(DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()
-# What authors install is the optimised velkor: a sanitiser build is ten
-# times its size and needs the sanitiser runtime, so cpack refuses a tree
+# What authors install is the optimised velkor: a sanitizer build is ten
+# times its size and needs the sanitizer runtime, so cpack refuses a tree
 # built for the tests.
 set(VELKOR_PACKAGE_SANITIZED ${VELKOR_SANITIZE})
 configure_file(${CMAKE_SOURCE_DIR}/cmake/cpack-check.cmake.in ${CMAKE_BINARY_DIR}/cpack-check.cmake @ONLY)

@@ -10,6 +10,7 @@
 
 #include "format.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
