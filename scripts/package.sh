@@ -13,7 +13,8 @@ scripts/ce-toolchain.sh
 # The device program is the stub authors ship: a tree without it makes no package.
 CC=clang CXX=clang++ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELKOR_SANITIZE=OFF \
     -DVELKOR_TESTS=OFF -DVELKOR_WINDOWS=ON -DVELKOR_REQUIRE_DEVICE=ON -DVELKOR_PROGRAMS_FROM= >/dev/null
-cmake --build "$BUILD" -j2
+# Two jobs, in the Windows and device builds inside it as well.
+CMAKE_BUILD_PARALLEL_LEVEL=2 cmake --build "$BUILD"
 rm -f "$BUILD"/velkor_*.deb
 (cd "$BUILD" && cpack >cpack.log) || { tail -n 20 "$BUILD/cpack.log" >&2; exit 1; }
 deb=$(ls "$BUILD"/velkor_*.deb)
