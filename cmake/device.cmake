@@ -41,7 +41,7 @@ add_compile_options(-include ${PROJECT_SOURCE_DIR}/platform/ce_headers.h)
 add_compile_options(-Os -Wall -Wextra -Wno-unused-parameter -ffunction-sections -fdata-sections)
 # The same tree builds the same bytes, wherever the source and build folders are.
 add_compile_options(-fdebug-prefix-map=${CMAKE_SOURCE_DIR}=. -fdebug-prefix-map=${CMAKE_BINARY_DIR}=.)
-add_link_options(-s -Wl,-Map=${CMAKE_BINARY_DIR}/setup.map)
+add_link_options(-s)
 
 # The folders name the desktop's system libraries; on the device their
 # functions live in coredll, and the common controls in commctrl.
@@ -52,7 +52,7 @@ endforeach()
 add_library(comctl32 INTERFACE)
 target_link_libraries(comctl32 INTERFACE commctrl coredll)
 
-foreach(dir package platform resources pages install shell)
+foreach(dir package platform resources pages install shell tests/device)
   add_subdirectory(${dir})
 endforeach()
 # The subsystem is the toolchain's WINDOWS_CE_GUI; -mwindows would set the

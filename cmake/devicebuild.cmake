@@ -6,6 +6,7 @@
 set(MINGW32CE_PREFIX /opt/mingw32ce CACHE PATH "Where the arm-mingw32ce toolchain is installed")
 option(VELKOR_REQUIRE_DEVICE "Fail when the Windows CE toolchain is missing" OFF)
 set(VELKOR_DEVICE_DIR ${CMAKE_BINARY_DIR}/device)
+include(ExternalProject)
 if(EXISTS ${MINGW32CE_PREFIX}/bin/arm-mingw32ce-g++)
   set(VELKOR_DEVICE_BUILT ON)
   ExternalProject_Add(device
@@ -16,7 +17,7 @@ if(EXISTS ${MINGW32CE_PREFIX}/bin/arm-mingw32ce-g++)
                -DCMAKE_BUILD_TYPE=MinSizeRel
     BUILD_ALWAYS ON
     USES_TERMINAL_BUILD ON
-    BUILD_BYPRODUCTS ${VELKOR_DEVICE_DIR}/shell/setup.exe
+    BUILD_BYPRODUCTS ${VELKOR_DEVICE_DIR}/shell/setup.exe ${VELKOR_DEVICE_DIR}/setup.map
     INSTALL_COMMAND "")
 elseif(VELKOR_REQUIRE_DEVICE)
   message(FATAL_ERROR "No Windows CE toolchain in ${MINGW32CE_PREFIX}: scripts/ce-toolchain.sh installs it")
