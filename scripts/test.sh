@@ -14,5 +14,9 @@ if [ "${CI:-}" = true ]; then require_device=ON; fi
 CC=clang CXX=clang++ cmake -S . -B "$BUILD" -G Ninja -DVELKOR_SANITIZE=ON -DVELKOR_WINDOWS=ON \
       -DVELKOR_REQUIRE_DEVICE=$require_device >/dev/null
 cmake --build "$BUILD" -j2
+if ! scripts/ce-toolchain.sh --check; then
+  echo "The device build was skipped: there is no Windows CE toolchain. Run scripts/ce-toolchain.sh" \
+       "(it needs ../shared/ce-toolchain or the CeGCC sources), then this again."
+fi
 cd "$BUILD"
 exec ctest --output-on-failure -j2 "$@"
