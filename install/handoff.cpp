@@ -122,13 +122,17 @@ static int WriteChunk(void *context, const uint8_t *data, uint32_t length)
     return WriteWhole(reader->Temporary, data, length) ? (int)ChunkTaken : (int)InstallCannotCreate;
 }
 
+/* A chunk the decoder could not finish is the package's damaged-package
+ * message whatever stopped it, a refused allocation inside the decoder
+ * included; only the hand-off's own buffer for the stored data says that
+ * memory ran out. */
 static int ChunkResult(int result)
 {
     if (result == ChunkTaken)
         return InstallDone;
     if (result == ChunkNoMemory)
         return InstallNoMemory;
-    return result == ChunkDamaged ? InstallCorrupt : result;
+    return result == ChunkDamaged || result == ChunkDecoderNoMemory ? InstallCorrupt : result;
 }
 
 /* Unpacks the payload into the open temporary file, which stays open. */

@@ -45,7 +45,8 @@ typedef enum {
     LoadSucceeded = 1,
     LoadCannotOpen = 2,
     LoadNotAPackage = 3,
-    LoadOutOfMemory = 4
+    LoadOutOfMemory = 4,
+    LoadDamaged = 5
 } LoadResult;
 
 /* ---- the process-wide state of the package (loader.cpp) ----
@@ -69,8 +70,13 @@ extern const VCHAR TextBuiltInOutOfMemory[];
  *   LoadNotAPackage  no "VKR1" trailer (at the end, or before the
  *                    certificate table of a signed file), or fewer
  *                    than 30 texts
- *   LoadOutOfMemory  anything after the trailer failed: a read, a decode,
- *                    an allocation, or a count the file cannot hold */
+ *   LoadDamaged      after the trailer: a read that failed or ended early
+ *                    (a header offset that leads nowhere, a header cut
+ *                    short), a stream that does not decode, or a count or
+ *                    size the file cannot hold; shown with the same text
+ *                    as LoadNotAPackage, since a new copy is the remedy
+ *   LoadOutOfMemory  an allocation was refused: for an item, an array, the
+ *                    decoder or a placeholder expansion */
 LoadResult LoadPackage(void);
 void ReleasePackage(void);
 

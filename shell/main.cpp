@@ -128,6 +128,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandLine, 
         MessageBoxW(NULL, TextBuiltInCannotOpen, TextBuiltInCaption, MB_ICONHAND);
         return 0;
     case LoadNotAPackage:
+    case LoadDamaged:
+        /* A damaged package fails again on every try: a new copy is the remedy. */
         MessageBoxW(NULL, TextBuiltInNotAPackage, TextBuiltInCaption, MB_ICONHAND);
         return 0;
     case LoadOutOfMemory:
