@@ -5,13 +5,14 @@
 #   share/velkor/bench.sh               the Wine bench (preview, try)
 #   share/velkor/bin/setup.exe          the setup program `build` writes packages onto
 #   share/velkor/bin/wceload.exe        the device installer's stand-in (try)
-#   share/velkor/bin/robot.exe, linkcatcher.exe   what the bench runs
+#   share/velkor/bin/robot.exe, robotlens.dll, linkcatcher.exe   what the bench runs
 #   share/man/man1/velkor*.1, share/bash-completion/completions/velkor
 install(PROGRAMS ${CMAKE_SOURCE_DIR}/tests/wine/bench.sh DESTINATION ${CMAKE_INSTALL_DATADIR}/velkor)
 if(VELKOR_WINDOWS)
   foreach(program setup wceload robot linkcatcher)
     install(PROGRAMS ${VELKOR_WIN_DIR}/bin/${program}.exe DESTINATION ${CMAKE_INSTALL_DATADIR}/velkor/bin)
   endforeach()
+  install(PROGRAMS ${VELKOR_WIN_DIR}/bin/robotlens.dll DESTINATION ${CMAKE_INSTALL_DATADIR}/velkor/bin)
 else()
   message(WARNING "VELKOR_WINDOWS is off: the installation holds no setup program, installer or robot")
 endif()

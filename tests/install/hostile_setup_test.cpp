@@ -109,16 +109,31 @@ std::string CheckInstalled(const LogLine &line, const std::vector<std::pair<std:
     return "";
 }
 
+// Waits until `condition` holds, or throws Timeout naming `what`.
+void WaitFor(Wizard &w, const std::string &what, const std::function<bool()> &condition)
+{
+    DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > Limit(w.TimeLimit()))
+            throw Timeout("waited in vain for " + what + ": " + w.Describe());
+        Sleep(20);
+    }
+}
+
 // After the no-space message of a package without pages the frame stays,
 // empty, and only a WM_CLOSE ends the program.
 std::string CloseRefusedFrame(Wizard &w)
 {
-    DWORD start = GetTickCount();
-    while (w.HasMessageBox() && GetTickCount() - start < Limit(w.TimeLimit()))
-        Sleep(20);
-    Sleep(200);
+    WaitFor(w, "the message box to close", [&] { return !w.HasMessageBox(); });
     HWND frame = w.Frame();
     if (!w.Running() || !frame)
+        return "the program ended after the no-space message instead of keeping its frame";
+    try {
+        w.Settle(frame);
+    } catch (const Failure &) {
+        return "the program ended after the no-space message instead of keeping its frame";
+    }
+    if (!w.Running() || w.Frame() != frame)
         return "the program ended after the no-space message instead of keeping its frame";
     if (w.PageId() != 0)
         return "a page shows after the no-space message of a package without pages";
@@ -161,9 +176,7 @@ Outcome RunCase(size_t index, const Case &c)
     } else if (p.pages) {
         out.ending = "wizard shown, cancelled";
         w.WaitFrame();
-        DWORD start = GetTickCount();
-        while (w.PageId() == 0 && GetTickCount() - start < Limit(w.TimeLimit()))
-            Sleep(20);
+        WaitFor(w, "a page", [&] { return w.PageId() != 0; });
         w.Click(IDCANCEL);
     } else {
         // The installation runs at once; at most one message ends it.

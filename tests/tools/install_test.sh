@@ -17,7 +17,8 @@ fail() { echo "install test: $*" >&2; exit 1; }
 DESTDIR=$work/root cmake --install "$build" --prefix /usr >"$work/install.log"
 root=$work/root/usr
 for f in bin/velkor share/velkor/bench.sh share/velkor/bin/setup.exe share/velkor/bin/wceload.exe \
-         share/velkor/bin/robot.exe share/velkor/bin/linkcatcher.exe share/man/man1/velkor.1 \
+         share/velkor/bin/robot.exe share/velkor/bin/robotlens.dll share/velkor/bin/linkcatcher.exe \
+         share/man/man1/velkor.1 \
          share/man/man1/velkor-init.1 share/man/man1/velkor-try.1 share/bash-completion/completions/velkor \
          share/doc/velkor/README.md; do
     [ -e "$root/$f" ] || fail "$f is not installed"
