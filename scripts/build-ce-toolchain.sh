@@ -30,6 +30,9 @@
 #   CE_BUILD_JOBS   make's parallelism (default: the number of cores)
 #   CE_BUILD_KEEP   1: keep sources and build trees after success (default:
 #                   they are removed; the logs stay in CE_BUILD_DIR/logs)
+#   CE_BUILD_RESUME 1: after a failure, carry on in the same work folder
+#                   with the first step that did not finish (default: start
+#                   afresh)
 #
 # Host packages (installed with apt-get when missing, as root or through
 # sudo): gcc g++ make flex bison m4 xz-utils patch libgmp-dev libmpfr-dev
@@ -55,10 +58,12 @@ PREFIX=${PREFIX%/}
 WORK=${CE_BUILD_DIR:-/usr/src/cegcc-build}
 JOBS=${CE_BUILD_JOBS:-$(nproc 2>/dev/null || echo 2)}
 KEEP=${CE_BUILD_KEEP:-0}
+RESUME=${CE_BUILD_RESUME:-0}
 
 SRC=$WORK/src/cegcc/src      # this depth keeps the runtime's paths as in the packed toolchain
 BUILD=$WORK/build
 LOGS=$WORK/logs
+DONE=$WORK/done              # a file per finished step, for CE_BUILD_RESUME
 STAGE=$WORK/prefix           # the configured prefix; renamed to PREFIX at the end
 PARENT=$(dirname "$PREFIX")
 NEW=$PARENT/.$(basename "$PREFIX").new
@@ -82,6 +87,10 @@ step() {
   local log
   log=$LOGS/$(printf %02d "$STEP_NO")-$name.log
   printf '%s  %-14s ' "$(date +%H:%M:%S)" "$name"
+  if [ -e "$DONE/$name" ]; then
+    echo "done before"
+    return 0
+  fi
   local start=$SECONDS rc=0
   set +e
   ( set -e; "$@" ) >"$log" 2>&1 </dev/null
@@ -94,10 +103,12 @@ step() {
     tail -n 40 "$log"
     echo "----"
     note "$PREFIX was left as it was; sources, build trees and logs are in $WORK"
+    note "CE_BUILD_RESUME=1 carries on from this step"
     [ ! -d "$NEW" ] || note "the finished but unchecked tree is in $NEW"
     exit 1
   fi
   mmss $took; echo
+  [ "$name" = packages ] || touch "$DONE/$name"
   TIMES+=("$(printf '%-14s %6s' "$name" "$(mmss $took)")")
 }
 mmss() { printf '%d:%02d' $(($1 / 60)) $(($1 % 60)); }
@@ -203,7 +214,7 @@ build_binutils() {
   fresh binutils
   "$SRC/binutils/configure" --target=$TARGET --prefix="$STAGE" \
     --disable-nls --disable-werror --disable-shared \
-    CFLAGS="$HOST_CFLAGS" CXXFLAGS="$HOST_CXXFLAGS"
+    CC=gcc CXX=g++ CFLAGS="$HOST_CFLAGS" CXXFLAGS="$HOST_CXXFLAGS"
   "${MK[@]}" -j"$JOBS"
   "${MK[@]}" install
 }
@@ -215,7 +226,7 @@ configure_gcc() {   # configure_gcc LANGUAGES [OPTION...]
     --with-gcc --with-gnu-as --with-gnu-ld --without-newlib \
     --disable-multilib --disable-interwork --disable-win32-registry \
     --disable-nls --disable-werror --enable-checking \
-    CFLAGS="$HOST_CFLAGS" CXXFLAGS="$HOST_CXXFLAGS" \
+    CC=gcc CXX=g++ CFLAGS="$HOST_CFLAGS" CXXFLAGS="$HOST_CXXFLAGS" \
     CFLAGS_FOR_TARGET="$TARGET_FLAGS" CXXFLAGS_FOR_TARGET="$TARGET_FLAGS" MAKEINFO=true
 }
 
@@ -423,11 +434,11 @@ exec 9>"$WORK/.lock"
 if command -v flock >/dev/null && ! flock -n 9; then
   fail "another build is running in $WORK"
 fi
-rm -f "$LOGS"/*.log
 
 export LC_ALL=C
-export CC=gcc CXX=g++
-unset CFLAGS CXXFLAGS CPPFLAGS LDFLAGS MAKEFLAGS
+# Compilers and flags are named per step: the host's gcc for binutils and
+# GCC, arm-mingw32ce-gcc (found by configure) for the runtime.
+unset CC CXX CFLAGS CXXFLAGS CPPFLAGS LDFLAGS MAKEFLAGS
 export PATH=$STAGE/bin:$PATH
 
 note "arm-mingw32ce into $PREFIX"
@@ -435,9 +446,12 @@ note "sources: ${SOURCE_TAR:-git clone $SOURCE_GIT}"
 note "work folder: $WORK (logs in $LOGS), make -j$JOBS"
 started=$SECONDS
 
+if [ "$RESUME" != 1 ]; then
+  rm -rf "$STAGE" "$BUILD" "$DONE"
+  rm -f "$LOGS"/*.log
+fi
+mkdir -p "$BUILD" "$DONE"
 step packages   host_packages
-rm -rf "$STAGE" "$BUILD"
-mkdir -p "$BUILD"
 step sources    unpack_sources
 step binutils   build_binutils
 step gcc-c      build_gcc_c
@@ -454,6 +468,7 @@ step stage      move_next_to_prefix
 step check      check_toolchain "$NEW"
 step install    install_prefix
 
+rm -rf "$DONE"
 if [ "$KEEP" != 1 ]; then
   rm -rf "$WORK/src" "$BUILD"
 fi
