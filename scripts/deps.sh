@@ -34,6 +34,7 @@ PACKAGES=(
   wine wine64 xvfb xauth fonts-wine fonts-dejavu-extra
   gcab imagemagick python3 xdotool help2man
   osslsigncode openssl
+  libunicorn-dev   # the CPU emulator that runs the device build's ARM code (tests/device/arm)
 )
 # scripts/coverage.sh also reads clang's profiles (llvm-profdata, llvm-cov);
 # mingw-w64's gcov comes with mingw-w64 above.
