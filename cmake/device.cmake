@@ -58,3 +58,5 @@ endforeach()
 # The subsystem is the toolchain's WINDOWS_CE_GUI; -mwindows would set the
 # desktop's.  `velkor build` refuses a stub whose header says otherwise.
 set_target_properties(setup PROPERTIES WIN32_EXECUTABLE OFF)
+# The package core's ARM driver for the emulator (its file says when it is built).
+add_subdirectory(tests/device/arm)

@@ -38,6 +38,7 @@ PACKAGES=(
   gcab imagemagick python3 xdotool help2man
   osslsigncode openssl
   binutils-source
+  libunicorn-dev   # the CPU emulator that runs the device build's ARM code (tests/device/arm)
 )
 # scripts/coverage.sh also reads clang's profiles (llvm-profdata, llvm-cov);
 # mingw-w64's gcov comes with mingw-w64 above.
