@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Prints the speed ratios of the package code (an optimised build without
-# sanitizers, separate from the test build), then what the device program
+# sanitizers, separate from the test build) and, when the Windows CE
+# toolchain is installed, the device build's instructions per unpacked byte
+# under the CPU emulator (tests/device/arm); then what the device program
 # weighs and what takes the space.
 set -euo pipefail
 cd "$(dirname "$0")/.."
