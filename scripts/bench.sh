@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Prints the speed ratios of the package code (an optimised build without
-# sanitizers, separate from the test build), then what the ARM device
-# program weighs and what takes the space.
+# sanitizers, separate from the test build) and, when the Windows CE
+# toolchain is installed, the device build's instructions per unpacked byte
+# under the CPU emulator (tests/device/arm); then what the device program
+# weighs (the ARM setup.exe) and what takes the space.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh

@@ -177,21 +177,14 @@ std::string Image::Load(const std::string &path)
         sections.push_back(std::move(s));
     }
     // The imports, read through the sections as they will be mapped.
-    auto byte = [&](uint32_t rva) -> int {
-        for (const Section &s : sections)
-            if (rva >= s.rva && rva < s.rva + s.size)
-                return rva - s.rva < s.data.size() ? s.data[rva - s.rva] : 0;
-        return -1;
-    };
-    auto u32 = [&](uint32_t rva) {
-        return uint32_t(byte(rva) | byte(rva + 1) << 8 | byte(rva + 2) << 16 | uint32_t(byte(rva + 3)) << 24);
-    };
+    auto u32 = [&](uint32_t rva) { return U32(rva); };
     auto text = [&](uint32_t rva) {
         std::string s;
-        for (int c; (c = byte(rva)) > 0 && s.size() < 256; ++rva)
+        for (int c; (c = Byte(rva)) > 0 && s.size() < 256; ++rva)
             s += char(c);
         return s;
     };
+    resourceDirectory = Get32(f, opt + 96 + 2 * 8);
     uint32_t importDir = Get32(f, opt + 96 + 8);
     for (uint32_t d = importDir; importDir && u32(d + 12); d += 20) {
         std::string dll = text(u32(d + 12));
@@ -200,6 +193,43 @@ std::string Image::Load(const std::string &path)
             imports.push_back({dll, e & 0x80000000u ? "#" + std::to_string(e & 0xFFFF) : text(e + 2), slot});
     }
     return "";
+}
+
+int Image::Byte(uint32_t rva) const
+{
+    for (const Section &s : sections)
+        if (rva >= s.rva && rva < s.rva + s.size)
+            return rva - s.rva < s.data.size() ? s.data[rva - s.rva] : 0;
+    return -1;
+}
+
+uint32_t Image::U32(uint32_t rva) const
+{
+    return uint32_t(Byte(rva) | Byte(rva + 1) << 8 | Byte(rva + 2) << 16 | uint32_t(Byte(rva + 3)) << 24);
+}
+
+bool Image::FindResource(uint32_t type, uint32_t name, uint32_t *rva, uint32_t *size) const
+{
+    // Three levels (type, name, language) of directories: 16 bytes, then
+    // 8-byte entries (id, offset; the high bit marks a directory).
+    auto entry = [&](uint32_t dir, uint32_t id, bool first) -> uint32_t {
+        uint32_t named = U32(dir + 12) & 0xFFFF, ids = U32(dir + 12) >> 16;
+        for (uint32_t i = 0; i < named + ids; ++i) {
+            uint32_t e = dir + 16 + 8 * i;
+            if (first || (i >= named && U32(e) == id))
+                return U32(e + 4);
+        }
+        return 0;
+    };
+    if (!resourceDirectory)
+        return false;
+    uint32_t at = entry(resourceDirectory, type, false);
+    if (!(at & 0x80000000u) || !((at = entry(resourceDirectory + (at & 0x7FFFFFFF), name, false)) & 0x80000000u) ||
+        !(at = entry(resourceDirectory + (at & 0x7FFFFFFF), 0, true)) || (at & 0x80000000u))
+        return false;
+    *rva = U32(resourceDirectory + at);
+    *size = U32(resourceDirectory + at + 4);
+    return true;
 }
 
 // ---- the machine ----
@@ -444,6 +474,15 @@ public:
         exited_ = true;
         uc_emu_stop(uc_);
     }
+    // The first window: the run ends here, with what it had open.
+    void Window(const std::string &what)
+    {
+        result_.window = what;
+        Print("window: " + what);
+        Exit(0);
+    }
+    const Options &Run() const { return *options_; }
+    const Image &Program() const { return image_; }
     void Wrote(uint64_t n)
     {
         result_.bytesWritten += n;
@@ -721,7 +760,8 @@ Result Machine::Run(const Options &options)
                                            std::to_string(options.timeoutMicroseconds / 1000) + " ms"
                                      : std::string("the program stopped without ending")) +
                           "; it was at " + Where(Reg(UC_ARM_REG_PC));
-    if (result_.failure.empty() && !live_.empty())
+    result_.heapBlocksLeft = live_.size();
+    if (result_.failure.empty() && !live_.empty() && result_.window.empty() && options.requireHeapFreed)
         result_.failure = std::to_string(live_.size()) + " heap blocks were never freed";
     result_.ok = result_.failure.empty();
     return result_;
@@ -877,6 +917,84 @@ void Memcmp(Machine &m)   // (a, b, bytes)
     m.Return(uint32_t(r < 0 ? -1 : r > 0 ? 1 : 0));
 }
 
+// ---- the setup program's start, up to its first window ----
+
+void GetModuleFileNameW(Machine &m)   // (module, buffer, units)
+{
+    const std::u16string &path = m.Run().modulePath;
+    uint32_t units = m.Arg(2);
+    if (path.empty() || units == 0)
+        return m.Return(0);
+    std::u16string s = path.substr(0, units - 1);
+    std::vector<uint8_t> bytes;
+    for (char16_t c : s + u'\0') {
+        bytes.push_back(uint8_t(c));
+        bytes.push_back(uint8_t(c >> 8));
+    }
+    m.WriteBytes(m.Arg(1), bytes.data(), bytes.size());
+    m.Return(uint32_t(s.size()));
+}
+
+void ReadFile(Machine &m)   // (file, buffer, bytes, read*, overlapped)
+{
+    Machine::Handle *h = m.FindHandle(m.Arg(0));
+    if (!h || !h->bytes)
+        return m.Return(0);
+    uint32_t at = std::min<uint32_t>(h->position, uint32_t(h->bytes->size()));
+    uint32_t n = std::min<uint32_t>(m.Arg(2), uint32_t(h->bytes->size()) - at);
+    if (!m.WriteBytes(m.Arg(1), h->bytes->data() + at, n))
+        return m.Fail("ReadFile into unmapped memory at " + Hex(m.Arg(1)) + ", called from " + m.Caller());
+    h->position = at + n;
+    m.Write32(m.Arg(3), n);
+    m.Return(1);
+}
+
+void SetFilePointer(Machine &m)   // (file, low, high*, method)
+{
+    Machine::Handle *h = m.FindHandle(m.Arg(0));
+    if (!h || !h->bytes || m.Arg(3) != 0 /* FILE_BEGIN */)
+        return m.Fail("SetFilePointer other than from the start of a file read, from " + m.Caller());
+    if (m.Arg(2))
+        m.Write32(m.Arg(2), 0);
+    h->position = m.Arg(1);
+    m.Return(m.Arg(1));
+}
+
+void MessageBoxW(Machine &m)   // (owner, text, caption, type): told, and answered OK
+{
+    std::string text = armhost::Narrow(m.ReadWide(m.Arg(1)).c_str());
+    std::string caption = armhost::Narrow(m.ReadWide(m.Arg(2)).c_str());
+    m.Print("MessageBoxW \"" + caption + "\": " + text);
+    m.Return(1 /* IDOK */);
+}
+
+void FindResourceW(Machine &m)   // (module, name, type): numeric ones only
+{
+    uint32_t rva, size;
+    if (m.Arg(1) > 0xFFFF || m.Arg(2) > 0xFFFF || !m.Program().FindResource(m.Arg(2), m.Arg(1), &rva, &size))
+        return m.Return(0);
+    m.Return(m.Program().imageBase + rva);   // LoadResource and LockResource hand it on
+}
+
+void LoadResource(Machine &m) { m.Return(m.Arg(1)); }
+
+void CreateDialogIndirectParamW(Machine &m)   // (instance, template, owner, procedure, parameter)
+{
+    uint32_t at = m.Arg(1);
+    m.Window("CreateDialogIndirectParamW, template at " + Hex(at) + " (style " + Hex(m.Read32(at)) + "), called from " +
+             m.Caller());
+}
+
+void CreateWindowExW(Machine &m)   // (extended style, class, title, ...)
+{
+    std::string cls = m.Arg(1) > 0xFFFF ? armhost::Narrow(m.ReadWide(m.Arg(1)).c_str()) : "#" + std::to_string(m.Arg(1));
+    m.Window("CreateWindowExW of class " + cls + ", called from " + m.Caller());
+}
+
+void Handle(Machine &m) { m.Return(0x5000); }   // cursors, icons: a handle nothing looks into
+void Yes(Machine &m) { m.Return(1); }
+void SysColor(Machine &m) { m.Return(0xC0C0C0); }
+
 // The C runtime's start-up and exit (crt3.o): nothing to do here.
 void Nothing(Machine &m) { m.Return(0); }
 
@@ -917,6 +1035,22 @@ const std::map<std::string, StandIn> &StandIns()
         {"malloc", Malloc},
         {"free", Free},
         {"realloc", Realloc},
+        // The setup program's start-up, to its first window.
+        {"GetModuleFileNameW", GetModuleFileNameW},
+        {"ReadFile", ReadFile},
+        {"SetFilePointer", SetFilePointer},
+        {"GetLastError", Nothing},
+        {"MessageBoxW", MessageBoxW},
+        {"LoadCursorW", Handle},
+        {"LoadIconW", Handle},
+        {"SetCursor", Nothing},
+        {"GetSysColor", SysColor},
+        {"InitHTMLControl", Yes},
+        {"InitCommonControlsEx", Yes},
+        {"FindResourceW", FindResourceW},
+        {"LoadResource", LoadResource},
+        {"CreateDialogIndirectParamW", CreateDialogIndirectParamW},
+        {"CreateWindowExW", CreateWindowExW},
     };
     return table;
 }

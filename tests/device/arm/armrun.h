@@ -14,7 +14,11 @@
 //
 // What the program reports with OutputDebugStringW and the files it writes
 // (their length and SHA-256, when closed) go to the run's output, line by
-// line, as armhost.h writes them for the native driver.
+// line, as armhost.h writes them for the native driver.  The stand-ins
+// cover the driver (the heap, a file mapping of the package, WriteFile,
+// OutputDebugStringW, the C library's memcpy family) and the setup
+// program's start up to its first window (its own file read through
+// CreateFileW/ReadFile, resources, MessageBoxW); that window ends the run.
 #pragma once
 
 #include <cstdint>
@@ -58,14 +62,24 @@ struct Image {
     std::vector<uint8_t> headers;
     std::vector<Section> sections;
     std::vector<Import> imports;
+    uint32_t resourceDirectory = 0;     // RVA of the resource directory, 0 for none
+    int Byte(uint32_t rva) const;       // -1 outside every section
+    uint32_t U32(uint32_t rva) const;
 
     // Empty when the file is an ARM PE of Windows CE; else what is wrong.
     std::string Load(const std::string &path);
+    // The RVA and size of a resource by numeric type and name (the first
+    // language); false when the image has none.
+    bool FindResource(uint32_t type, uint32_t name, uint32_t *rva, uint32_t *size) const;
 };
 
 struct Options {
     std::u16string commandLine;            // WinMain's
+    std::u16string modulePath;             // GetModuleFileNameW's: the program's own file on the host
     uint64_t timeoutMicroseconds = 60'000'000;
+    // A heap block still live when the program ends fails the run; without
+    // this it is only counted (Result::heapBlocksLeft).
+    bool requireHeapFreed = true;
     // Every output line of the run, as it comes.
     std::function<void(const std::string &)> print;
 };
@@ -75,6 +89,8 @@ struct Result {
     std::string failure;                   // when not ok
     bool accessFault = false;              // an unaligned or stray load or store
     uint32_t exitCode = 0;
+    std::string window;                    // the first window the program created, where the run stopped
+    uint64_t heapBlocksLeft = 0;           // live when the program ended
     uint64_t accessesChecked = 0;          // loads and stores of the program
     uint64_t halfwordAccesses = 0, wordAccesses = 0;
     uint64_t counted = 0;                  // instructions inside the counted function

@@ -7,7 +7,10 @@
 // unaligned access, a stray access, a call without a stand-in...) is a
 // "FAULT ..." line, and the exit code is 1.  On stderr: what was checked.
 // With --count, the instructions run inside FUNCTION per byte written from
-// it (the inflate-and-write of a component).
+// it (the inflate-and-write of a component).  With --setup, each file is a
+// setup program with its package appended, started with its own file as
+// its module, up to the first window it creates ("window: ...") or its end;
+// what it says in message boxes is printed ("MessageBoxW ...").
 #include "armhost.h"
 #include "armrun.h"
 
@@ -18,26 +21,53 @@
 #include <string>
 #include <vector>
 
+static int RunSetups(const armrun::LinkMap &map, int count, char **files)
+{
+    int faults = 0;
+    for (int k = 0; k < count; ++k) {
+        printf("setup %s\n", armhost::PackageHeading(files[k]).c_str() + 8);
+        armrun::Image image;
+        std::string problem = image.Load(files[k]);
+        if (!problem.empty()) {
+            printf("FAULT %s\n", problem.c_str());
+            ++faults;
+            continue;
+        }
+        armrun::Options options;
+        options.modulePath = armhost::Widen(files[k]);
+        options.requireHeapFreed = false;   // the process's end frees its heap
+        options.print = [](const std::string &line) { printf("%s\n", line.c_str()); };
+        armrun::Result r = armrun::Runner(image, map).Run(options);
+        if (!r.ok) {
+            printf("FAULT %s\n", r.failure.c_str());
+            ++faults;
+        } else if (r.window.empty()) {
+            printf("ended with %u, %llu heap blocks left\n", r.exitCode, (unsigned long long)r.heapBlocksLeft);
+        }
+        fprintf(stderr, "armrun: %s: %llu loads and stores checked for alignment\n", files[k],
+                (unsigned long long)r.accessesChecked);
+    }
+    return faults ? 1 : 0;
+}
+
 int main(int argc, char **argv)
 {
     std::string mapPath, count;
+    bool setup = false;
     int i = 1;
     for (; i < argc && argv[i][0] == '-' && argv[i][1] == '-'; ++i) {
         if (!strcmp(argv[i], "--map") && i + 1 < argc)
             mapPath = argv[++i];
         else if (!strcmp(argv[i], "--count") && i + 1 < argc)
             count = argv[++i];
+        else if (!strcmp(argv[i], "--setup"))
+            setup = true;
         else
             break;
     }
     if (argc - i < 1) {
-        fprintf(stderr, "usage: armrun [--map MAP] [--count FUNCTION] EXE PACKAGE...\n");
-        return 2;
-    }
-    armrun::Image image;
-    std::string problem = image.Load(argv[i]);
-    if (!problem.empty()) {
-        fprintf(stderr, "armrun: %s\n", problem.c_str());
+        fprintf(stderr, "usage: armrun [--map MAP] [--count FUNCTION] EXE PACKAGE...\n"
+                        "       armrun [--map MAP] --setup SETUP_EXE...\n");
         return 2;
     }
     armrun::LinkMap map;
@@ -45,7 +75,14 @@ int main(int argc, char **argv)
         fprintf(stderr, "armrun: cannot read the link map %s\n", mapPath.c_str());
         return 2;
     }
-
+    if (setup)
+        return RunSetups(map, argc - i, argv + i);
+    armrun::Image image;
+    std::string problem = image.Load(argv[i]);
+    if (!problem.empty()) {
+        fprintf(stderr, "armrun: %s\n", problem.c_str());
+        return 2;
+    }
     armrun::Runner runner(image, map, count);
     armrun::Options options;
     options.print = [](const std::string &line) { printf("%s\n", line.c_str()); };
