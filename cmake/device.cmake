@@ -1,7 +1,7 @@
-# The device program: package/, shell/, pages/, install/, resources/ and the
-# device half of platform/, linked against the system's coredll, aygshell,
-# commctrl and htmlview (cmake/arm-mingw32ce.cmake).  Nothing of desktop/
-# is built.
+# The device program: package/, shell/, pages/, pagekit/, install/,
+# resources/ and the device half of platform/, linked against the system's
+# coredll, aygshell, commctrl and htmlview (cmake/arm-mingw32ce.cmake).
+# Nothing of desktop/ is built.
 
 # zlib, our own build of it: the program only inflates zlib streams, and
 # without gzip support inflate needs no CRC-32 and its 8 KiB of tables (the
@@ -52,7 +52,7 @@ endforeach()
 add_library(comctl32 INTERFACE)
 target_link_libraries(comctl32 INTERFACE commctrl coredll)
 
-foreach(dir package platform resources pages install shell tests/device)
+foreach(dir package platform resources pagekit pages install shell tests/device)
   add_subdirectory(${dir})
 endforeach()
 # The subsystem is the toolchain's WINDOWS_CE_GUI; -mwindows would set the

@@ -15,7 +15,6 @@
 
 SetupPackage Package;
 VCHAR ModulePath[MODULE_PATH_UNITS];
-uint8_t AgreementAccepted;
 
 const VCHAR TextBuiltInCaption[] = VTEXT("Velkor");
 const VCHAR TextBuiltInCannotOpen[] =
@@ -188,7 +187,6 @@ LoadResult LoadPackage(void)
 {
     memset(&Package, 0, sizeof Package);
     Package.UseDefaultLocation = 1;
-    AgreementAccepted = 0;
 
     PackageReader file;
     if (!OpenPackageReader(&file, ModulePath))

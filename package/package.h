@@ -52,11 +52,9 @@ typedef enum {
 /* ---- the process-wide state of the package (loader.cpp) ----
  * Package: the loaded package; the pages write the user's choices into it.
  * ModulePath: this program's own file, set at start-up; the package and
- *   every component's payload are read from it.
- * AgreementAccepted: the agreement page's radio choice, kept across Back. */
+ *   every component's payload are read from it. */
 extern SetupPackage Package;
 extern VCHAR ModulePath[MODULE_PATH_UNITS];
-extern uint8_t AgreementAccepted;
 
 /* The messages that must work when the package cannot be read, so they are
  * built in rather than taken from it; their caption is "Velkor". */

@@ -271,19 +271,21 @@ def check_isa(args):
             literal.add(target)
             if mnemonic.startswith("ldrd"):
                 literal.add(target + 4)
-    # A jump table follows a pc load indexed by a register.
-    table = False
+    # A jump table follows a pc load indexed by a register, two words on (pc
+    # reads 8 ahead): the word between is code, the branch to the default
+    # case when the load is conditional.
+    table_from = None
     faults = []
     counted = 0
     for address, word, mnemonic, operands in instructions:
         if address in literal:
             continue
-        if table:
+        if table_from is not None and address >= table_from:
             if pe.image_base <= int(word, 16) < pe.image_base + 0x1000000:
                 continue
-            table = False
+            table_from = None
         if mnemonic.startswith("ldr") and operands.startswith("pc, [pc, r"):
-            table = True
+            table_from = address + 8
         counted += 1
         if address % 4:
             faults.append(f"{address:#x} is not word-aligned: Thumb code")
@@ -364,8 +366,9 @@ def check_runtime(args):
 
 GROUPS = [
     ("package/ (format, loader, text expansion)", r"package/"),
-    ("shell/ (start-up, sequencing, furniture)", r"shell/"),
+    ("shell/ (start-up, sequencing)", r"shell/"),
     ("pages/ (six pages, folder tree)", r"pages/"),
+    ("pagekit/ (furniture, page messages)", r"pagekit/"),
     ("install/ (run, progress, hand-off)", r"install/"),
     ("platform/ (device half)", r"platform/"),
     ("zlib inflate (ours, without gzip)", r"libvelkor_zlib\.a"),
