@@ -1,7 +1,7 @@
-# The device program: package/, shell/, pages/, install/, resources/ and the
-# device half of platform/, linked against the system's coredll, aygshell,
-# commctrl and htmlview (cmake/arm-mingw32ce.cmake).  Nothing of desktop/
-# is built.
+# The device program: package/, shell/, pages/, pagekit/, install/,
+# resources/ and the device half of platform/, linked against the system's
+# coredll, aygshell, commctrl and htmlview (cmake/arm-mingw32ce.cmake).
+# Nothing of desktop/ is built.
 
 # zlib, our own build of it: the program only inflates zlib streams, and
 # without gzip support inflate needs no CRC-32 and its 8 KiB of tables (the
@@ -41,7 +41,7 @@ add_compile_options(-include ${PROJECT_SOURCE_DIR}/platform/ce_headers.h)
 add_compile_options(-Os -Wall -Wextra -Wno-unused-parameter -ffunction-sections -fdata-sections)
 # The same tree builds the same bytes, wherever the source and build folders are.
 add_compile_options(-fdebug-prefix-map=${CMAKE_SOURCE_DIR}=. -fdebug-prefix-map=${CMAKE_BINARY_DIR}=.)
-add_link_options(-s -Wl,-Map=${CMAKE_BINARY_DIR}/setup.map)
+add_link_options(-s)
 
 # The folders name the desktop's system libraries; on the device their
 # functions live in coredll, and the common controls in commctrl.
@@ -52,9 +52,11 @@ endforeach()
 add_library(comctl32 INTERFACE)
 target_link_libraries(comctl32 INTERFACE commctrl coredll)
 
-foreach(dir package platform resources pages install shell)
+foreach(dir package platform resources pagekit pages install shell tests/device)
   add_subdirectory(${dir})
 endforeach()
 # The subsystem is the toolchain's WINDOWS_CE_GUI; -mwindows would set the
 # desktop's.  `velkor build` refuses a stub whose header says otherwise.
 set_target_properties(setup PROPERTIES WIN32_EXECUTABLE OFF)
+# The package core's ARM driver for the emulator (its file says when it is built).
+add_subdirectory(tests/device/arm)

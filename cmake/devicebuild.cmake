@@ -29,7 +29,7 @@ elseif(EXISTS ${MINGW32CE_PREFIX}/bin/arm-mingw32ce-g++)
                -DCMAKE_BUILD_TYPE=MinSizeRel
     BUILD_ALWAYS ON
     USES_TERMINAL_BUILD ON
-    BUILD_BYPRODUCTS ${VELKOR_DEVICE_DIR}/shell/setup.exe
+    BUILD_BYPRODUCTS ${VELKOR_DEVICE_DIR}/shell/setup.exe ${VELKOR_DEVICE_DIR}/setup.map
     INSTALL_COMMAND "")
 elseif(VELKOR_REQUIRE_DEVICE)
   message(FATAL_ERROR "No Windows CE toolchain in ${MINGW32CE_PREFIX}: scripts/ce-toolchain.sh installs it")

@@ -9,7 +9,7 @@
 #   share/velkor/desktop/setup.exe         its desktop build, which the Wine bench runs (`try`,
 #                                          `preview`, `build --desktop-stub`)
 #   share/velkor/desktop/wceload.exe       the device installer's stand-in (try)
-#   share/velkor/desktop/robot.exe, linkcatcher.exe   what the bench runs
+#   share/velkor/desktop/robot.exe, robotlens.dll, linkcatcher.exe   what the bench runs
 #   share/man/man1/velkor*.1, share/bash-completion/completions/velkor
 install(PROGRAMS ${CMAKE_SOURCE_DIR}/tests/wine/bench.sh DESTINATION ${CMAKE_INSTALL_DATADIR}/velkor)
 if(VELKOR_DEVICE_BUILT)
@@ -21,6 +21,7 @@ if(VELKOR_WINDOWS OR VELKOR_PROGRAMS_FROM)
   foreach(program setup wceload robot linkcatcher)
     install(PROGRAMS ${VELKOR_WIN_DIR}/bin/${program}.exe DESTINATION ${CMAKE_INSTALL_DATADIR}/velkor/desktop)
   endforeach()
+  install(PROGRAMS ${VELKOR_WIN_DIR}/bin/robotlens.dll DESTINATION ${CMAKE_INSTALL_DATADIR}/velkor/desktop)
 else()
   message(WARNING "VELKOR_WINDOWS is off: the installation holds no desktop setup program, installer or robot")
 endif()

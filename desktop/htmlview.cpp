@@ -587,6 +587,15 @@ private:
 
     /* Tree building */
     void StartTag(const TagToken &t, Tag tag, uint8_t tagFlags);
+    void StartBlock(const TagToken &t, Element e);
+    void CloseImpliedBy(Tag tag);
+    void BreakBefore(Tag tag);
+    void BlockSettings(const TagToken &t, Element *e);
+    Element *InnermostList();
+    void StartInline(const TagToken &t, Element e);
+    void LinkSettings(const TagToken &t, Element *e);
+    void FontSettings(const TagToken &t, Element *e);
+    void FontFace(const std::u16string &list, Element *e);
     void EndTag(Tag tag);
     void BodyAttributes(const TagToken &t);
     HtmlStyle CurrentStyle() const { return stack.empty() ? HtmlStyle() : stack.back().style; }
@@ -1185,155 +1194,223 @@ void Parser::MakeMarker(Element *list, const TagToken &t)
     hasPendingMarker = true;
 }
 
+/* A <ul>'s bullet: by how deep the list is nested, unless its type names one. */
+uint8_t BulletType(const TagToken &t, int depth)
+{
+    uint8_t type = depth == 0 ? 'd' : depth == 1 ? 'c' : 's';
+    if (const std::u16string *v = t.Find(u"type")) {
+        if (EqualsAscii(*v, "circle"))
+            type = 'c';
+        else if (EqualsAscii(*v, "square"))
+            type = 's';
+        else if (EqualsAscii(*v, "disc"))
+            type = 'd';
+    }
+    return type;
+}
+
+/* An <ol>'s numbering style and the count before its first item. */
+void Numbering(const TagToken &t, Element *e)
+{
+    e->listType = '1';
+    if (const std::u16string *v = t.Find(u"type"))
+        if (v->size() == 1 && (strchr("aAiI1", (char)(*v)[0]) && (*v)[0] < 0x80))
+            e->listType = (uint8_t)(*v)[0];
+    bool ok;
+    int32_t start = 1;
+    if (const std::u16string *v = t.Find(u"start")) {
+        int32_t s = ParseInt(*v, &ok);
+        if (ok)
+            start = std::max(-1000000000, std::min(s, 1000000000));
+    }
+    e->counter = start - 1;
+}
+
+/* <font size>: 1 to 7, or a step from 3 when signed. */
+void FontSize(const std::u16string &v, Element *e)
+{
+    bool ok;
+    size_t i = 0;
+    while (i < v.size() && IsHtmlSpace(v[i]))
+        ++i;
+    bool relative = i < v.size() && (v[i] == '+' || v[i] == '-');
+    int32_t n = ParseInt(v, &ok);
+    if (ok) {
+        if (relative)
+            n += 3;
+        e->sizeMode = 1;
+        e->sizeValue = (int8_t)std::max(1, std::min(7, n));
+    }
+}
+
 void Parser::StartTag(const TagToken &t, Tag tag, uint8_t tagFlags)
 {
-    TagKind kind = KindOf(tag);
-    if (tag == TagBody) {
+    switch (tag) {
+    case TagBody:
         BodyAttributes(t);
         return;
-    }
-    if (tag == TagBr) {
+    case TagBr:
         AddBreak();
         return;
-    }
-    if (tag == TagHr) {
+    case TagHr:
         ClosePInScope();
         AddRule();
         return;
+    default:
+        break;
     }
+    TagKind kind = KindOf(tag);
     if (kind == KindVoid || kind == KindOther || tag == TagUnknown || tag == TagScript)
         return;
 
     Element e;
     e.tag = tag;
     e.effectFlags = tagFlags;
+    if (kind == KindBlock || tag == TagXmp)
+        StartBlock(t, e);
+    else
+        StartInline(t, e);
+}
 
-    if (kind == KindBlock || tag == TagXmp) {
-        if (ClosesParagraph(tag) || tag == TagXmp)
-            ClosePInScope();
-        if (tag == TagLi)
-            CloseListItem(TagLi);
-        if (tag == TagDt || tag == TagDd)
-            CloseListItem(tag);
-        if (tag == TagTd || tag == TagTh || tag == TagTr)
-            CloseCell(TagTd);
-        if (tag == TagTr)
-            CloseCell(TagTr);
-        if (tag == TagLi || tag == TagDt || tag == TagDd) {
-            EndBlock(true);              /* the previous item, even if empty */
-        } else if (MakesBoundary(tag) || tag == TagXmp) {
-            EndBlock(false);
-        } else if (blockOpen && !lastWasSpace) {
-            AppendContent(' ');          /* table cells side by side */
-            lastWasSpace = true;
-        }
-        pendingGap = std::max(pendingGap, BlockGap(tag, ListDepth()));
-        e.align = ParseAlign(t.Find(u"align"));
-        if (tag == TagCenter)
-            e.align = HtmlAlignCenter;
-        if (IsHeading(tag)) {
-            static const int8_t sizes[6] = {6, 5, 4, 3, 2, 1};
-            e.sizeMode = 1;
-            e.sizeValue = sizes[tag - TagH1];
-        }
-        if (tag == TagUl) {
-            int depth = ListDepth();
-            e.listType = depth == 0 ? 'd' : depth == 1 ? 'c' : 's';
-            if (const std::u16string *v = t.Find(u"type")) {
-                if (EqualsAscii(*v, "circle"))
-                    e.listType = 'c';
-                else if (EqualsAscii(*v, "square"))
-                    e.listType = 's';
-                else if (EqualsAscii(*v, "disc"))
-                    e.listType = 'd';
-            }
-        }
-        if (tag == TagOl) {
-            e.listType = '1';
-            if (const std::u16string *v = t.Find(u"type"))
-                if (v->size() == 1 && (strchr("aAiI1", (char)(*v)[0]) && (*v)[0] < 0x80))
-                    e.listType = (uint8_t)(*v)[0];
-            bool ok;
-            int32_t start = 1;
-            if (const std::u16string *v = t.Find(u"start")) {
-                int32_t s = ParseInt(*v, &ok);
-                if (ok)
-                    start = std::max(-1000000000, std::min(s, 1000000000));
-            }
-            e.counter = start - 1;
-        }
-        if (tag == TagPre || tag == TagXmp)
-            skipNewline = true;
-        Push(e);
-        if (tag == TagLi) {
-            int list = -1;
-            for (size_t i = stack.size(); i-- > 0;)
-                if (stack[i].tag == TagUl || stack[i].tag == TagOl) {
-                    list = (int)i;
-                    break;
-                }
-            MakeMarker(list >= 0 ? &stack[(size_t)list] : nullptr, t);
-        }
-        if (tag == TagXmp) {
-            SkipRawText("xmp", true);
-        }
-        return;
+/* A block opens: it ends what its start implies, breaks from what came
+ * before, and an item gets its marker. */
+void Parser::StartBlock(const TagToken &t, Element e)
+{
+    Tag tag = e.tag;
+    CloseImpliedBy(tag);
+    BreakBefore(tag);
+    pendingGap = std::max(pendingGap, BlockGap(tag, ListDepth()));
+    BlockSettings(t, &e);
+    if (tag == TagPre || tag == TagXmp)
+        skipNewline = true;
+    Push(e);
+    if (tag == TagLi)
+        MakeMarker(InnermostList(), t);
+    if (tag == TagXmp)
+        SkipRawText("xmp", true);
+}
+
+/* The open elements a block's start ends, as browsers end them. */
+void Parser::CloseImpliedBy(Tag tag)
+{
+    if (ClosesParagraph(tag) || tag == TagXmp)
+        ClosePInScope();
+    if (tag == TagLi)
+        CloseListItem(TagLi);
+    if (tag == TagDt || tag == TagDd)
+        CloseListItem(tag);
+    if (tag == TagTd || tag == TagTh || tag == TagTr)
+        CloseCell(TagTd);
+    if (tag == TagTr)
+        CloseCell(TagTr);
+}
+
+void Parser::BreakBefore(Tag tag)
+{
+    if (tag == TagLi || tag == TagDt || tag == TagDd) {
+        EndBlock(true);              /* the previous item, even if empty */
+    } else if (MakesBoundary(tag) || tag == TagXmp) {
+        EndBlock(false);
+    } else if (blockOpen && !lastWasSpace) {
+        AppendContent(' ');          /* table cells side by side */
+        lastWasSpace = true;
     }
+}
 
-    /* Inline elements. */
-    if (tag == TagA) {
-        int open = FindOpen(TagA);
-        if (open >= 0)
-            RemoveAt((size_t)open);     /* links do not nest */
-        const std::u16string *href = t.Find(u"href");
-        if (href) {
-            e.effectLink = (int32_t)doc->links.size();
-            doc->links.push_back(*href);
-            e.effectColor = doc->linkColor;
-            e.effectFlags |= HtmlUnderline;
-        }
-    } else if (tag == TagBig || tag == TagSmall || tag == TagSub) {
+/* Alignment, a heading's size, a list's markers. */
+void Parser::BlockSettings(const TagToken &t, Element *e)
+{
+    e->align = ParseAlign(t.Find(u"align"));
+    if (e->tag == TagCenter)
+        e->align = HtmlAlignCenter;
+    if (IsHeading(e->tag)) {
+        static const int8_t sizes[6] = {6, 5, 4, 3, 2, 1};
+        e->sizeMode = 1;
+        e->sizeValue = sizes[e->tag - TagH1];
+    }
+    if (e->tag == TagUl)
+        e->listType = BulletType(t, ListDepth());
+    if (e->tag == TagOl)
+        Numbering(t, e);
+}
+
+Element *Parser::InnermostList()
+{
+    for (size_t i = stack.size(); i-- > 0;)
+        if (stack[i].tag == TagUl || stack[i].tag == TagOl)
+            return &stack[i];
+    return nullptr;
+}
+
+/* An inline element opens: a link, a size step or a font change, or only
+ * the style flags of its tag. */
+void Parser::StartInline(const TagToken &t, Element e)
+{
+    switch (e.tag) {
+    case TagA:
+        LinkSettings(t, &e);
+        break;
+    case TagBig:
+    case TagSmall:
+    case TagSub:
         e.sizeMode = 2;
-        e.sizeValue = tag == TagBig ? 1 : -1;
-    } else if (tag == TagFont) {
-        uint32_t color;
-        if (const std::u16string *v = t.Find(u"color"))
-            if (ParseHtmlColor(v->data(), v->size(), &color))
-                e.effectColor = color;
-        if (const std::u16string *v = t.Find(u"size")) {
-            bool ok;
-            size_t i = 0;
-            while (i < v->size() && IsHtmlSpace((*v)[i]))
-                ++i;
-            bool relative = i < v->size() && ((*v)[i] == '+' || (*v)[i] == '-');
-            int32_t n = ParseInt(*v, &ok);
-            if (ok) {
-                if (relative)
-                    n += 3;
-                e.sizeMode = 1;
-                e.sizeValue = (int8_t)std::max(1, std::min(7, n));
-            }
-        }
-        if (const std::u16string *v = t.Find(u"face")) {
-            std::u16string face = v->substr(0, v->find(u','));
-            while (!face.empty() && IsHtmlSpace(face.back()))
-                face.pop_back();
-            size_t b = 0;
-            while (b < face.size() && IsHtmlSpace(face[b]))
-                ++b;
-            face.erase(0, b);
-            if (!face.empty() && face.size() < 32) {
-                auto it = std::find(doc->faces.begin(), doc->faces.end(), face);
-                if (it != doc->faces.end())
-                    e.effectFace = (uint16_t)(it - doc->faces.begin() + 1);
-                else if (doc->faces.size() < HtmlMaxFaces) {
-                    doc->faces.push_back(face);
-                    e.effectFace = (uint16_t)doc->faces.size();
-                }
-            }
-        }
+        e.sizeValue = e.tag == TagBig ? 1 : -1;
+        break;
+    case TagFont:
+        FontSettings(t, &e);
+        break;
+    default:
+        break;
     }
     Push(e);
+}
+
+void Parser::LinkSettings(const TagToken &t, Element *e)
+{
+    int open = FindOpen(TagA);
+    if (open >= 0)
+        RemoveAt((size_t)open);     /* links do not nest */
+    const std::u16string *href = t.Find(u"href");
+    if (href) {
+        e->effectLink = (int32_t)doc->links.size();
+        doc->links.push_back(*href);
+        e->effectColor = doc->linkColor;
+        e->effectFlags |= HtmlUnderline;
+    }
+}
+
+void Parser::FontSettings(const TagToken &t, Element *e)
+{
+    uint32_t color;
+    if (const std::u16string *v = t.Find(u"color"))
+        if (ParseHtmlColor(v->data(), v->size(), &color))
+            e->effectColor = color;
+    if (const std::u16string *v = t.Find(u"size"))
+        FontSize(*v, e);
+    if (const std::u16string *v = t.Find(u"face"))
+        FontFace(*v, e);
+}
+
+/* The first face of the list, by its number among the document's faces,
+ * which are capped. */
+void Parser::FontFace(const std::u16string &list, Element *e)
+{
+    std::u16string face = list.substr(0, list.find(u','));
+    while (!face.empty() && IsHtmlSpace(face.back()))
+        face.pop_back();
+    size_t b = 0;
+    while (b < face.size() && IsHtmlSpace(face[b]))
+        ++b;
+    face.erase(0, b);
+    if (face.empty() || face.size() >= 32)
+        return;
+    auto it = std::find(doc->faces.begin(), doc->faces.end(), face);
+    if (it != doc->faces.end())
+        e->effectFace = (uint16_t)(it - doc->faces.begin() + 1);
+    else if (doc->faces.size() < HtmlMaxFaces) {
+        doc->faces.push_back(face);
+        e->effectFace = (uint16_t)doc->faces.size();
+    }
 }
 
 void Parser::EndTag(Tag tag)

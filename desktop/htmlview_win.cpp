@@ -4,7 +4,7 @@
  * htmlview.cpp, and measures, draws, scrolls and reports link taps.  It
  * keeps no HTML knowledge of its own.
  */
-#include "platform.h"
+#include "htmlviewer.h"
 #include "htmlview.h"
 #include "htmlview_win.h"
 #include "desktop.h"

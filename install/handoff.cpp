@@ -5,9 +5,10 @@
  * the installer through its registry values, and its own "fAskDest" setting
  * is put back on every path once it has been changed.
  *
- * Nothing is retried.  Every read must deliver the whole field and every
- * write the whole buffer: a truncated CAB is never handed over as if it
- * were complete.  The queue is drained after reading and after writing
+ * Nothing is retried but the installer's start, and that only when it
+ * failed for a passing reason.  Every read must deliver the whole field and
+ * every write the whole buffer: a truncated CAB is never handed over as if
+ * it were complete.  The queue is drained after reading and after writing
  * every chunk, so the window stays alive; DrainInterval can pace that.
  */
 #include "install.h"
@@ -22,6 +23,19 @@ const WCHAR InstallerInstallKey[] = L"SOFTWARE\\Apps\\Microsoft Application Inst
 const WCHAR AskDestValue[] = L"fAskDest";
 
 DWORD DrainInterval = 0;
+DWORD InstallerStartPause = 500;
+static const int InstallerStartAttempts = 3;
+
+/* Older headers lack these. */
+#ifndef ERROR_INTERNAL_ERROR
+#define ERROR_INTERNAL_ERROR 1359L
+#endif
+#ifndef ERROR_NO_SYSTEM_RESOURCES
+#define ERROR_NO_SYSTEM_RESOURCES 1450L
+#endif
+#ifndef ERROR_COMMITMENT_LIMIT
+#define ERROR_COMMITMENT_LIMIT 1455L
+#endif
 
 void DrainMessageQueue(void)
 {
@@ -122,13 +136,17 @@ static int WriteChunk(void *context, const uint8_t *data, uint32_t length)
     return WriteWhole(reader->Temporary, data, length) ? (int)ChunkTaken : (int)InstallCannotCreate;
 }
 
+/* A chunk the decoder could not finish is the package's damaged-package
+ * message whatever stopped it, a refused allocation inside the decoder
+ * included; only the hand-off's own buffer for the stored data says that
+ * memory ran out. */
 static int ChunkResult(int result)
 {
     if (result == ChunkTaken)
         return InstallDone;
     if (result == ChunkNoMemory)
         return InstallNoMemory;
-    return result == ChunkDamaged ? InstallCorrupt : result;
+    return result == ChunkDamaged || result == ChunkDecoderNoMemory ? InstallCorrupt : result;
 }
 
 /* Unpacks the payload into the open temporary file, which stays open. */
@@ -213,6 +231,40 @@ static BOOL PassDestination(const WCHAR *destination, DWORD *saved)
     return TRUE;
 }
 
+/* A start that failed because the system was short of something for a
+ * moment: memory on a busy device, or, under Wine on a loaded machine, a
+ * new process that ended during its own start-up (ERROR_INTERNAL_ERROR).
+ * An installer that is missing, is no program or may not be run fails for
+ * good and is not in this list. */
+static BOOL PassingStartFailure(DWORD error)
+{
+    switch (error) {
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+    case ERROR_NO_SYSTEM_RESOURCES:
+    case ERROR_COMMITMENT_LIMIT:
+    case ERROR_INTERNAL_ERROR:
+        return TRUE;
+    }
+    return FALSE;
+}
+
+/* Starts the installer; a start that failed for a passing reason is tried
+ * twice more, InstallerStartPause apart.  FALSE: it could not be started. */
+static BOOL StartInstaller(WCHAR *commandLine, HANDLE *process)
+{
+    int attempt;
+    for (attempt = 1;; ++attempt) {
+        SetLastError(ERROR_SUCCESS);
+        if (InstallOs.StartProcess(InstallerPath, commandLine, process))
+            return TRUE;
+        if (attempt == InstallerStartAttempts || !PassingStartFailure(GetLastError()))
+            return FALSE;
+        Sleep(InstallerStartPause);
+        DrainMessageQueue();
+    }
+}
+
 int HandOffComponent(const InstallHost *host, HANDLE source, const Component *component)
 {
     PayloadReader reader = {host, source, 0, component->PayloadOffset, FALSE, 0, component->UnpackedSize, NULL};
@@ -242,7 +294,7 @@ int HandOffComponent(const InstallHost *host, HANDLE source, const Component *co
     /* With a destination the installer gets no command line: it takes the
      * CAB and its folder from the Install value. */
     HANDLE process;
-    if (!InstallOs.StartProcess(InstallerPath, toDestination ? NULL : commandLine, &process)) {
+    if (!StartInstaller(toDestination ? NULL : commandLine, &process)) {
         if (toDestination) {
             RemoveDestinationValue();
             RestoreAskDest(savedAskDest);

@@ -42,7 +42,8 @@ typedef struct InstallPlatform {
 
     /* CreateProcessW with no attributes, inheritance, flags, environment or
      * folder; the thread handle is closed at once.  commandLine may be NULL
-     * and must otherwise be writable.  FALSE: it could not be started. */
+     * and must otherwise be writable.  FALSE: it could not be started, and
+     * GetLastError() says why. */
     BOOL (*StartProcess)(const WCHAR *application, WCHAR *commandLine, HANDLE *process);
     /* Waits without a time limit for the process to end, then closes it. */
     void (*WaitProcess)(HANDLE process);

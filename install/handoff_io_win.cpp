@@ -142,10 +142,13 @@ static int Message(HWND owner, const WCHAR *text, const WCHAR *caption, UINT sty
     return MessageBoxW(owner, text, caption, style);
 }
 
-const InstallPlatform Win32InstallOs = {
-    CreateTemporary, Write,  Close,   Delete,       OpenSource, SourceSize,  Seek,
-    Read,            OpenKey, QueryValue, SetValue, DeleteValue, CloseKey,   StartProcess,
-    WaitProcess,     FileAttributes, FreeBytes, Message,
-};
+/* Both are filled in at compile time from one list: a copy of
+ * Win32InstallOs would be made by a static constructor on the device. */
+#define WIN32_INSTALL_OS {                                                          \
+    CreateTemporary, Write,  Close,   Delete,       OpenSource, SourceSize,  Seek,  \
+    Read,            OpenKey, QueryValue, SetValue, DeleteValue, CloseKey,   StartProcess, \
+    WaitProcess,     FileAttributes, FreeBytes, Message,                            \
+}
 
-InstallPlatform InstallOs = Win32InstallOs;
+const InstallPlatform Win32InstallOs = WIN32_INSTALL_OS;
+InstallPlatform InstallOs = WIN32_INSTALL_OS;

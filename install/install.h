@@ -86,6 +86,12 @@ extern const WCHAR AskDestValue[];         /* "fAskDest" */
  * before the first chunk and after the last. */
 extern DWORD DrainInterval;
 
+/* Milliseconds between two attempts to start the installer when a start
+ * failed for a passing reason (too little memory for the moment; under
+ * Wine, a process that ends during its start-up); three attempts in all.
+ * 500 as shipped. */
+extern DWORD InstallerStartPause;
+
 /* Creates the progress window from template 134 as a child of the host's
  * frame and lays it over the frame's client area.  NULL when it cannot be
  * created. */

@@ -35,6 +35,13 @@ uint64_t InflateCapacity(uint32_t storedSize, uint32_t decodedSize)
     return decodedSize < bound ? decodedSize : bound;
 }
 
+/* zlib keeps a refused allocation apart from bad data; everything else
+ * that stops a stream is the stream's fault. */
+static int StreamFailure(int status)
+{
+    return status == Z_MEM_ERROR ? BlockDecoderNoMemory : BlockDamaged;
+}
+
 int InflateBlock(const uint8_t *stored, uint32_t storedSize, uint32_t decodedSize,
                  uint8_t **out, uint32_t *length)
 {
@@ -44,7 +51,7 @@ int InflateBlock(const uint8_t *stored, uint32_t storedSize, uint32_t decodedSiz
 
     uint8_t *buffer = (uint8_t *)VAlloc((size_t)capacity);
     if (!buffer)
-        return 0;
+        return BlockDecoderNoMemory;
 
     z_stream stream;
     memset(&stream, 0, sizeof stream);
@@ -54,50 +61,54 @@ int InflateBlock(const uint8_t *stored, uint32_t storedSize, uint32_t decodedSiz
     stream.avail_in = storedSize;
     stream.next_out = buffer;
     stream.avail_out = (uInt)capacity;
-    if (inflateInit(&stream) != Z_OK) {
+    int status = inflateInit(&stream);
+    if (status != Z_OK) {
         VFree(buffer);
-        return 0;
+        return StreamFailure(status);
     }
-    int status = inflate(&stream, Z_FINISH);
+    status = inflate(&stream, Z_FINISH);
     uint32_t produced = (uint32_t)stream.total_out;
-    if (inflateEnd(&stream) != Z_OK || status != Z_STREAM_END) {
+    int ended = inflateEnd(&stream);
+    if (status != Z_STREAM_END || ended != Z_OK) {
         VFree(buffer);
-        return 0;
+        return StreamFailure(status != Z_STREAM_END ? status : ended);
     }
     if (produced != capacity) {
         uint8_t *shrunk = (uint8_t *)VResize(buffer, produced);
         if (!shrunk) {
             VFree(buffer);
-            return 0;
+            return BlockDecoderNoMemory;
         }
         buffer = shrunk;
     }
     *out = buffer;
     *length = produced;
-    return 1;
+    return BlockRead;
 }
 
-VCHAR *ReadPackageString(PackageReader *file)
+int ReadPackageString(PackageReader *file, VCHAR **text)
 {
     uint8_t raw[4];
+    *text = NULL;
     if (!ReadExact(file, raw, 4))
-        return NULL;
+        return BlockDamaged;
     uint32_t count = ReadLittle32(raw);
     if ((uint64_t)count * 2 > ReaderRemaining(file))
-        return NULL;
-    VCHAR *text = (VCHAR *)VAlloc(((size_t)count + 1) * 2);
-    if (!text)
-        return NULL;
-    uint8_t *bytes = (uint8_t *)text;
+        return BlockDamaged;
+    VCHAR *units = (VCHAR *)VAlloc(((size_t)count + 1) * 2);
+    if (!units)
+        return BlockNoMemory;
+    uint8_t *bytes = (uint8_t *)units;
     if (!ReadExact(file, bytes, count * 2)) {
-        VFree(text);
-        return NULL;
+        VFree(units);
+        return BlockDamaged;
     }
     /* Assemble the little-endian code units in place (a no-op on LE hosts). */
     for (uint32_t i = 0; i < count; ++i)
-        text[i] = (VCHAR)(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-    text[count] = 0;
-    return text;
+        units[i] = (VCHAR)(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    units[count] = 0;
+    *text = units;
+    return BlockRead;
 }
 
 /* Make decoded bytes a terminated string of whole UTF-16 code units. */
@@ -166,18 +177,23 @@ int ReadBlockData(ByteSource *source, const BlockPrefix *prefix, void (*storedRe
         *length = prefix->StoredSize;
         return BlockRead;
     }
-    int ok = InflateBlock(stored, prefix->StoredSize, prefix->DecodedSize, data, length);
+    int result = InflateBlock(stored, prefix->StoredSize, prefix->DecodedSize, data, length);
     VFree(stored);
-    return ok ? BlockRead : BlockDamaged;
+    return result;
 }
 
-VCHAR *ReadBlock(PackageReader *file)
+int ReadBlock(PackageReader *file, VCHAR **text)
 {
     ByteSource source = ReaderByteSource(file);
     BlockPrefix prefix;
     uint8_t *data;
     uint32_t length;
-    if (!ReadBlockPrefix(&source, &prefix) || ReadBlockData(&source, &prefix, NULL, NULL, &data, &length) != BlockRead)
-        return NULL;
-    return TerminateText(data, length);
+    *text = NULL;
+    if (!ReadBlockPrefix(&source, &prefix))
+        return BlockDamaged;
+    int result = ReadBlockData(&source, &prefix, NULL, NULL, &data, &length);
+    if (result != BlockRead)
+        return result;
+    *text = TerminateText(data, length);
+    return *text ? BlockRead : BlockNoMemory;
 }

@@ -2,7 +2,8 @@
  * loader.cpp -- reads the package out of the program's own file into
  * Package, expanding the placeholders of the destination and the texts.
  * It only reads; a count that the rest of the file cannot hold is refused
- * before anything is allocated for it.
+ * as damage before anything is allocated for it, and only a refused
+ * allocation is reported as memory running out.
  */
 #include "package.h"
 #include "codec.h"
@@ -14,7 +15,6 @@
 
 SetupPackage Package;
 VCHAR ModulePath[MODULE_PATH_UNITS];
-uint8_t AgreementAccepted;
 
 const VCHAR TextBuiltInCaption[] = VTEXT("Velkor");
 const VCHAR TextBuiltInCannotOpen[] =
@@ -41,111 +41,152 @@ static int ReadU32(PackageReader *file, uint32_t *value)
     return 1;
 }
 
-/* A zero-filled array of count records, or NULL when the file cannot hold
- * that many records of at least minRecord bytes, or no memory. */
-static void *AllocRecords(PackageReader *file, uint32_t count, size_t recordSize, uint32_t minRecord)
+/* What an item reader's failure means to the user: damage, or memory. */
+static LoadResult ItemFailure(int result)
 {
+    return result == BlockDamaged ? LoadDamaged : LoadOutOfMemory;
+}
+
+static LoadResult ReadName(PackageReader *file, VCHAR **name)
+{
+    int result = ReadPackageString(file, name);
+    return result == BlockRead ? LoadSucceeded : ItemFailure(result);
+}
+
+static LoadResult ReadText(PackageReader *file, VCHAR **text)
+{
+    int result = ReadBlock(file, text);
+    return result == BlockRead ? LoadSucceeded : ItemFailure(result);
+}
+
+/* A text Block with its placeholders expanded as the model stands now. */
+static LoadResult ReadExpandedText(PackageReader *file, VCHAR **text)
+{
+    VCHAR *raw;
+    LoadResult result = ReadText(file, &raw);
+    if (result != LoadSucceeded)
+        return result;
+    *text = ExpandText(raw);
+    VFree(raw);
+    return *text ? LoadSucceeded : LoadOutOfMemory;
+}
+
+/* A zero-filled array of count records in *records.  LoadDamaged when the
+ * file cannot hold that many records of at least minRecord bytes;
+ * LoadOutOfMemory when the array cannot be had. */
+static LoadResult AllocRecords(PackageReader *file, uint32_t count, size_t recordSize, uint32_t minRecord,
+                               void **records)
+{
+    *records = NULL;
     if ((uint64_t)count * minRecord > ReaderRemaining(file))
-        return NULL;
+        return LoadDamaged;
     uint64_t bytes = (uint64_t)count * recordSize;
     if (bytes > (uint64_t)(size_t)-1)
-        return NULL;
+        return LoadOutOfMemory;
     void *block = VAlloc((size_t)bytes);
-    if (block)
-        memset(block, 0, (size_t)bytes);
-    return block;
+    if (!block)
+        return LoadOutOfMemory;
+    memset(block, 0, (size_t)bytes);
+    *records = block;
+    return LoadSucceeded;
+}
+
+static LoadResult ReadVariables(PackageReader *file)
+{
+    uint32_t count;
+    if (!ReadU32(file, &count))
+        return LoadDamaged;
+    if (count == 0)
+        return LoadSucceeded;
+    void *records;
+    LoadResult result = AllocRecords(file, count, sizeof(Variable), MIN_VARIABLE_SIZE, &records);
+    if (result != LoadSucceeded)
+        return result;
+    Package.Variables = (Variable *)records;
+    Package.VariableCount = count;
+    for (uint32_t i = 0; i < count && result == LoadSucceeded; ++i) {
+        result = ReadText(file, &Package.Variables[i].Name);
+        if (result == LoadSucceeded)
+            result = ReadText(file, &Package.Variables[i].Value);
+    }
+    return result;
+}
+
+static LoadResult ReadComponents(PackageReader *file)
+{
+    uint32_t count;
+    if (!ReadU32(file, &count))
+        return LoadDamaged;
+    if (count == 0)
+        return LoadSucceeded;
+    void *records;
+    LoadResult result = AllocRecords(file, count, sizeof(Component), MIN_COMPONENT_SIZE, &records);
+    if (result != LoadSucceeded)
+        return result;
+    Package.Components = (Component *)records;
+    Package.ComponentCount = count;
+    for (uint32_t i = 0; i < count && result == LoadSucceeded; ++i) {
+        Component *c = &Package.Components[i];
+        if (!ReadU8(file, &c->AcceptsDestination) || !ReadU8(file, &c->Selected) ||
+            !ReadU32(file, &c->PayloadOffset) || !ReadU32(file, &c->UnpackedSize))
+            return LoadDamaged;
+        result = ReadText(file, &c->Name);
+    }
+    return result;
+}
+
+static LoadResult ReadTexts(PackageReader *file)
+{
+    uint32_t count;
+    if (!ReadU32(file, &count))
+        return LoadDamaged;
+    /* Every screen reads all thirty texts; a shorter table is not a package
+     * this program can show. */
+    if (count < TextCount)
+        return LoadNotAPackage;
+    void *records;
+    LoadResult result = AllocRecords(file, count, sizeof(VCHAR *), MIN_BLOCK_SIZE, &records);
+    if (result != LoadSucceeded)
+        return result;
+    Package.TextTable = (VCHAR **)records;
+    Package.TextCount = count;
+    for (uint32_t i = 0; i < count && result == LoadSucceeded; ++i)
+        result = ReadExpandedText(file, &Package.TextTable[i]);
+    return result;
 }
 
 static LoadResult ReadHeader(PackageReader *file)
 {
-    Package.SoftwareName = ReadPackageString(file);
-    if (!Package.SoftwareName)
-        return LoadOutOfMemory;
-    Package.CompanyName = ReadPackageString(file);
-    if (!Package.CompanyName)
-        return LoadOutOfMemory;
-
+    LoadResult result = ReadName(file, &Package.SoftwareName);
+    if (result == LoadSucceeded)
+        result = ReadName(file, &Package.CompanyName);
     /* Only the two names apply here: no variable has been read yet. */
-    VCHAR *destination = ReadBlock(file);
-    if (!destination)
-        return LoadOutOfMemory;
-    Package.DestinationPath = ExpandText(destination);
-    VFree(destination);
-    if (!Package.DestinationPath)
-        return LoadOutOfMemory;
+    if (result == LoadSucceeded)
+        result = ReadExpandedText(file, &Package.DestinationPath);
+    if (result != LoadSucceeded)
+        return result;
 
     uint8_t pageFlags;
     if (!ReadU8(file, &Package.UseDefaultLocation) || !ReadU8(file, &Package.RequireInstallArgument) ||
         !ReadU8(file, &pageFlags))
-        return LoadOutOfMemory;
+        return LoadDamaged;
     pageFlags = PagesShown(pageFlags, Package.UseDefaultLocation);
     Package.PageFlags = pageFlags;
     Package.FirstPage = LowestPage(pageFlags);
     Package.LastPage = HighestPage(pageFlags);
 
-    uint32_t count;
-    if (!ReadU32(file, &count))
-        return LoadOutOfMemory;
-    if (count) {
-        Package.Variables = (Variable *)AllocRecords(file, count, sizeof(Variable), MIN_VARIABLE_SIZE);
-        if (!Package.Variables)
-            return LoadOutOfMemory;
-        Package.VariableCount = count;
-        for (uint32_t i = 0; i < count; ++i) {
-            Package.Variables[i].Name = ReadBlock(file);
-            if (!Package.Variables[i].Name)
-                return LoadOutOfMemory;
-            Package.Variables[i].Value = ReadBlock(file);
-            if (!Package.Variables[i].Value)
-                return LoadOutOfMemory;
-        }
-    }
-
-    if (!ReadU32(file, &count))
-        return LoadOutOfMemory;
-    if (count) {
-        Package.Components = (Component *)AllocRecords(file, count, sizeof(Component), MIN_COMPONENT_SIZE);
-        if (!Package.Components)
-            return LoadOutOfMemory;
-        Package.ComponentCount = count;
-        for (uint32_t i = 0; i < count; ++i) {
-            Component *c = &Package.Components[i];
-            if (!ReadU8(file, &c->AcceptsDestination) || !ReadU8(file, &c->Selected) ||
-                !ReadU32(file, &c->PayloadOffset) || !ReadU32(file, &c->UnpackedSize))
-                return LoadOutOfMemory;
-            c->Name = ReadBlock(file);
-            if (!c->Name)
-                return LoadOutOfMemory;
-        }
-    }
-
-    if (!ReadU32(file, &count))
-        return LoadOutOfMemory;
-    /* Every screen reads all thirty texts; a shorter table is not a package
-     * this program can show. */
-    if (count < TextCount)
-        return LoadNotAPackage;
-    Package.TextTable = (VCHAR **)AllocRecords(file, count, sizeof(VCHAR *), MIN_BLOCK_SIZE);
-    if (!Package.TextTable)
-        return LoadOutOfMemory;
-    Package.TextCount = count;
-    for (uint32_t i = 0; i < count; ++i) {
-        VCHAR *raw = ReadBlock(file);
-        if (!raw)
-            return LoadOutOfMemory;
-        Package.TextTable[i] = ExpandText(raw);
-        VFree(raw);
-        if (!Package.TextTable[i])
-            return LoadOutOfMemory;
-    }
-    return LoadSucceeded;
+    result = ReadVariables(file);
+    if (result == LoadSucceeded)
+        result = ReadComponents(file);
+    if (result == LoadSucceeded)
+        result = ReadTexts(file);
+    return result;
 }
 
 LoadResult LoadPackage(void)
 {
     memset(&Package, 0, sizeof Package);
     Package.UseDefaultLocation = 1;
-    AgreementAccepted = 0;
 
     PackageReader file;
     if (!OpenPackageReader(&file, ModulePath))
@@ -160,7 +201,7 @@ LoadResult LoadPackage(void)
         return LoadNotAPackage;
     }
 
-    LoadResult result = LoadOutOfMemory;
+    LoadResult result = LoadDamaged;
     if (SeekPackageReader(&file, headerOffset))
         result = ReadHeader(&file);
     ClosePackageReader(&file);

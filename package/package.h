@@ -45,17 +45,16 @@ typedef enum {
     LoadSucceeded = 1,
     LoadCannotOpen = 2,
     LoadNotAPackage = 3,
-    LoadOutOfMemory = 4
+    LoadOutOfMemory = 4,
+    LoadDamaged = 5
 } LoadResult;
 
 /* ---- the process-wide state of the package (loader.cpp) ----
  * Package: the loaded package; the pages write the user's choices into it.
  * ModulePath: this program's own file, set at start-up; the package and
- *   every component's payload are read from it.
- * AgreementAccepted: the agreement page's radio choice, kept across Back. */
+ *   every component's payload are read from it. */
 extern SetupPackage Package;
 extern VCHAR ModulePath[MODULE_PATH_UNITS];
-extern uint8_t AgreementAccepted;
 
 /* The messages that must work when the package cannot be read, so they are
  * built in rather than taken from it; their caption is "Velkor". */
@@ -69,8 +68,13 @@ extern const VCHAR TextBuiltInOutOfMemory[];
  *   LoadNotAPackage  no "VKR1" trailer (at the end, or before the
  *                    certificate table of a signed file), or fewer
  *                    than 30 texts
- *   LoadOutOfMemory  anything after the trailer failed: a read, a decode,
- *                    an allocation, or a count the file cannot hold */
+ *   LoadDamaged      after the trailer: a read that failed or ended early
+ *                    (a header offset that leads nowhere, a header cut
+ *                    short), a stream that does not decode, or a count or
+ *                    size the file cannot hold; shown with the same text
+ *                    as LoadNotAPackage, since a new copy is the remedy
+ *   LoadOutOfMemory  an allocation was refused: for an item, an array, the
+ *                    decoder or a placeholder expansion */
 LoadResult LoadPackage(void);
 void ReleasePackage(void);
 

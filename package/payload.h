@@ -24,7 +24,8 @@ enum {
     ChunkTaken = BlockRead,
     ChunkDamaged = BlockDamaged,    /* cut short, a size the file cannot
                                        hold, or a stream that does not decode */
-    ChunkNoMemory = BlockNoMemory   /* no memory for the stored data */
+    ChunkNoMemory = BlockNoMemory,  /* no memory for the stored data */
+    ChunkDecoderNoMemory = BlockDecoderNoMemory   /* no memory to decode it */
 };
 
 /* The u32 chunk count.  ChunkDamaged when it cannot be read, or when the
@@ -33,7 +34,8 @@ int ReadChunkCount(ByteSource *source, uint32_t *count);
 
 /* The data behind a chunk prefix just read (ReadBlockPrefix): stored data
  * are handed on as they are, compressed data decoded by InflateBlock first.
- * Returns ChunkTaken, ChunkDamaged, ChunkNoMemory or Take's own code.
+ * Returns ChunkTaken, ChunkDamaged, ChunkNoMemory, ChunkDecoderNoMemory or
+ * Take's own code.
  * Nothing stays allocated. */
 int ReadChunkData(PayloadStream *stream, const BlockPrefix *prefix);
 

@@ -5,6 +5,10 @@
  */
 #include "pages.h"
 
+/* The radio choice.  A run makes its page once, so the page starts it
+ * declined; a second run in the same process starts afresh as well. */
+static uint8_t AgreementAccepted;
+
 /* OK follows the flag.  Focus leaves OK before it is disabled, so the
  * keyboard is never left on a dead button. */
 static void EnableOk(HWND page)
@@ -17,6 +21,7 @@ static void EnableOk(HWND page)
 
 static void OnInitDialog(HWND page)
 {
+    AgreementAccepted = 0;
     LabelNavigationButtons(page, PageAgreement);
     SetDlgItemTextW(page, IDC_AGREEMENT_TEXT, PackageText(TextAgreementBody));
     SetDlgItemTextW(page, IDC_ACCEPT, PackageText(TextAcceptChoice));
@@ -28,30 +33,22 @@ static void OnInitDialog(HWND page)
 INT_PTR CALLBACK AgreementPageProcedure(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_PAINT:
-        PaintPageHeader(page, TextAgreementTitle);
-        return TRUE;
     case WM_INITDIALOG:
         OnInitDialog(page);
         return TRUE;
     case WM_COMMAND:
-        if (HIWORD(wParam) != 0)
-            return FALSE;
         /* OK is disabled until the agreement is accepted. */
-        switch (LOWORD(wParam)) {
+        switch (ClickedControl(wParam)) {
         case IDC_ACCEPT:
             AgreementAccepted = 1;
             EnableOk(page);
-            break;
+            return FALSE;
         case IDC_DECLINE:
             AgreementAccepted = 0;
             EnableOk(page);
-            break;
-        default:
-            RequestNavigation(LOWORD(wParam));
-            break;
+            return FALSE;
         }
-        return FALSE;
+        break;
     }
-    return FALSE;
+    return DefaultPageProcedure(page, message, wParam, lParam, TextAgreementTitle);
 }

@@ -8,6 +8,17 @@
 #define STATE_UNTICKED 1
 #define STATE_TICKED   2
 
+/* The check boxes, loaded by the page and kept until the shell releases
+ * them at exit; NULL until then. */
+static HIMAGELIST StateImageList;
+
+void ReleaseComponentImages(void)
+{
+    if (StateImageList)
+        ImageList_Destroy(StateImageList);
+    StateImageList = NULL;
+}
+
 static void FillComponentTree(HWND tree)
 {
     for (uint32_t i = 0; i < Package.ComponentCount; ++i) {
@@ -52,13 +63,13 @@ static BOOL AnyComponentSelected(void)
     return any != 0;
 }
 
-static void OnInitDialog(HWND page)
+static void OnInitDialog(HWND page, HINSTANCE instance)
 {
     LabelNavigationButtons(page, PageComponents);
     HWND tree = GetDlgItem(page, IDC_COMPONENT_TREE);
     /* Growth 3 and white as the mask colour, so only the boxes' black
      * lines are drawn. */
-    StateImageList = ImageList_LoadImage(InstanceHandle, MAKEINTRESOURCEW(IDB_STATEIMAGES), 16, 3, RGB(255, 255, 255),
+    StateImageList = ImageList_LoadImage(instance, MAKEINTRESOURCEW(IDB_STATEIMAGES), 16, 3, RGB(255, 255, 255),
                                          IMAGE_BITMAP, 0);
     if (StateImageList)
         SendMessageW(tree, TVM_SETIMAGELIST, TVSIL_STATE, (LPARAM)StateImageList);
@@ -70,7 +81,7 @@ static void OnOk(HWND page)
 {
     ReadComponentChecks(GetDlgItem(page, IDC_COMPONENT_TREE));
     if (AnyComponentSelected())
-        RequestNextPage();
+        RequestNextPage(page);
     else
         MessageBoxW(page, PackageText(TextNoComponentSelected), PackageText(TextWindowTitle), MB_OK | MB_ICONINFORMATION);
 }
@@ -78,22 +89,17 @@ static void OnOk(HWND page)
 INT_PTR CALLBACK ComponentsPageProcedure(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_PAINT:
-        PaintPageHeader(page, TextComponentsTitle);
-        return TRUE;
-    case WM_NOTIFY:
-        return HandleLinkNotify(page, (NMHDR *)lParam);
     case WM_INITDIALOG:
-        OnInitDialog(page);
+        /* The instance to load the boxes from comes with the page's making:
+         * Windows CE's GetWindowLong cannot tell it (no GWL_HINSTANCE). */
+        OnInitDialog(page, (HINSTANCE)lParam);
         return TRUE;
     case WM_COMMAND:
-        if (HIWORD(wParam) != 0)
-            return FALSE;
-        if (LOWORD(wParam) == IDOK)
+        if (ClickedControl(wParam) == IDOK) {
             OnOk(page);
-        else
-            RequestNavigation(LOWORD(wParam));
-        return FALSE;
+            return FALSE;
+        }
+        break;
     }
-    return FALSE;
+    return DefaultPageProcedure(page, message, wParam, lParam, TextComponentsTitle);
 }

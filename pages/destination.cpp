@@ -44,7 +44,9 @@ static void FormatDecimal(DWORD value, WCHAR *digits)
     digits[n] = 0;
 }
 
-BOOL RefreshSpaceLine(HWND page)
+/* Shows the space the chosen components need; FALSE when memory ran out.
+ * Refreshed each time the page is shown, as the choice may have changed. */
+static BOOL RefreshSpaceLine(HWND page)
 {
     DWORD required = RequiredSpace(&Package);
     DWORD number;
@@ -119,7 +121,7 @@ static void OnInitDialog(HWND page)
     LabelNavigationButtons(page, PageDestination);
     SetDlgItemTextW(page, IDC_DESTINATION, Package.DestinationPath ? Package.DestinationPath : L"");
     if (!InitFolderTree(page))
-        RequestAbort();
+        RequestAbort(page);
 }
 
 /* The user picked a folder in the tree: it becomes the destination. */
@@ -128,7 +130,7 @@ static BOOL OnFolderPicked(HWND page, HTREEITEM item)
     VFree(Package.DestinationPath);
     Package.DestinationPath = ItemPath(item);
     if (!Package.DestinationPath) {
-        RequestAbort();
+        RequestAbort(page);
         return TRUE;
     }
     /* The root stays "\"; every other folder loses its trailing backslash. */
@@ -149,7 +151,7 @@ static void OnOk(HWND page)
         return;
     }
     if (!ReadDestinationField(page)) {
-        RequestAbort();
+        RequestAbort(page);
         return;
     }
     DWORD available = DestinationFreeSpace(&Package);
@@ -158,7 +160,7 @@ static void OnOk(HWND page)
         MessageBoxW(page, PackageText(TextNotEnoughSpace), PackageText(TextWindowTitle), MB_ICONHAND);
         return;
     }
-    RequestNextPage();
+    RequestNextPage(page);
 }
 
 static void OnBack(HWND page)
@@ -168,16 +170,14 @@ static void OnBack(HWND page)
     if (FieldIsBlank(page)) {
         SetDlgItemTextW(page, IDC_DESTINATION, Package.DestinationPath ? Package.DestinationPath : L"");
     } else if (!ReadDestinationField(page)) {
-        RequestAbort();
+        RequestAbort(page);
         return;
     }
-    RequestPreviousPage();
+    RequestPreviousPage(page);
 }
 
-static INT_PTR OnNotify(HWND page, NMHDR *header)
+static INT_PTR OnTreeNotify(HWND page, NMHDR *header)
 {
-    if (header->idFrom != IDC_FOLDER_TREE)
-        return FALSE;
     NMTREEVIEWW *tree = (NMTREEVIEWW *)header;
     switch (header->code) {
     case TVN_ITEMEXPANDINGW:
@@ -204,29 +204,25 @@ INT_PTR CALLBACK DestinationPageProcedure(HWND page, UINT message, WPARAM wParam
     case WM_INITDIALOG:
         OnInitDialog(page);
         return TRUE;
-    case WM_PAINT:
-        PaintPageHeader(page, TextDestinationTitle);
-        return TRUE;
+    case WM_PAGESHOWN:
+        return AnswerPageShown(page, RefreshSpaceLine(page));
     case WM_NOTIFY:
-        return OnNotify(page, (NMHDR *)lParam);
+        if (((NMHDR *)lParam)->idFrom == IDC_FOLDER_TREE)
+            return OnTreeNotify(page, (NMHDR *)lParam);
+        break;
     case WM_KEEPROOTEXPANDED:
         KeepFolderRootExpanded();
         return TRUE;
     case WM_COMMAND:
-        if (HIWORD(wParam) != 0)
-            return FALSE;
-        switch (LOWORD(wParam)) {
+        switch (ClickedControl(wParam)) {
         case IDOK:
             OnOk(page);
-            break;
+            return FALSE;
         case IDC_BACK:
             OnBack(page);
-            break;
-        case IDCANCEL:
-            RequestCancel();
-            break;
+            return FALSE;
         }
-        return FALSE;
+        break;
     }
-    return FALSE;
+    return DefaultPageProcedure(page, message, wParam, lParam, TextDestinationTitle);
 }

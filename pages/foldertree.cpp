@@ -6,7 +6,6 @@
  * other subfolders listed.  After that first expansion nothing is listed
  * again, so later changes on the disk are not followed.
  */
-#include "pages.h"
 #include "foldertree.h"
 #include "platform.h"
 
@@ -334,7 +333,7 @@ BOOL HandleFolderExpanding(HWND page, NMTREEVIEWW *notification)
     BOOL refuse = FALSE;
 
     if (!GetChildrenListed(item, &listed)) {
-        RequestAbort();
+        RequestAbort(page);
         SetWindowLongPtrW(page, DWLP_MSGRESULT, FALSE);
         return TRUE;
     }
@@ -344,7 +343,7 @@ BOOL HandleFolderExpanding(HWND page, NMTREEVIEWW *notification)
         BOOL ok = path && GetItemText(item, text) && PopulateFolder(path, text, item, FALSE, ExpandExisting);
         VFree(path);
         if (!ok || !SetChildrenListed(item)) {
-            RequestAbort();
+            RequestAbort(page);
             SetWindowLongPtrW(page, DWLP_MSGRESULT, FALSE);
             return TRUE;
         }

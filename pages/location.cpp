@@ -19,31 +19,21 @@ static void OnInitDialog(HWND page)
 INT_PTR CALLBACK LocationPageProcedure(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_PAINT:
-        PaintPageHeader(page, TextLocationTitle);
-        return TRUE;
-    case WM_NOTIFY:
-        return HandleLinkNotify(page, (NMHDR *)lParam);
     case WM_INITDIALOG:
         OnInitDialog(page);
         return TRUE;
     case WM_COMMAND:
-        if (HIWORD(wParam) != 0)
-            return FALSE;
-        switch (LOWORD(wParam)) {
+        switch (ClickedControl(wParam)) {
         case IDC_DEFAULT_LOCATION:
             Package.UseDefaultLocation = 1;
             LabelOkButton(page, PageLocation);
-            break;
+            return FALSE;
         case IDC_CHOOSE_FOLDER:
             Package.UseDefaultLocation = 0;
             LabelOkButton(page, PageLocation);
-            break;
-        default:
-            RequestNavigation(LOWORD(wParam));
-            break;
+            return FALSE;
         }
-        return FALSE;
+        break;
     }
-    return FALSE;
+    return DefaultPageProcedure(page, message, wParam, lParam, TextLocationTitle);
 }

@@ -4,7 +4,7 @@
  * SHCreateMenuBar, InitHTMLControl and ShellExecuteEx; on the desktop
  * (platform_win.cpp) they call the stand-ins in desktop/, which give the
  * frame a device-sized working area and provide our own HTML view under the
- * class name "DISPLAYCLASS".
+ * class name "DISPLAYCLASS".  The viewer's messages are in htmlviewer.h.
  */
 #ifndef VELKOR_PLATFORM_H
 #define VELKOR_PLATFORM_H
@@ -13,22 +13,7 @@
 #ifdef _WIN32_WCE
 #include "ce_shell.h"
 #endif
-
-/* HTML viewer messages and notification (values as on the device). */
-#ifndef DTM_ADDTEXTW
-#define DTM_ADDTEXTW      (WM_USER + 102)
-#define DTM_ENDOFSOURCE   (WM_USER + 104)
-#define NM_HOTSPOT        (WM_USER + 101)
-#endif
-#define HTML_VIEW_CLASS   L"DISPLAYCLASS"
-
-/* What the HTML view sends with NM_HOTSPOT: the header, then the target. */
-typedef struct {
-    NMHDR hdr;
-    LPCWSTR szTarget;
-    LPCWSTR szData;
-    LPARAM lParam;
-} HtmlViewNotify;
+#include "htmlviewer.h"
 
 /* SHInitDialog with SHIDIF_SIZEDLG: size the dialog to the working area. */
 void PlatformSizeDialogToWorkArea(HWND dialog);

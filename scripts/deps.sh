@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Installs what the native build, the Windows cross build and the tests need
-# on a Debian machine ("deps.sh coverage": and what the coverage report
-# needs). Safe to run again: it only calls apt when something is missing.
+# Installs what the native build, the Windows cross build, the device build
+# and the tests need on a Debian machine ("deps.sh coverage": and what the
+# coverage report needs). Safe to run again: it only calls apt when something
+# is missing.  The Windows CE toolchain comes from scripts/ce-toolchain.sh;
+# where it cannot be had, the device build is skipped (and the test run says
+# so), except on CI, where that is a failure.
 set -euo pipefail
 
 SUDO=""
@@ -34,6 +37,8 @@ PACKAGES=(
   wine wine64 xvfb xauth fonts-wine fonts-dejavu-extra
   gcab imagemagick python3 xdotool help2man
   osslsigncode openssl
+  binutils-source
+  libunicorn-dev   # the CPU emulator that runs the device build's ARM code (tests/device/arm)
 )
 # scripts/coverage.sh also reads clang's profiles (llvm-profdata, llvm-cov);
 # mingw-w64's gcov comes with mingw-w64 above.
@@ -48,10 +53,17 @@ for p in "${PACKAGES[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
+if [ ${#missing[@]} -ne 0 ]; then
+  echo "deps: installing ${missing[*]}" >&2
+  update
+  $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-echo "deps: installing ${missing[*]}" >&2
-update
-$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+status=0
+"$(dirname "$0")/ce-toolchain.sh" || status=$?
+if [ $status -eq 2 ] && [ "${CI:-}" != true ]; then
+  echo "deps: the device build will be skipped (no Windows CE toolchain; see scripts/ce-toolchain.sh)" >&2
+elif [ $status -ne 0 ]; then
+  echo "deps: the Windows CE toolchain could not be installed" >&2
+  exit 1
+fi

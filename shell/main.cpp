@@ -7,38 +7,21 @@
  * messages dispatched from here; nothing runs on another thread.
  */
 #include "shell.h"
+#include "pages.h"
 #include "platform.h"
 
 #include <string.h>
 
 HINSTANCE InstanceHandle;
-HICON AppIcon;
-WCHAR BackgroundColorText[8];
 HWND FrameWindow;
-HWND MenuBarWindow;
-HIMAGELIST StateImageList;
+/* Icon 128, the frame's big and small icon. */
+static HICON AppIcon;
+/* The frame's empty menu bar, destroyed at exit; NULL when there is none. */
+static HWND MenuBarWindow;
 
 void QuitWizard(void)
 {
     PostQuitMessage(0);
-}
-
-/* Two lower-case hexadecimal digits.  Written out by hand: the device's C
- * library has only the swprintf without a buffer size. */
-static void PutHexByte(WCHAR *destination, unsigned value)
-{
-    static const WCHAR digits[] = L"0123456789abcdef";
-    destination[0] = digits[(value >> 4) & 15];
-    destination[1] = digits[value & 15];
-}
-
-void FormatHtmlColor(WCHAR *destination, COLORREF color)
-{
-    destination[0] = L'#';
-    PutHexByte(destination + 1, GetRValue(color));
-    PutHexByte(destination + 3, GetGValue(color));
-    PutHexByte(destination + 5, GetBValue(color));
-    destination[7] = L'\0';
 }
 
 void ShowFrameFullScreen(void)
@@ -128,6 +111,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandLine, 
         MessageBoxW(NULL, TextBuiltInCannotOpen, TextBuiltInCaption, MB_ICONHAND);
         return 0;
     case LoadNotAPackage:
+    case LoadDamaged:
+        /* A damaged package fails again on every try: a new copy is the remedy. */
         MessageBoxW(NULL, TextBuiltInNotAPackage, TextBuiltInCaption, MB_ICONHAND);
         return 0;
     case LoadOutOfMemory:
@@ -148,7 +133,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandLine, 
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_TREEVIEW_CLASSES | ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
     MenuBarWindow = NULL;
-    StateImageList = NULL;
 
     /* Without a frame nothing would ever post the quit message; end here. */
     if (!CreateFrame()) {
@@ -159,8 +143,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandLine, 
 
     if (MenuBarWindow)
         DestroyWindow(MenuBarWindow);
-    if (StateImageList)
-        ImageList_Destroy(StateImageList);
+    ReleaseComponentImages();
     ReleasePackage();
     return 0;
 }

@@ -4,14 +4,18 @@
  * The pages never switch themselves: they send the frame WM_WIZARDCOMMAND,
  * and the frame walks the page bits forward or back from the page on
  * screen.  Pages are created on first use and afterwards only hidden and
- * shown, so they keep what the user entered.
+ * shown, so they keep what the user entered.  The shell knows a page only
+ * by its row in the table below; a page learns it is shown from
+ * WM_PAGESHOWN.
  */
 #include "shell.h"
 #include "pages.h"
 #include "install.h"
 #include "pageflow.h"
 
-int CurrentPage;
+/* The flag of the page on screen; LastPage while installing, 0 for a
+ * package without pages. */
+static int CurrentPage;
 HWND PageWindows[PAGE_COUNT];
 
 static const struct {
@@ -36,20 +40,16 @@ static int SlotOf(int flag)
     return -1;
 }
 
-void RequestNextPage(void) { SendMessageW(FrameWindow, WM_WIZARDCOMMAND, CmdNext, 0); }
-void RequestPreviousPage(void) { SendMessageW(FrameWindow, WM_WIZARDCOMMAND, CmdBack, 0); }
-void RequestCancel(void) { SendMessageW(FrameWindow, WM_WIZARDCOMMAND, CmdCancel, 0); }
-/* Posted: the destination page asks for it from inside its own handlers. */
-void RequestAbort(void) { PostMessageW(FrameWindow, WM_WIZARDCOMMAND, CmdAbort, 0); }
-
 static HWND CreatePage(int slot)
 {
     HRSRC resource = FindResourceW(InstanceHandle, MAKEINTRESOURCEW(PageTable[slot].Template), (LPCWSTR)RT_DIALOG);
     HGLOBAL loaded = resource ? LoadResource(InstanceHandle, resource) : NULL;
     if (!loaded)
         return NULL;
+    /* The instance goes with WM_INITDIALOG for the pages that load from it:
+     * Windows CE's GetWindowLong has no GWL_HINSTANCE to ask the page. */
     HWND page = CreateDialogIndirectParamW(InstanceHandle, (LPCDLGTEMPLATEW)LockResource(loaded), FrameWindow,
-                                           PageTable[slot].Procedure, 0);
+                                           PageTable[slot].Procedure, (LPARAM)InstanceHandle);
     /* The template id as the window's id lets tools tell the pages apart. */
     if (page)
         SetWindowLongW(page, GWL_ID, PageTable[slot].Template);
@@ -84,7 +84,9 @@ BOOL ShowPage(int flag)
         if (!PageWindows[slot])
             return FALSE;
     }
-    if (flag == PageDestination && !RefreshSpaceLine(PageWindows[slot]))
+    /* Told before it shows, so it never shows stale figures (the destination
+     * page's space line follows the components chosen since). */
+    if (!NotifyPageShown(PageWindows[slot]))
         return FALSE;
     SetWindowPos(PageWindows[slot], HWND_TOP, client.left, client.top, client.right, client.bottom,
                  SWP_SHOWWINDOW);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <iostream>
 #include <vector>
 
 namespace {
@@ -266,9 +267,13 @@ TEST(HtmlLayout, FirstLineBelow)
 
 /* ---- big documents ---- */
 
-double Seconds(std::chrono::steady_clock::time_point start)
+/* Times are only reported: on a loaded machine any limit is a coin toss.
+ * The measurement counts bound the work instead, and ctest's time limit
+ * catches a layout that never ends. */
+void ReportSeconds(std::chrono::steady_clock::time_point start)
 {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::cout << "[time] " << std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()
+              << " s\n";
 }
 
 TEST(HtmlLayout, OneMebibyteOfMarkupFinishesFast)
@@ -281,8 +286,7 @@ TEST(HtmlLayout, OneMebibyteOfMarkupFinishesFast)
                 "<ul><li>one<li>two</ul>\r\n";
     auto start = std::chrono::steady_clock::now();
     auto l = Lay(html, 228);
-    double seconds = Seconds(start);
-    EXPECT_LT(seconds, 5.0);
+    ReportSeconds(start);
     EXPECT_GT(l->layout.lines.size(), 20000u);
     EXPECT_GT(l->doc.links.size(), 5000u);
     /* One measurement per word or space run at most, not per character. */
@@ -296,7 +300,9 @@ TEST(HtmlLayout, OneMebibyteWordFinishesFast)
     std::string html = NoMargins + std::string(1u << 20, 'm');
     auto start = std::chrono::steady_clock::now();
     auto l = Lay(html, 228);
-    EXPECT_LT(Seconds(start), 5.0);
+    ReportSeconds(start);
+    /* Linear: one measurement per line's worth of characters, not per character. */
+    EXPECT_LT((size_t)l->measurer.calls, html.size() / 4);
     EXPECT_EQ(((1u << 20) + 37) / 38, l->layout.lines.size());   /* 38 six-pixel characters a line */
 }
 

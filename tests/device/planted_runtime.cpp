@@ -1,6 +1,6 @@
 /* planted_runtime.cpp -- device code that would need the C++ runtime: a
  * static object with a constructor and destructor, and operator new.  The
- * runtime check has to find each. */
+ * runtime check has to find each in this program's link map. */
 #include <windows.h>
 
 struct Planted {
@@ -14,4 +14,9 @@ static Planted planted;
 DWORD *PlantedAllocation(void)
 {
     return new DWORD(planted.Ticks);
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandLine, int showCommand)
+{
+    return *PlantedAllocation() != 0;
 }

@@ -628,6 +628,53 @@ TEST_F(HandOffRegistry, EveryFailedStepLeavesFAskDestAsItWas)
     }
 }
 
+// A start that failed for a passing reason (memory, or a process that ended
+// in its own start-up) is tried again, three times in all; one that failed
+// for good is not.  Either way the registry is as the failure left it once.
+TEST_F(HandOffRegistry, OnlyAPassingStartFailureIsTriedAgain)
+{
+    struct Row {
+        const char *name;
+        std::vector<DWORD> errors;
+        int starts;
+        int result;
+    } rows[] = {
+        {"ended in its start-up, then started", {ERROR_INTERNAL_ERROR}, 2, InstallDone},
+        {"no memory twice, then started", {ERROR_NOT_ENOUGH_MEMORY, ERROR_OUTOFMEMORY}, 3, InstallDone},
+        {"no resources three times", {ERROR_NO_SYSTEM_RESOURCES, ERROR_COMMITMENT_LIMIT, ERROR_INTERNAL_ERROR},
+         3, InstallLaunchFailed},
+        {"missing", {ERROR_FILE_NOT_FOUND}, 1, InstallLaunchFailed},
+        {"no program", {ERROR_BAD_EXE_FORMAT}, 1, InstallLaunchFailed},
+        {"may not be run", {ERROR_ACCESS_DENIED}, 1, InstallLaunchFailed},
+        {"passing, then for good", {ERROR_INTERNAL_ERROR, ERROR_PATH_NOT_FOUND}, 2, InstallLaunchFailed},
+    };
+    for (const Row &row : rows) {
+        for (uint8_t useDefault : {uint8_t(0), uint8_t(1)}) {
+            SCOPED_TRACE(row.name);
+            SCOPED_TRACE(useDefault ? "command line" : "destination through the registry");
+            TearDown();
+            SetUp();
+            LoadDestination(u"\\Apps\\Tool", useDefault);
+            SetAskDest(1);
+            fake.startErrors = row.errors;
+            EXPECT_EQ(RunHandOff(0), row.result);
+            EXPECT_EQ(fake.starts, row.starts);
+            EXPECT_EQ(fake.runs.size(), row.result == InstallDone ? 1u : 0u);
+            if (row.result == InstallDone && !useDefault) {
+                const RegistryValue *install = FindValue(fake.runs[0].registry, InstallKeyName, L"\\kCABFILE.cab");
+                ASSERT_NE(install, nullptr) << "the Install value was gone when the installer started";
+                EXPECT_TRUE(install->data == WideBytes(L"\\Apps\\Tool"));
+            }
+            EXPECT_FALSE(Exists(TemporaryCabPath));
+            ASSERT_NE(AskDest(), nullptr);
+            EXPECT_TRUE(AskDest()->data == DwordBytes(1));
+            if (row.result != InstallDone) {
+                EXPECT_EQ(FindValue(fake.registry, InstallKeyName, L"\\kCABFILE.cab"), nullptr);
+            }
+        }
+    }
+}
+
 TEST_F(HandOffRegistry, AFailedRestoreAfterTheInstallerRanIsIgnored)
 {
     LoadDestination(u"\\Apps\\Tool");

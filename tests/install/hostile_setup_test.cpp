@@ -3,8 +3,11 @@
 // the boundary table, odd packages and random damage.  The loader, run in
 // this process on the same bytes, says what the program must do: show the
 // built-in message of its load result, end silently, show its first page,
-// or install.  An installation must end with no message or with the
-// package's own damaged-package or no-space message; every CAB that reached
+// or install.  A package without its trailer and a damaged one both say
+// "invalid package"; nothing here runs short of memory, so the loader
+// saying out of memory is itself a fault.  An installation must end with
+// no message or with the package's own damaged-package or no-space
+// message; every CAB that reached
 // the installer must have installed (exit 0) into the files packed, no
 // "\kCABFILE.cab" may stay and "fAskDest" must be as it was.
 //
@@ -21,6 +24,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <mutex>
@@ -36,7 +40,6 @@ namespace {
 
 const wchar_t BuiltInCaption[] = L"Velkor";
 const wchar_t BuiltInNotAPackage[] = L"Invalid Velkor setup package. Please download this setup package again.";
-const wchar_t BuiltInOutOfMemory[] = L"Out of memory. Velkor cannot continue, please try to install it later.";
 
 
 // What the program must do with a package, from the loader run here.
@@ -76,6 +79,7 @@ struct Case {
     std::string name;
     Bytes file;
     const HostileSample *sample;
+    LoadResult mustLoad = LoadResult(0);   // when set, what the loader must say
 };
 
 struct Outcome {
@@ -105,16 +109,31 @@ std::string CheckInstalled(const LogLine &line, const std::vector<std::pair<std:
     return "";
 }
 
+// Waits until `condition` holds, or throws Timeout naming `what`.
+void WaitFor(Wizard &w, const std::string &what, const std::function<bool()> &condition)
+{
+    DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > Limit(w.TimeLimit()))
+            throw Timeout("waited in vain for " + what + ": " + w.Describe());
+        Sleep(20);
+    }
+}
+
 // After the no-space message of a package without pages the frame stays,
 // empty, and only a WM_CLOSE ends the program.
 std::string CloseRefusedFrame(Wizard &w)
 {
-    DWORD start = GetTickCount();
-    while (w.HasMessageBox() && GetTickCount() - start < Limit(w.TimeLimit()))
-        Sleep(20);
-    Sleep(200);
+    WaitFor(w, "the message box to close", [&] { return !w.HasMessageBox(); });
     HWND frame = w.Frame();
     if (!w.Running() || !frame)
+        return "the program ended after the no-space message instead of keeping its frame";
+    try {
+        w.Settle(frame);
+    } catch (const Failure &) {
+        return "the program ended after the no-space message instead of keeping its frame";
+    }
+    if (!w.Running() || w.Frame() != frame)
         return "the program ended after the no-space message instead of keeping its frame";
     if (w.PageId() != 0)
         return "a page shows after the no-space message of a package without pages";
@@ -126,6 +145,10 @@ Outcome RunCase(size_t index, const Case &c)
 {
     Outcome out;
     Prediction p = Predict(c.file);
+    if (p.load == LoadOutOfMemory)
+        return {"the loader calls damage out of memory", "built-in: out of memory"};
+    if (c.mustLoad && p.load != c.mustLoad)
+        return {"the loader says " + std::to_string(p.load) + ", not " + std::to_string(c.mustLoad), ""};
     std::wstring exe = WriteDeviceFile(L"hostile" + std::to_wstring(index) + L".exe", c.file);
     bool installs = p.load == LoadSucceeded && !p.silent && !p.pages;
     std::unique_lock<std::mutex> turn(installing, std::defer_lock);
@@ -140,9 +163,10 @@ Outcome RunCase(size_t index, const Case &c)
     Wizard w;
     w.Launch(exe);
     if (p.load != LoadSucceeded) {
-        out.ending = p.load == LoadNotAPackage ? "built-in: invalid package" : "built-in: out of memory";
+        out.ending = p.load == LoadNotAPackage ? "built-in: invalid package (no trailer)"
+                                               : "built-in: invalid package (damaged)";
         MessageBoxInfo box = w.WaitMessageBox();
-        std::wstring expected = p.load == LoadNotAPackage ? BuiltInNotAPackage : BuiltInOutOfMemory;
+        std::wstring expected = BuiltInNotAPackage;
         if (box.text != expected || box.caption != BuiltInCaption || box.icon != Icon::Error)
             out.problem = "box \"" + Narrow(box.text) + "\" / " + Narrow(box.caption) + " / " + IconName(box.icon) +
                           ", expected \"" + Narrow(expected) + "\"";
@@ -152,9 +176,7 @@ Outcome RunCase(size_t index, const Case &c)
     } else if (p.pages) {
         out.ending = "wizard shown, cancelled";
         w.WaitFrame();
-        DWORD start = GetTickCount();
-        while (w.PageId() == 0 && GetTickCount() - start < Limit(w.TimeLimit()))
-            Sleep(20);
+        WaitFor(w, "a page", [&] { return w.PageId() != 0; });
         w.Click(IDCANCEL);
     } else {
         // The installation runs at once; at most one message ends it.
@@ -271,9 +293,39 @@ TEST_F(SetupHostile, ASampleOfHostilePackagesThroughSetupExe)
         cut_.insert(cut_.end(), f.end() - 8, f.end());
         cases.push_back({"prefix " + std::to_string(cut) + " + trailer", cut_, &two});
     }
+    // Damage after the trailer, each kind by name: the program must call it
+    // an invalid package.
+    std::vector<Field> fields = FieldsOf(two);
+    auto at = [&](const std::string &name) {
+        for (const Field &fd : fields)
+            if (fd.name == name)
+                return fd.offset;
+        ADD_FAILURE() << "no field " << name;
+        return uint32_t(0);
+    };
+    auto damaged = [&](const std::string &name, std::function<void(Bytes &)> change) {
+        Bytes bad = f;
+        change(bad);
+        cases.push_back({"damaged: " + name, bad, &two, LoadDamaged});
+    };
+    const uint32_t firstText = at("text 0 compressed byte"), lastText = at("text 29 compressed byte");
+    damaged("header offset past the end", [&](Bytes &b) { Set32(b, uint32_t(b.size() - 8), uint32_t(b.size() + 100)); });
+    damaged("header offset 2^32-1", [&](Bytes &b) { Set32(b, uint32_t(b.size() - 8), 0xFFFFFFFFu); });
+    damaged("header cut short", [&](Bytes &b) {
+        Bytes cut(b.begin(), b.begin() + lastText);
+        cut.insert(cut.end(), b.end() - 8, b.end());
+        b = cut;
+    });
+    damaged("text 0's deflate data", [&](Bytes &b) { b[firstText + 9 + Get32(b, firstText + 1) / 2] ^= 0x55; });
+    damaged("text 29's Adler-32 check", [&](Bytes &b) { b[lastText + 9 + Get32(b, lastText + 1) - 1] ^= 1; });
+    damaged("text 29's decoded size too small", [&](Bytes &b) { Set32(b, lastText + 5, 1); });
+    damaged("component count the file cannot hold", [&](Bytes &b) { Set32(b, at("component count"), 0x10000000u); });
+    damaged("text count the file cannot hold", [&](Bytes &b) { Set32(b, at("text count"), 0xFFFFFFFFu); });
+    damaged("destination's stored size past the end",
+            [&](Bytes &b) { Set32(b, at("destination stored size"), 0x7FFFFFFFu); });
+
     // Single-byte changes: every field of the header once, and bytes of
     // the first chunks.
-    std::vector<Field> fields = FieldsOf(two);
     for (const Field &fd : fields) {
         Bytes bad = f;
         bad[fd.offset] ^= 0xFF;

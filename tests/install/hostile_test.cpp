@@ -100,7 +100,7 @@ void MemoryClose(HANDLE h)
 
 struct Tally {
     int attempts = 0;
-    int notAPackage = 0, outOfMemory = 0;     // load refused, with its built-in message
+    int notAPackage = 0, damaged = 0;         // load refused, with the built-in invalid-package message
     int silent = 0;                           // loaded, ends without "install" on the command line
     int failedCleanly = 0;                    // installation ended with a package message
     int installedIdentical = 0;               // every selected component installed, each CAB as packed
@@ -115,8 +115,8 @@ struct Tally {
     std::string Summary() const
     {
         std::ostringstream s;
-        s << attempts << " attempts: load refused " << notAPackage + outOfMemory << " (not a package "
-          << notAPackage << ", out of memory " << outOfMemory << "), silent end " << silent
+        s << attempts << " attempts: load refused " << notAPackage + damaged << " (not a package "
+          << notAPackage << ", damaged " << damaged << "), silent end " << silent
           << ", installs failed cleanly " << failedCleanly << ", installs identical " << installedIdentical
           << ", nothing selected " << nothingSelected << "; installer runs identical " << identicalHandOffs
           << ", with a different CAB " << wrongCab << "; largest allocation " << largestRequest
@@ -182,8 +182,10 @@ struct Hostile : InstallFixture {
         lstrcpyW(ModulePath, L"\\package.bin");
         LoadResult r = LoadPackage();
         if (r != LoadSucceeded) {
-            (r == LoadNotAPackage ? t.notAPackage : t.outOfMemory)++;
-            if (r != LoadNotAPackage && r != LoadOutOfMemory)
+            (r == LoadNotAPackage ? t.notAPackage : t.damaged)++;
+            // No allocation is refused here: out of memory would be damage
+            // told to the user as a shortage.
+            if (r != LoadNotAPackage && r != LoadDamaged)
                 problem("load result " + std::to_string(r));
             if (expect == HostileCase::Installs)
                 problem("a valid package did not load: " + std::to_string(r));
@@ -324,6 +326,7 @@ TEST_F(Hostile, EveryPrefixOfTheTwoComponentSample)
     Report("prefixes", plain);
     Report("prefixes with the trailer put back", withTrailer);
     EXPECT_EQ(plain.notAPackage, int(n));
+    EXPECT_GT(withTrailer.damaged, 0) << "a header cut short is damage";
     EXPECT_EQ(plain.installedIdentical, 1);
     // Only cuts inside the old trailer keep every payload whole.
     EXPECT_LE(withTrailer.installedIdentical, 1) << "a cut package installed completely";

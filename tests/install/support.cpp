@@ -12,6 +12,7 @@ namespace installtest {
 
 Fakes fake;
 const DWORD ShippedDrainInterval = DrainInterval;
+const DWORD ShippedInstallerStartPause = InstallerStartPause;
 
 // -------------------------------------------------------------- registry --
 
@@ -174,8 +175,14 @@ static BOOL FakeRead(HANDLE source, void *buffer, DWORD size, DWORD *delivered)
 
 static BOOL FakeStartProcess(const WCHAR *application, WCHAR *commandLine, HANDLE *process)
 {
+    ++fake.starts;
     if (fake.failStart)
         return FALSE;
+    if (!fake.startErrors.empty()) {
+        SetLastError(fake.startErrors.front());
+        fake.startErrors.erase(fake.startErrors.begin());
+        return FALSE;
+    }
     InstallerRun run;
     run.withCommandLine = commandLine != nullptr;
     if (commandLine)
@@ -267,6 +274,7 @@ void InstallFixture::SetUp()
     VHeapFailAt(0);
     // Drain after every chunk, so a click lands in the chunk it was made in.
     DrainInterval = 0;
+    InstallerStartPause = 1;
     CancelRequested = 0;
     ProgressPage = nullptr;
     ProgressBar = nullptr;
@@ -279,6 +287,7 @@ void InstallFixture::TearDown()
 {
     VHeapFailAt(0);
     DrainInterval = ShippedDrainInterval;
+    InstallerStartPause = ShippedInstallerStartPause;
     for (HANDLE h : sources)
         CloseHandle(h);
     sources.clear();

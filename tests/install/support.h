@@ -77,6 +77,8 @@ struct Fakes {
     int openKeys = 0;             // opened and not yet closed
     // installer
     bool failStart = false;
+    std::vector<DWORD> startErrors;   // starts fail with these in turn (SetLastError) first
+    int starts = 0;
     std::vector<InstallerRun> runs;
     // space
     bool realSpace = false;
@@ -93,6 +95,8 @@ struct Fakes {
 extern Fakes fake;
 // DrainInterval as the setup program has it; the fixture sets 0.
 extern const DWORD ShippedDrainInterval;
+// InstallerStartPause as the setup program has it; the fixture sets 1.
+extern const DWORD ShippedInstallerStartPause;
 
 // Installs the fake table; the real calls stay reachable underneath.
 void UseFakePlatform();

@@ -140,7 +140,7 @@ TEST_F(SmallVolume, PackageWithoutPagesIsRefusedAndWaitsForClose)
     EXPECT_EQ(box.owner, frame);
     w.Answer(box, IDOK);
     WaitBoxGone(w);
-    Sleep(500);
+    w.Settle(frame);   // fails when the frame goes away
     ASSERT_TRUE(w.Running()) << "the program ended without being closed";
     EXPECT_EQ(w.Frame(), frame);
     EXPECT_TRUE(IsWindowVisible(frame));

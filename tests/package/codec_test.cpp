@@ -11,7 +11,8 @@ using velkor::Bytes;
 namespace {
 
 struct Decoded {
-    int ok;
+    int result;
+    bool ok;
     Bytes data;
 };
 
@@ -19,9 +20,9 @@ Decoded Inflate(const Bytes &stored, uint32_t decodedSize)
 {
     uint8_t *out = reinterpret_cast<uint8_t *>(0x1);
     uint32_t length = 0xDEADBEEF;
-    int ok = InflateBlock(stored.data(), uint32_t(stored.size()), decodedSize, &out, &length);
-    Decoded d{ok, {}};
-    if (ok) {
+    int result = InflateBlock(stored.data(), uint32_t(stored.size()), decodedSize, &out, &length);
+    Decoded d{result, result == BlockRead, {}};
+    if (d.ok) {
         d.data.assign(out, out + length);
         VFree(out);
     } else {
@@ -46,8 +47,8 @@ TEST(InflateBlock, DecodedSizeIsAnUpperBound)
     Bytes z = velkor::ZlibCompress(data);
     EXPECT_EQ(Inflate(z, 400).data, data);
     EXPECT_EQ(Inflate(z, 100000).data, data);     // fewer bytes than stated: accepted
-    EXPECT_FALSE(Inflate(z, 399).ok);              // more than stated: refused
-    EXPECT_FALSE(Inflate(z, 1).ok);
+    EXPECT_EQ(Inflate(z, 399).result, BlockDamaged);   // more than stated: refused
+    EXPECT_EQ(Inflate(z, 1).result, BlockDamaged);
 }
 
 TEST(InflateBlock, UnstatedSizeUsesStoredSizeRoundedTo256)
@@ -55,24 +56,38 @@ TEST(InflateBlock, UnstatedSizeUsesStoredSizeRoundedTo256)
     Bytes big(400, 'x'), small(200, 'y');
     Bytes zb = velkor::ZlibCompress(big), zs = velkor::ZlibCompress(small);
     ASSERT_LT(zb.size(), 256u);
-    EXPECT_FALSE(Inflate(zb, 0).ok);
+    EXPECT_EQ(Inflate(zb, 0).result, BlockDamaged);
     EXPECT_EQ(Inflate(zs, 0).data, small);
 }
 
-TEST(InflateBlock, DamageIsRefused)
+TEST(InflateBlock, DamageIsDamageNotMemory)
 {
     Bytes data = Pattern(5000);
     Bytes z = velkor::ZlibCompress(data);
     Bytes badCheck = z;
     badCheck.back() ^= 1;                                   // Adler-32
-    EXPECT_FALSE(Inflate(badCheck, 5000).ok);
-    EXPECT_FALSE(Inflate(Bytes(z.begin(), z.end() - 5), 5000).ok);  // ends early
-    EXPECT_FALSE(Inflate(Bytes(), 10).ok);
-    Bytes raw = {0x12, 0x34, 0x56};
-    EXPECT_FALSE(Inflate(raw, 10).ok);
-    // A stream that asks for a preset dictionary.
-    Bytes dict = {0x78, 0xBB, 0, 0, 0, 1, 0x03, 0x00};
-    EXPECT_FALSE(Inflate(dict, 10).ok);
+    Bytes badData = z;
+    badData[z.size() / 2] ^= 0x5A;                          // inside the deflate data
+    Bytes badHeader = z;
+    badHeader[1] ^= 1;                                      // header check fails
+    struct {
+        const char *name;
+        Bytes stored;
+    } cases[] = {
+        {"check", badCheck},
+        {"deflate data", badData},
+        {"header", badHeader},
+        {"ends early", Bytes(z.begin(), z.end() - 5)},
+        {"header only", Bytes(z.begin(), z.begin() + 2)},
+        {"empty", Bytes()},
+        {"no zlib header", Bytes{0x12, 0x34, 0x56}},
+        {"asks for a preset dictionary", Bytes{0x78, 0xBB, 0, 0, 0, 1, 0x03, 0x00}},
+    };
+    for (const auto &c : cases) {
+        long before = VHeapLiveBlocks();
+        EXPECT_EQ(Inflate(c.stored, 5000).result, BlockDamaged) << c.name;
+        EXPECT_EQ(VHeapLiveBlocks(), before) << c.name;
+    }
     // Bytes after the end of the stream are not looked at.
     Bytes trailing = z;
     trailing.insert(trailing.end(), {1, 2, 3});
@@ -88,7 +103,7 @@ TEST(InflateBlock, HugeStatedSizeDoesNotAllocateIt)
     EXPECT_EQ(VHeapLiveBlocks(), before);
 }
 
-TEST(InflateBlock, EveryAllocationFailureIsCleanFailure)
+TEST(InflateBlock, EveryAllocationFailureIsMemoryWithNothingLeft)
 {
     // Exact, overstated (the buffer is shrunk afterwards) and unstated sizes.
     Bytes data = Pattern(3000), small(200, 'y');
@@ -110,7 +125,7 @@ TEST(InflateBlock, EveryAllocationFailureIsCleanFailure)
                 EXPECT_EQ(d.data, c.expect) << c.name;
                 break;
             }
-            EXPECT_FALSE(d.ok) << c.name << " k=" << k;
+            EXPECT_EQ(d.result, BlockDecoderNoMemory) << c.name << " k=" << k;
         }
     }
 }
@@ -130,15 +145,26 @@ auto WithReader(const Bytes &bytes, F f)
     return result;
 }
 
-std::u16string BlockText(const Bytes &bytes)
+struct ItemRead {
+    int result;
+    std::u16string text;
+};
+
+// One item through ReadBlock or ReadPackageString; the text is "<null>"
+// when none came back.
+ItemRead ReadItem(const Bytes &bytes, bool block = true)
 {
-    return WithReader(bytes, [](PackageReader *r) {
-        VCHAR *t = ReadBlock(r);
-        std::u16string s = U(t);
+    return WithReader(bytes, [block](PackageReader *r) {
+        VCHAR *t = reinterpret_cast<VCHAR *>(0x1);
+        int result = block ? ReadBlock(r, &t) : ReadPackageString(r, &t);
+        ItemRead read{result, U(t)};
+        EXPECT_EQ(result == BlockRead, t != nullptr);
         VFree(t);
-        return s;
+        return read;
     });
 }
+
+std::u16string BlockText(const Bytes &bytes) { return ReadItem(bytes).text; }
 
 Bytes StoredBlock(const Bytes &data)
 {
@@ -178,7 +204,7 @@ TEST(ReadBlock, TextWithoutTerminatorOrOddLengthIsTerminated)
     EXPECT_EQ(BlockText(StoredBlock({'a', 0, 0, 0, 'b', 0})), u"a");   // embedded zero ends it
 }
 
-TEST(ReadBlock, ShortOrOversizedItemsFail)
+TEST(ReadBlock, ShortOrOversizedItemsAreDamage)
 {
     struct Case {
         const char *name;
@@ -194,32 +220,30 @@ TEST(ReadBlock, ShortOrOversizedItemsFail)
     };
     for (const auto &c : cases) {
         long before = VHeapLiveBlocks();
-        bool failed = WithReader(c.bytes, [](PackageReader *r) {
-            VCHAR *t = ReadBlock(r);
-            VFree(t);
-            return t == nullptr;
-        });
-        EXPECT_TRUE(failed) << c.name;
+        ItemRead read = ReadItem(c.bytes);
+        EXPECT_EQ(read.result, BlockDamaged) << c.name;
+        EXPECT_EQ(read.text, u"<null>") << c.name;
         EXPECT_EQ(VHeapLiveBlocks(), before) << c.name;
     }
 }
 
 TEST(ReadPackageString, CountsAndBounds)
 {
-    auto read = [](const Bytes &b) {
-        return WithReader(b, [](PackageReader *r) {
-            VCHAR *t = ReadPackageString(r);
-            std::u16string s = U(t);
-            VFree(t);
-            return s;
-        });
-    };
+    auto read = [](const Bytes &b) { return ReadItem(b, false).text; };
     EXPECT_EQ(read({0, 0, 0, 0}), u"");
     EXPECT_EQ(read({2, 0, 0, 0, 'o', 0, 'k', 0}), u"ok");
-    EXPECT_EQ(read({2, 0, 0, 0, 'o', 0, 'k'}), u"<null>");
-    EXPECT_EQ(read({0xFF, 0xFF, 0xFF, 0xFF, 'o', 0}), u"<null>");     // (count + 1) * 2 would wrap in 32 bits
-    EXPECT_EQ(read({0xFF, 0xFF, 0xFF, 0x7F}), u"<null>");
-    EXPECT_EQ(read({1, 0}), u"<null>");
+    // Cut short, a count no file could hold, and one that would wrap
+    // (count + 1) * 2 in 32 bits: damage, with nothing allocated.
+    for (const Bytes &b : {Bytes{2, 0, 0, 0, 'o', 0, 'k'}, Bytes{0xFF, 0xFF, 0xFF, 0xFF, 'o', 0},
+                           Bytes{0xFF, 0xFF, 0xFF, 0x7F}, Bytes{1, 0}}) {
+        ItemRead r = ReadItem(b, false);
+        EXPECT_EQ(r.result, BlockDamaged) << b.size();
+        EXPECT_EQ(r.text, u"<null>");
+    }
+    VHeapFailAt(1);
+    ItemRead starved = ReadItem({2, 0, 0, 0, 'o', 0, 'k', 0}, false);
+    VHeapFailAt(0);
+    EXPECT_EQ(starved.result, BlockNoMemory);
 }
 
 TEST(ReadBlock, TextThatMustBeTerminatedWithMemoryRunningOut)
@@ -238,15 +262,17 @@ TEST(ReadBlock, TextThatMustBeTerminatedWithMemoryRunningOut)
         long before = VHeapLiveBlocks();
         for (unsigned long k = 1;; ++k) {
             VHeapFailAt(k);
-            std::u16string text = BlockText(c.bytes);
+            ItemRead read = ReadItem(c.bytes);
             unsigned long used = VHeapAllocations();
             VHeapFailAt(0);
             EXPECT_EQ(VHeapLiveBlocks(), before) << c.name << " k=" << k;
             if (k > used) {
-                EXPECT_EQ(text, c.expect) << c.name;
+                EXPECT_EQ(read.text, c.expect) << c.name;
                 break;
             }
-            EXPECT_EQ(text, u"<null>") << c.name << " k=" << k;
+            EXPECT_EQ(read.text, u"<null>") << c.name << " k=" << k;
+            EXPECT_TRUE(read.result == BlockNoMemory || read.result == BlockDecoderNoMemory)
+                << c.name << " k=" << k << ": " << read.result;
         }
     }
 }
@@ -282,7 +308,9 @@ TEST(ReadItems, FileThatShrinksUnderTheReader)
         PackageReader r;
         ASSERT_TRUE(OpenPackageReader(&r, path.c_str()));
         ASSERT_EQ(truncate(name, c.cutTo), 0);
-        VCHAR *t = c.block ? ReadBlock(&r) : ReadPackageString(&r);
+        VCHAR *t = nullptr;
+        int result = c.block ? ReadBlock(&r, &t) : ReadPackageString(&r, &t);
+        EXPECT_EQ(result, BlockDamaged) << c.name;
         EXPECT_EQ(t, nullptr) << c.name;
         VFree(t);
         ClosePackageReader(&r);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <set>
 #include <fcntl.h>
@@ -157,7 +158,7 @@ TEST(LoadPackage, TrailerProblems)
         Bytes bad = file;
         for (int i = 0; i < 4; ++i)
             bad[bad.size() - 8 + i] = uint8_t(o.offset >> (8 * i));
-        EXPECT_EQ(LoadAndRelease(bad), LoadOutOfMemory) << o.name;
+        EXPECT_EQ(LoadAndRelease(bad), LoadDamaged) << o.name;
     }
     Bytes junk = file;
     junk.insert(junk.end(), {1, 2, 3});
@@ -195,20 +196,98 @@ TEST(LoadPackage, CountsTheFileCannotHold)
         LoadResult expect;
     } cases[] = {
         {"consistent", 0, 0, 30, LoadSucceeded},
-        {"one variable too many", 1, 0, 30, LoadOutOfMemory},   // eats texts, then runs out
-        {"variables 2^31-1", 0x7FFFFFFF, 0, 30, LoadOutOfMemory},
-        {"variables 2^31", 0x80000000u, 0, 30, LoadOutOfMemory},
-        {"variables 2^32-1", 0xFFFFFFFFu, 0, 30, LoadOutOfMemory},
-        {"components 2^32-1", 0, 0xFFFFFFFFu, 30, LoadOutOfMemory},
-        {"components 2^28 (size would wrap in 32 bits)", 0, 0x10000000u, 30, LoadOutOfMemory},
-        {"texts 31 with 30 present", 0, 0, 31, LoadOutOfMemory},
-        {"texts 2^32-1", 0, 0, 0xFFFFFFFFu, LoadOutOfMemory},
-        {"texts 2^30 (pointer table would wrap)", 0, 0, 0x40000000u, LoadOutOfMemory},
+        {"one variable too many", 1, 0, 30, LoadDamaged},   // eats texts, then runs out
+        {"variables 2^31-1", 0x7FFFFFFF, 0, 30, LoadDamaged},
+        {"variables 2^31", 0x80000000u, 0, 30, LoadDamaged},
+        {"variables 2^32-1", 0xFFFFFFFFu, 0, 30, LoadDamaged},
+        {"components 2^32-1", 0, 0xFFFFFFFFu, 30, LoadDamaged},
+        {"components 2^28 (size would wrap in 32 bits)", 0, 0x10000000u, 30, LoadDamaged},
+        {"texts 31 with 30 present", 0, 0, 31, LoadDamaged},
+        {"texts 2^32-1", 0, 0, 0xFFFFFFFFu, LoadDamaged},
+        {"texts 2^30 (pointer table would wrap)", 0, 0, 0x40000000u, LoadDamaged},
     };
     for (auto &c : cases) {
         VHeapFailAt(0);
         EXPECT_EQ(LoadAndRelease(HandHeader(c.variables, c.components, c.texts)), c.expect) << c.name;
     }
+}
+
+namespace {
+
+// The items of a hand-written header that a damaged encoding can stand in for.
+enum Item { Plain, SoftwareName, Destination, VariableName, VariableValue, ComponentName, FirstText, LastText };
+
+// A header with one variable, one component and thirty texts, in which
+// `item` is encoded as `bad` instead of as written.
+Bytes HeaderWith(Item item, const Bytes &bad)
+{
+    Bytes out = SampleImage();
+    uint32_t headerOffset = uint32_t(out.size());
+    auto put = [&](Item here, const std::u16string &text) {
+        if (here == item)
+            out.insert(out.end(), bad.begin(), bad.end());
+        else if (here == SoftwareName)
+            velkor::PutPackageString(out, text);
+        else
+            velkor::PutTextBlock(out, text);
+    };
+    put(SoftwareName, u"S");
+    velkor::PutPackageString(out, u"C");
+    put(Destination, u"\\D");
+    out.insert(out.end(), {0, 0, 1});
+    velkor::PutU32(out, 1);
+    put(VariableName, u"%V%");
+    put(VariableValue, u"v");
+    velkor::PutU32(out, 1);
+    out.insert(out.end(), {1, 1, 0, 0, 0, 0, 0, 0, 0, 0});
+    put(ComponentName, u"c");
+    velkor::PutU32(out, 30);
+    for (int i = 0; i < 30; ++i)
+        put(i == 0 ? FirstText : i == 29 ? LastText : Plain, u"t");
+    velkor::PutU32(out, headerOffset);
+    out.insert(out.end(), {'V', 'K', 'R', '1'});
+    return out;
+}
+
+}  // namespace
+
+// Damaged encodings of every kind of item are damage, never memory: the
+// user is told to fetch the package again, not to try later.
+TEST(LoadPackage, DamagedItemsAreDamageNotMemory)
+{
+    const std::u16string text = u"a text long enough that its stream has deflate data of its own";
+    Bytes good;
+    velkor::PutTextBlock(good, text);
+    const size_t data = BLOCK_PREFIX_COMPRESSED, stored = good.size() - data;
+    auto changed = [&](std::function<void(Bytes &)> change) {
+        Bytes b = good;
+        change(b);
+        return b;
+    };
+    struct {
+        const char *damage;
+        Bytes block;
+    } blocks[] = {
+        {"deflate data", changed([&](Bytes &b) { b[data + stored / 2] ^= 0x55; })},
+        {"Adler-32 check", changed([&](Bytes &b) { b.back() ^= 1; })},
+        {"zlib header", changed([&](Bytes &b) { b[data] = 0x12; })},
+        {"stream cut short", changed([&](Bytes &b) {
+             b.resize(b.size() - 4);
+             velkor::Bytes size;
+             velkor::PutU32(size, uint32_t(stored - 4));
+             std::copy(size.begin(), size.end(), b.begin() + 1);
+         })},
+        {"decoded size too small", changed([&](Bytes &b) { b[5] = 2, b[6] = b[7] = b[8] = 0; })},
+        {"stored size past the end", changed([&](Bytes &b) { b[1] = b[2] = b[3] = 0xF0, b[4] = 0x0F; })},
+        {"stored size 2^32-1", changed([&](Bytes &b) { b[1] = b[2] = b[3] = b[4] = 0xFF; })},
+    };
+    for (Item item : {Destination, VariableName, VariableValue, ComponentName, FirstText, LastText}) {
+        ASSERT_EQ(LoadAndRelease(HeaderWith(item, good)), LoadSucceeded) << item;
+        for (const auto &b : blocks)
+            EXPECT_EQ(LoadAndRelease(HeaderWith(item, b.block)), LoadDamaged) << "item " << item << ": " << b.damage;
+    }
+    for (const Bytes &name : {Bytes{0xFF, 0xFF, 0xFF, 0xFF, 'S', 0}, Bytes{0x00, 0x00, 0x01, 0x00, 'S', 0}})
+        EXPECT_EQ(LoadAndRelease(HeaderWith(SoftwareName, name)), LoadDamaged);
 }
 
 TEST(LoadPackage, EveryPrefixLoadsToACleanResult)
@@ -223,7 +302,8 @@ TEST(LoadPackage, EveryPrefixLoadsToACleanResult)
             Bytes cut = prefix;
             cut.insert(cut.end(), file.end() - 8, file.end());
             LoadResult r = LoadAndRelease(cut);
-            EXPECT_TRUE(r == LoadOutOfMemory || r == LoadNotAPackage || r == LoadSucceeded) << n;
+            // Nothing runs short of memory here: a cut is damage.
+            EXPECT_TRUE(r == LoadDamaged || r == LoadNotAPackage || r == LoadSucceeded) << n << ": " << r;
         }
     }
 }
@@ -243,7 +323,7 @@ TEST(LoadPackage, EverySingleByteChangeInTheHeader)
             Bytes bad = file;
             bad[at] = v;
             LoadResult r = LoadAndRelease(bad);
-            ASSERT_TRUE(r == LoadSucceeded || r == LoadOutOfMemory || r == LoadNotAPackage) << at;
+            ASSERT_TRUE(r == LoadSucceeded || r == LoadDamaged || r == LoadNotAPackage) << at << ": " << r;
             (r == LoadSucceeded ? succeeded : failed)++;
         }
     }
@@ -339,7 +419,7 @@ TEST(LoadPackage, FileEndingInsideAFixedField)
     };
     for (const auto &c : cases) {
         for (uint32_t left = c.fromLeft; left <= c.toLeft; ++left)
-            EXPECT_EQ(LoadAndRelease(EndingInside(c.before, left)), LoadOutOfMemory) << c.field << ", " << left;
+            EXPECT_EQ(LoadAndRelease(EndingInside(c.before, left)), LoadDamaged) << c.field << ", " << left;
     }
 }
 
@@ -404,8 +484,9 @@ Bytes BuildOn(const Bytes &image) { return velkor::BuildPackage(image, SampleRec
 
 const char *Name(LoadResult r)
 {
-    static const char *const names[] = {"?", "LoadSucceeded", "LoadCannotOpen", "LoadNotAPackage", "LoadOutOfMemory"};
-    return r >= 1 && r <= 4 ? names[r] : "?";
+    static const char *const names[] = {"?",           "LoadSucceeded",   "LoadCannotOpen",
+                                        "LoadNotAPackage", "LoadOutOfMemory", "LoadDamaged"};
+    return r >= 1 && r <= 5 ? names[r] : "?";
 }
 
 }  // namespace
@@ -454,7 +535,7 @@ TEST(LoadPackage, DamagedSignedFilesEndCleanly)
                 else if (c.expect == pefake::SignedCase::NotAPackage)
                     EXPECT_EQ(r, LoadNotAPackage) << label << ": " << Name(r);
                 else
-                    EXPECT_TRUE(r == LoadSucceeded || r == LoadOutOfMemory || r == LoadNotAPackage) << label;
+                    EXPECT_TRUE(r == LoadSucceeded || r == LoadDamaged || r == LoadNotAPackage) << label << ": " << Name(r);
             }
         }
     }

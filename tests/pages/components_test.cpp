@@ -102,11 +102,11 @@ protected:
 TEST_F(ComponentsPageTest, CheckBoxesAreDrawnFromBitmap136)
 {
     HWND page = Open({u"Main"});
-    ASSERT_NE(StateImageList, nullptr);
-    EXPECT_EQ(HIMAGELIST(SendMessageW(TreeOf(page), TVM_GETIMAGELIST, TVSIL_STATE, 0)), StateImageList);
-    EXPECT_EQ(ImageList_GetImageCount(StateImageList), 3);
+    HIMAGELIST images = HIMAGELIST(SendMessageW(TreeOf(page), TVM_GETIMAGELIST, TVSIL_STATE, 0));
+    ASSERT_NE(images, nullptr);
+    EXPECT_EQ(ImageList_GetImageCount(images), 3);
     int cx = 0, cy = 0;
-    ImageList_GetIconSize(StateImageList, &cx, &cy);
+    ImageList_GetIconSize(images, &cx, &cy);
     EXPECT_EQ(cx, 16);
     EXPECT_EQ(cy, 16);
 
@@ -135,7 +135,7 @@ TEST_F(ComponentsPageTest, CheckBoxesAreDrawnFromBitmap136)
     RECT all = {0, 0, 16, 16};
     for (int cell = 0; cell < 3; ++cell) {
         FillRect(dc, &all, red);
-        ASSERT_TRUE(ImageList_Draw(StateImageList, cell, dc, 0, 0, ILD_TRANSPARENT));
+        ASSERT_TRUE(ImageList_Draw(images, cell, dc, 0, 0, ILD_TRANSPARENT));
         int wrong = 0;
         for (int y = 0; y < 16; ++y)
             for (int x = 0; x < 16; ++x) {
@@ -204,7 +204,7 @@ TEST_F(ComponentsPageTest, OkCopiesTheMarksWhateverThePackageOrder)
     SetState(tree, ItemNamed(tree, L"Same", 1), 2);
     auto box = WithMessageBoxes([&] { Tap(page, IDOK); });
     EXPECT_FALSE(box);
-    EXPECT_EQ(Requests, std::vector<int>{CmdNext});
+    EXPECT_EQ(Requests(), std::vector<int>{CmdNext});
     // Exactly one of the two "Same" components, the one the row stands for.
     Component *tied = (Component *)ItemParam(tree, ItemNamed(tree, L"Same", 1));
     for (uint32_t i = 0; i < Package.ComponentCount; ++i)
@@ -219,7 +219,7 @@ TEST_F(ComponentsPageTest, BackAndCancelLeaveTheFlagsAlone)
     SetState(tree, ItemNamed(tree, L"B"), 2);
     Tap(page, IDC_BACK);
     Tap(page, IDCANCEL);
-    EXPECT_EQ(Requests, (std::vector<int>{CmdBack, CmdCancel}));
+    EXPECT_EQ(Requests(), (std::vector<int>{CmdBack, CmdCancel}));
     EXPECT_EQ(SelectedFlags(), (std::vector<int>{1, 0}));
     // The tree still shows the changed marks.
     EXPECT_EQ(StateOf(tree, ItemNamed(tree, L"A")), 1);
@@ -237,13 +237,13 @@ TEST_F(ComponentsPageTest, EmptyChoiceIsRefusedUntilOneIsTicked)
     EXPECT_EQ(box->text, L"You need to select at least one component to continue.");
     EXPECT_EQ(box->caption, L"Tool Setup");
     EXPECT_EQ(box->icon, UINT(MB_ICONINFORMATION));
-    EXPECT_TRUE(Requests.empty());
+    EXPECT_TRUE(Requests().empty());
     EXPECT_EQ(SelectedFlags(), (std::vector<int>{0, 0}));   // the refused OK copied the marks
 
     SetState(tree, ItemNamed(tree, L"B"), 2);
     box = WithMessageBoxes([&] { Tap(page, IDOK); });
     EXPECT_FALSE(box);
-    EXPECT_EQ(Requests, std::vector<int>{CmdNext});
+    EXPECT_EQ(Requests(), std::vector<int>{CmdNext});
     EXPECT_EQ(SelectedFlags(), (std::vector<int>{0, 1}));
 }
 
@@ -254,7 +254,7 @@ TEST_F(ComponentsPageTest, PackageWithoutComponentsCanOnlyGoBack)
     auto box = WithMessageBoxes([&] { Tap(page, IDOK); });
     ASSERT_TRUE(box);
     EXPECT_EQ(box->text, L"You need to select at least one component to continue.");
-    EXPECT_TRUE(Requests.empty());
+    EXPECT_TRUE(Requests().empty());
     Tap(page, IDC_BACK);
-    EXPECT_EQ(Requests, std::vector<int>{CmdBack});
+    EXPECT_EQ(Requests(), std::vector<int>{CmdBack});
 }

@@ -41,7 +41,7 @@ protected:
     HWND Open()
     {
         HWND page = MakePage(IDD_DESTINATION, DestinationPageProcedure);
-        EXPECT_TRUE(Requests.empty()) << "the page asked the frame for something while opening";
+        EXPECT_TRUE(Requests().empty()) << "the page asked the frame for something while opening";
         return page;
     }
 };
@@ -76,7 +76,7 @@ TEST_F(SpaceLineTest, UnitsAroundEveryBoundary)
     };
     for (const auto &row : rows) {
         StandInRequired = row.bytes;
-        ASSERT_TRUE(RefreshSpaceLine(page));
+        ASSERT_TRUE(NotifyPageShown(page));
         EXPECT_EQ(SpaceLine(page), std::wstring(L"Space required: ") + row.text) << row.bytes << " bytes";
     }
 }
@@ -99,7 +99,7 @@ TEST_F(SpaceLineTest, EveryPlaceholderIsReplacedWhateverItsCase)
         LoadTestPackage(recipe, {1024});
         HWND page = Open();
         StandInRequired = 1024;
-        ASSERT_TRUE(RefreshSpaceLine(page));
+        ASSERT_TRUE(NotifyPageShown(page));
         EXPECT_EQ(SpaceLine(page), row.shown);
         DestroyPages();
     }
@@ -112,15 +112,15 @@ TEST_F(SpaceLineTest, FollowsTheSelectedComponents)
     UseStandInRequired = false;
     LoadTestPackage(Sample(PageAll, {u"A", u"B", u"C"}, {true, false, true}), {1024, 5242880, 3221225472u});
     HWND page = Open();
-    ASSERT_TRUE(RefreshSpaceLine(page));
+    ASSERT_TRUE(NotifyPageShown(page));
     EXPECT_EQ(SpaceLine(page), L"Space required: 3 Gb");
     Package.Components[0].Selected = 0;
     Package.Components[2].Selected = 0;
     Package.Components[1].Selected = 1;
-    ASSERT_TRUE(RefreshSpaceLine(page));
+    ASSERT_TRUE(NotifyPageShown(page));
     EXPECT_EQ(SpaceLine(page), L"Space required: 5 Mb");
     Package.Components[1].Selected = 0;
-    ASSERT_TRUE(RefreshSpaceLine(page));
+    ASSERT_TRUE(NotifyPageShown(page));
     EXPECT_EQ(SpaceLine(page), L"Space required: 0 bytes");
 }
 
@@ -128,12 +128,12 @@ TEST_F(SpaceLineTest, OutOfMemoryLeavesNothingBehind)
 {
     HWND page = Open();
     StandInRequired = 5242880;
-    ASSERT_TRUE(RefreshSpaceLine(page));
+    ASSERT_TRUE(NotifyPageShown(page));
     std::wstring before = SpaceLine(page);
     for (unsigned long n = 1; n <= 8; ++n) {
         long live = VHeapLiveBlocks();
         VHeapFailAt(n);
-        BOOL ok = RefreshSpaceLine(page);
+        BOOL ok = NotifyPageShown(page);
         VHeapFailAt(0);
         EXPECT_EQ(VHeapLiveBlocks(), live) << "allocation " << n;
         if (ok)
@@ -199,7 +199,7 @@ TEST_F(DestinationFieldTest, OkStoresTheTypedPathAndGoesOn)
     auto box = WithMessageBoxes([&] { Tap(page, IDOK); });
     EXPECT_FALSE(box) << "unexpected message: " << box->text.size();
     EXPECT_EQ(Str(Package.DestinationPath), L"\\My Apps\\Tool");
-    EXPECT_EQ(Requests, std::vector<int>{CmdNext});
+    EXPECT_EQ(Requests(), std::vector<int>{CmdNext});
 }
 
 TEST_F(DestinationFieldTest, BackStoresTheTypedPathAndCancelReadsNothing)
@@ -211,7 +211,7 @@ TEST_F(DestinationFieldTest, BackStoresTheTypedPathAndCancelReadsNothing)
     Tap(page, IDC_BACK);
     EXPECT_EQ(Str(Package.DestinationPath), L"\\Elsewhere");
     EXPECT_EQ(Field(page), L"\\Elsewhere");
-    EXPECT_EQ(Requests, (std::vector<int>{CmdCancel, CmdBack}));
+    EXPECT_EQ(Requests(), (std::vector<int>{CmdCancel, CmdBack}));
 }
 
 TEST_F(DestinationFieldTest, BlankFieldIsRefusedOnOkWithAReason)
@@ -225,7 +225,7 @@ TEST_F(DestinationFieldTest, BlankFieldIsRefusedOnOkWithAReason)
         EXPECT_EQ(box->caption, L"Tool Setup");
         EXPECT_EQ(box->icon, UINT(MB_ICONINFORMATION));
         EXPECT_EQ(box->owner, Frame());   // a child's box belongs to its top-level window
-        EXPECT_TRUE(Requests.empty());
+        EXPECT_TRUE(Requests().empty());
         EXPECT_EQ(Str(Package.DestinationPath), L"\\Program Files\\Tool") << "a refused OK changed the destination";
         // The field gets the keyboard back (seen only while the frame is
         // active: other programs share the bench's screen).
@@ -240,7 +240,7 @@ TEST_F(DestinationFieldTest, BlankFieldOnBackKeepsThePreviousDestination)
     SetDlgItemTextW(page, IDC_DESTINATION, L"  ");
     auto box = WithMessageBoxes([&] { Tap(page, IDC_BACK); });
     EXPECT_FALSE(box);
-    EXPECT_EQ(Requests, std::vector<int>{CmdBack});
+    EXPECT_EQ(Requests(), std::vector<int>{CmdBack});
     EXPECT_EQ(Str(Package.DestinationPath), L"\\Program Files\\Tool");
     EXPECT_EQ(Field(page), L"\\Program Files\\Tool");
 }
@@ -262,20 +262,20 @@ TEST_F(DestinationFieldTest, TooLittleRoomIsRefused)
         {0x80000000u, 0x7FFFFFFFu, false},      // a signed comparison would let this through
     };
     for (const auto &row : rows) {
-        Requests.clear();
+        ClearRequests();
         StandInRequired = row.required;
         StandInFree = row.free;
         SetDlgItemTextW(page, IDC_DESTINATION, L"\\Program Files\\Tool");
         auto box = WithMessageBoxes([&] { Tap(page, IDOK); });
         if (row.goesOn) {
             EXPECT_FALSE(box) << row.required << " of " << row.free;
-            EXPECT_EQ(Requests, std::vector<int>{CmdNext}) << row.required << " of " << row.free;
+            EXPECT_EQ(Requests(), std::vector<int>{CmdNext}) << row.required << " of " << row.free;
         } else {
             ASSERT_TRUE(box) << row.required << " of " << row.free;
             EXPECT_EQ(box->text, L"There is not enough free space in the destination folder.");
             EXPECT_EQ(box->caption, L"Tool Setup");
             EXPECT_EQ(box->icon, UINT(MB_ICONHAND));
-            EXPECT_TRUE(Requests.empty());
+            EXPECT_TRUE(Requests().empty());
         }
     }
 }
@@ -287,7 +287,7 @@ TEST_F(DestinationFieldTest, BackDoesNotCheckTheSpace)
     StandInFree = 0;
     auto box = WithMessageBoxes([&] { Tap(page, IDC_BACK); });
     EXPECT_FALSE(box);
-    EXPECT_EQ(Requests, std::vector<int>{CmdBack});
+    EXPECT_EQ(Requests(), std::vector<int>{CmdBack});
 }
 
 TEST_F(DestinationFieldTest, OutOfMemoryOnOkOrBackAborts)
@@ -299,5 +299,5 @@ TEST_F(DestinationFieldTest, OutOfMemoryOnOkOrBackAborts)
     VHeapFailAt(1);
     Tap(page, IDC_BACK);
     VHeapFailAt(0);
-    EXPECT_EQ(Requests, (std::vector<int>{CmdAbort, CmdAbort}));
+    EXPECT_EQ(Requests(), (std::vector<int>{CmdAbort, CmdAbort}));
 }

@@ -160,7 +160,7 @@ TEST_F(FolderListingTest, FirstExpansionListsEverySubfolderOnce)
     WCHAR *path = ItemPath(Item(L"\\Beta\\Inner\\Deep\\Deeper"));
     EXPECT_EQ(Str(path), L"\\Beta\\Inner\\Deep\\Deeper\\");
     VFree(path);
-    EXPECT_TRUE(Requests.empty());
+    EXPECT_TRUE(Requests().empty());
 }
 
 TEST_F(FolderListingTest, LaterExpansionsListNothingAgain)
@@ -214,7 +214,7 @@ TEST_F(FolderChangesTest, PlaceholderFolderRemovedBeforeExpanding)
 
     Expand(shrinks);
     EXPECT_EQ(ChildTexts(tree_, shrinks), std::vector<std::wstring>{stays});
-    EXPECT_TRUE(Requests.empty());
+    EXPECT_TRUE(Requests().empty());
     RemoveTree(L"Shrinks");
 }
 
@@ -233,7 +233,7 @@ TEST_F(FolderChangesTest, FolderAddedBeforeExpandingIsListedOnce)
     EXPECT_EQ(ChildTexts(tree_, Item(L"\\Grows\\Middle")), std::vector<std::wstring>{L"Under"});
     EXPECT_EQ(ChildTexts(tree_, Item(L"\\Grows\\Zebra")), std::vector<std::wstring>{L"Stripe"});
     EXPECT_TRUE(ChildTexts(tree_, Item(L"\\Grows\\Aardvark")).empty());
-    EXPECT_TRUE(Requests.empty());
+    EXPECT_TRUE(Requests().empty());
     RemoveTree(L"Grows");
 }
 
@@ -264,7 +264,7 @@ TEST_F(FolderChangesTest, WholeFolderRemovedBeforeExpanding)
     // The folder is still listed; picking it still gives its path.
     Select(vanishes);
     EXPECT_EQ(Field(page_), L"\\Vanishes");
-    EXPECT_TRUE(Requests.empty());
+    EXPECT_TRUE(Requests().empty());
 }
 
 TEST_F(FolderPickTest, PickingAFolderFillsTheFieldAndTheDestination)
@@ -292,7 +292,7 @@ TEST_F(FolderPickTest, PickingAFolderFillsTheFieldAndTheDestination)
     // Typing changes only the field until OK or Back.
     SetDlgItemTextW(page_, IDC_DESTINATION, L"\\Typed");
     EXPECT_EQ(Str(Package.DestinationPath), L"\\Program Files");
-    EXPECT_TRUE(Requests.empty());
+    EXPECT_TRUE(Requests().empty());
 }
 
 TEST_F(FolderPickTest, ItemPathOfEveryLevel)
@@ -368,7 +368,7 @@ TEST_F(FolderPickTest, RootStaysOpenAndKeepsThePick)
     ClickButton(tree_, beta);
     PumpFor(50);
     EXPECT_FALSE(Expanded(tree_, beta));
-    EXPECT_TRUE(Requests.empty());
+    EXPECT_TRUE(Requests().empty());
 }
 
 TEST_F(FolderPickTest, ExpandingWithoutMemoryAborts)
@@ -379,18 +379,18 @@ TEST_F(FolderPickTest, ExpandingWithoutMemoryAborts)
     VHeapFailAt(1);
     Expand(beta);
     VHeapFailAt(0);
-    EXPECT_EQ(Requests, std::vector<int>{CmdAbort});
+    EXPECT_EQ(Requests(), std::vector<int>{CmdAbort});
     EXPECT_EQ(VHeapLiveBlocks(), live);
 }
 
 TEST_F(FolderPickTest, OpeningWithoutMemoryAborts)
 {
     for (unsigned long n = 1; n <= 3; ++n) {
-        Requests.clear();
+        ClearRequests();
         VHeapFailAt(n);
         MakePage(IDD_DESTINATION, DestinationPageProcedure);
         VHeapFailAt(0);
-        EXPECT_EQ(Requests, std::vector<int>{CmdAbort}) << "allocation " << n;
+        EXPECT_EQ(Requests(), std::vector<int>{CmdAbort}) << "allocation " << n;
         PumpFor(10);
         DestroyPages();
     }

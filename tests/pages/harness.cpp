@@ -14,6 +14,8 @@ namespace pages {
 
 static std::vector<uint8_t> PackageImage;
 static std::vector<HWND> Pages;
+static HWND FrameWindow;
+static std::vector<int> Recorded;
 
 velkor::PackageRecipe Sample(uint8_t pageFlags, std::vector<std::u16string> names, std::vector<bool> selected)
 {
@@ -32,31 +34,56 @@ void LoadTestPackage(const velkor::PackageRecipe &recipe, const std::vector<uint
     LoadResult result = LoadPackage();
     UseFilePackages();
     ASSERT_EQ(result, LoadSucceeded);
-    Requests.clear();
+    ClearRequests();
 }
 
-static INT_PTR CALLBACK FrameProcedure(HWND, UINT message, WPARAM, LPARAM)
+// Records what the pages ask, as the frame of the program would act on it.
+static INT_PTR CALLBACK FrameProcedure(HWND, UINT message, WPARAM wParam, LPARAM)
 {
+    if (message == WM_WIZARDCOMMAND) {
+        Recorded.push_back(int(wParam));
+        return FALSE;
+    }
     return message == WM_INITDIALOG;
 }
 
+// The abort is posted: take it from the queue to the frame.
+static void DeliverPostedRequests()
+{
+    MSG message;
+    while (FrameWindow && PeekMessageW(&message, FrameWindow, WM_WIZARDCOMMAND, WM_WIZARDCOMMAND, PM_REMOVE))
+        DispatchMessageW(&message);
+}
+
+const std::vector<int> &Requests()
+{
+    DeliverPostedRequests();
+    return Recorded;
+}
+
+void ClearRequests()
+{
+    DeliverPostedRequests();
+    Recorded.clear();
+}
+
+static HINSTANCE Instance() { return GetModuleHandleW(nullptr); }
+
 HWND Frame()
 {
-    static HWND frame;
-    if (!frame) {
-        InstanceHandle = GetModuleHandleW(nullptr);
-        PlatformInitHtmlControl(InstanceHandle);
+    if (!FrameWindow) {
+        lstrcpyW(BackgroundColorText, L"#ffffff");
+        PlatformInitHtmlControl(Instance());
         INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_TREEVIEW_CLASSES | ICC_PROGRESS_CLASS};
         InitCommonControlsEx(&controls);
-        HRSRC resource = FindResourceW(InstanceHandle, MAKEINTRESOURCEW(IDD_FRAME), (LPCWSTR)RT_DIALOG);
-        frame = CreateDialogIndirectParamW(InstanceHandle,
-                                           (LPCDLGTEMPLATEW)LockResource(LoadResource(InstanceHandle, resource)),
-                                           nullptr, FrameProcedure, 0);
-        PlatformSizeDialogToWorkArea(frame);
-        ShowWindow(frame, SW_SHOW);
-        FrameWindow = frame;
+        HRSRC resource = FindResourceW(Instance(), MAKEINTRESOURCEW(IDD_FRAME), (LPCWSTR)RT_DIALOG);
+        FrameWindow = CreateDialogIndirectParamW(Instance(),
+                                                 (LPCDLGTEMPLATEW)LockResource(LoadResource(Instance(), resource)),
+                                                 nullptr, FrameProcedure, 0);
+        PlatformSizeDialogToWorkArea(FrameWindow);
+        ShowWindow(FrameWindow, SW_SHOW);
     }
-    return frame;
+    return FrameWindow;
 }
 
 HWND MakePage(int templateId, DLGPROC procedure)
@@ -64,10 +91,10 @@ HWND MakePage(int templateId, DLGPROC procedure)
     HWND frame = Frame();
     for (HWND p : Pages)
         ShowWindow(p, SW_HIDE);
-    HRSRC resource = FindResourceW(InstanceHandle, MAKEINTRESOURCEW(templateId), (LPCWSTR)RT_DIALOG);
-    HWND page = CreateDialogIndirectParamW(InstanceHandle,
-                                           (LPCDLGTEMPLATEW)LockResource(LoadResource(InstanceHandle, resource)),
-                                           frame, procedure, 0);
+    HRSRC resource = FindResourceW(Instance(), MAKEINTRESOURCEW(templateId), (LPCWSTR)RT_DIALOG);
+    HWND page = CreateDialogIndirectParamW(Instance(),
+                                           (LPCDLGTEMPLATEW)LockResource(LoadResource(Instance(), resource)),
+                                           frame, procedure, LPARAM(Instance()));
     EXPECT_NE(page, nullptr) << "template " << templateId;
     if (page) {
         RECT client;
@@ -84,10 +111,7 @@ void DestroyPages()
     for (HWND p : Pages)
         DestroyWindow(p);
     Pages.clear();
-    if (StateImageList) {
-        ImageList_Destroy(StateImageList);
-        StateImageList = nullptr;
-    }
+    ReleaseComponentImages();
     PumpFor(10);
 }
 

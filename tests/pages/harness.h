@@ -4,7 +4,7 @@
 // watcher that reads and answers the pages' message boxes.
 #pragma once
 
-#include "shell.h"
+#include "pagekit.h"
 #include "pages.h"
 #include "foldertree.h"
 #include "install.h"
@@ -17,8 +17,11 @@
 
 namespace pages {
 
-// What the pages asked the frame for, in order (CmdNext, CmdBack, ...).
-extern std::vector<int> Requests;
+// What the pages asked the frame for, in the order the frame got it
+// (CmdNext, CmdBack, ...).  A posted request still queued is delivered
+// first, as the program's message loop would.
+const std::vector<int> &Requests();
+void ClearRequests();
 
 // The space figures the stand-in installation reports.
 extern DWORD StandInRequired;      // returned by RequiredSpace when set
@@ -32,7 +35,8 @@ void LoadTestPackage(const velkor::PackageRecipe &recipe, const std::vector<uint
 velkor::PackageRecipe Sample(uint8_t pageFlags, std::vector<std::u16string> names = {},
                            std::vector<bool> selected = {});
 
-// The stand-in frame (created once) and a page made from its template.
+// The stand-in frame (created once) and a page made from its template, with
+// the instance as its creation parameter as the shell makes it.
 HWND Frame();
 HWND MakePage(int templateId, DLGPROC procedure);
 // Destroys every page made so far.

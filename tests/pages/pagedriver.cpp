@@ -66,34 +66,15 @@ std::vector<std::wstring> TreePaths(robot::Wizard &w, int treeId)
 
 Capture CaptureControl(robot::Wizard &w, int controlId)
 {
-    HWND c = w.Control(controlId);
-    RECT r;
-    GetClientRect(c, &r);
-    POINT origin = {0, 0};
-    ClientToScreen(c, &origin);
+    robot::Picture picture = robot::WindowPicture(w.Control(controlId), false, w.TimeLimit());
+    if (picture.Empty())
+        throw Failure("control " + std::to_string(controlId) + " did not paint a picture of itself");
     Capture capture;
-    capture.width = r.right;
-    capture.height = r.bottom;
-    HDC screen = GetDC(nullptr);
-    HDC dc = CreateCompatibleDC(screen);
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = capture.width;
-    info.bmiHeader.biHeight = -capture.height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void *bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(dc, bitmap);
-    BitBlt(dc, 0, 0, capture.width, capture.height, screen, origin.x, origin.y, SRCCOPY);
-    GdiFlush();
-    const BYTE *p = static_cast<const BYTE *>(bits);
-    for (int i = 0; i < capture.width * capture.height; ++i)
-        capture.pixels.push_back(RGB(p[4 * i + 2], p[4 * i + 1], p[4 * i]));
-    SelectObject(dc, old);
-    DeleteObject(bitmap);
-    DeleteDC(dc);
-    ReleaseDC(nullptr, screen);
+    capture.width = picture.width;
+    capture.height = picture.height;
+    for (int y = 0; y < picture.height; ++y)
+        for (int x = 0; x < picture.width; ++x)
+            capture.pixels.push_back(picture.At(x, y));
     return capture;
 }
 

@@ -46,8 +46,8 @@ void RemoveTree(const std::wstring &relativePath);
 // The tree's items as "\"-joined paths of texts, in display order.
 std::vector<std::wstring> TreePaths(robot::Wizard &w, int treeId);
 
-// The pixels of a control as shown on screen, rows top-down, one COLORREF
-// each.
+// The pixels of a control's client area as it paints itself (whatever
+// covers it on screen), rows top-down, one COLORREF each.
 struct Capture {
     int width = 0, height = 0;
     std::vector<COLORREF> pixels;

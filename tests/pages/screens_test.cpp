@@ -31,28 +31,20 @@ TEST(Screens, ChoicePages)
     w.WaitPage(IDD_AGREEMENT);
     w.Click(IDC_ACCEPT);
     WaitUntil(w, "OK enabled", [&] { return w.Enabled(IDOK); });
-    w.Repaint();
-    Sleep(300);
     w.Screenshot(folder + L"agreement.png");
 
     w.Click(IDOK);
     w.WaitPage(IDD_COMPONENTS);
-    w.Repaint();
-    Sleep(300);
     w.Screenshot(folder + L"components.png");
 
     w.Click(IDOK);
     w.WaitPage(IDD_LOCATION);
-    w.Repaint();
-    Sleep(300);
     w.Screenshot(folder + L"location.png");
 
     w.Click(IDOK);
     w.WaitPage(IDD_DESTINATION);
     w.SelectTreeItem(IDC_FOLDER_TREE, L"\\My Documents\\Letters");
     WaitUntil(w, "the pick", [&] { return w.Text(IDC_DESTINATION) == L"\\My Documents\\Letters"; });
-    w.Repaint();
-    Sleep(300);
     w.Screenshot(folder + L"destination.png");
     w.Click(IDCANCEL);
     EXPECT_EQ(w.WaitExit(), 0u);

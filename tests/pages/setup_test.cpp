@@ -142,7 +142,7 @@ TEST(AgreementSetup, TextCanBeScrolledButNotEdited)
     PressKey(w, IDC_AGREEMENT_TEXT, 'X', L'x');
     PressKey(w, IDC_AGREEMENT_TEXT, VK_DELETE);
     PressKey(w, IDC_AGREEMENT_TEXT, VK_BACK, L'\b');
-    Sleep(150);
+    w.Settle(w.Control(IDC_AGREEMENT_TEXT));
     EXPECT_EQ(w.Text(IDC_AGREEMENT_TEXT), before) << "the agreement text could be edited";
 
     EXPECT_GE(Ask(w, IDC_AGREEMENT_TEXT, EM_GETLINECOUNT), 60);
@@ -191,22 +191,10 @@ TEST(ComponentsSetup, RowsSortedTickedAsThePackageSaysAndDrawnFromTheBitmap)
     EXPECT_EQ(states, (std::vector<int>{2, 1, 1, 2}));
     EXPECT_EQ(w.Text(IDOK), NextText);
 
-    // The boxes on screen are the bitmap's cells: two ticked, two empty.
-    // Other tests' windows share the screen: the wizard stays above them
-    // while it is looked at, and is looked at again until none covers the
-    // tree.
-    HWND frame = GetAncestor(w.Control(IDC_COMPONENT_TREE), GA_ROOT);
-    const UINT still = SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE;
-    int ticked = 0, empty = 0;
-    for (int attempt = 0; attempt < 100 && (ticked != 2 || empty != 2); ++attempt) {
-        SetWindowPos(frame, HWND_TOPMOST, 0, 0, 0, 0, still);
-        w.Repaint();
-        Sleep(50);
-        Capture shown = CaptureControl(w, IDC_COMPONENT_TREE);
-        ticked = CountStateImages(shown, 2);
-        empty = CountStateImages(shown, 1);
-    }
-    SetWindowPos(frame, HWND_NOTOPMOST, 0, 0, 0, 0, still);
+    // The boxes the tree shows are the bitmap's cells: two ticked, two empty.
+    Capture shown = CaptureControl(w, IDC_COMPONENT_TREE);
+    int ticked = CountStateImages(shown, 2);
+    int empty = CountStateImages(shown, 1);
     EXPECT_EQ(ticked, 2);
     EXPECT_EQ(empty, 2);
 
@@ -343,7 +331,7 @@ TEST(LocationSetup, OkCaptionFollowsTheChoiceAndTheLastPage)
         WaitUntil(w, "the default choice", [&] { return w.Checked(IDC_DEFAULT_LOCATION); });
         EXPECT_EQ(w.Text(IDOK), row.withDefault);
         w.Click(IDC_DEFAULT_LOCATION);   // tapping the checked radio again changes nothing
-        Sleep(50);
+        w.Settle();
         EXPECT_EQ(w.Text(IDOK), row.withDefault);
         w.Click(IDCANCEL);
         EXPECT_EQ(w.WaitExit(), 0u);
@@ -543,7 +531,7 @@ TEST_F(DestinationSetup, RootStaysOpen)
     WaitUntil(w, "the root's path in the field", [&] { return w.Text(IDC_DESTINATION) == L"\\"; });
     PressKey(w, IDC_FOLDER_TREE, VK_LEFT);
     PressKey(w, IDC_FOLDER_TREE, VK_SUBTRACT, L'-');
-    Sleep(200);
+    w.Settle(w.Control(IDC_FOLDER_TREE));
     std::vector<TreeItem> items = w.TreeItems(IDC_FOLDER_TREE);
     ASSERT_FALSE(items.empty());
     EXPECT_TRUE(items[0].expanded) << "the root collapsed";

@@ -132,6 +132,73 @@ TEST_F(ToolTest, InitFillsInTheProductAndMakerInTheDestination)
     }
 }
 
+// Each product keeps its own folder: a CAB installing neither into the first
+// CAB's folder nor inside it is another product, and the user's folder does
+// not apply to it.  CABs of one product share the user's folder.
+TEST_F(ToolTest, InitKeepsASecondProductInItsOwnFolder)
+{
+    struct Cab {
+        const char *app;                  // nullptr: a plain CAB
+        std::vector<std::string> parts;   // its folder under \Program Files
+    };
+    const char *const why = "neither the first CAB's (\\Program Files\\Tool) nor inside it";
+    struct {
+        const char *name;
+        std::vector<Cab> cabs;
+        std::vector<bool> accepts;
+        std::vector<bool> otherProduct;   // the comment that says why
+    } cases[] = {
+        {"two products", {{"Tool", {"Tool"}}, {"Other", {"Other"}}}, {true, false}, {false, true}},
+        {"one product: the same folder, in other capitals, and a subfolder",
+         {{"Tool", {"Tool"}}, {"Tool Help", {"TOOL"}}, {"Tool Extras", {"Tool", "Extras"}}},
+         {true, true, true},
+         {false, false, false}},
+        {"a folder whose name only begins like the first's", {{"Tool", {"Tool"}}, {"Toolbox", {"Toolbox"}}},
+         {true, false},
+         {false, true}},
+        {"the first's parent folder", {{"Tool", {"Tool"}}, {"Any", {}}}, {true, false}, {false, true}},
+        {"a third CAB inside the first's after another product",
+         {{"Tool", {"Tool"}}, {"Other", {"Other"}}, {"Tool Help", {"Tool", "Help"}}},
+         {true, false, true},
+         {false, true, false}},
+        {"a plain first CAB names no folder to keep apart from", {{nullptr, {}}, {"Other", {"Other"}}},
+         {true, true},
+         {false, false}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args{"init"};
+        bool plain = false;
+        for (size_t i = 0; i < c.cabs.size(); ++i) {
+            std::string file = "c" + std::to_string(i) + ".cab";
+            if (c.cabs[i].app)
+                DeviceCab(dir / file, c.cabs[i].app, "Acme", c.cabs[i].parts);
+            else
+                MakeCabOf(dir / file, {{"readme.txt", Prose(100)}});
+            plain = plain || !c.cabs[i].app;
+            args.push_back(file);
+        }
+        args.push_back("--force");
+        Result r = Velkor(args, dir);
+        ASSERT_EQ(r.code, 0) << r.err;
+        std::string m = ReadText(dir / "manifest.toml");
+        velkor::Manifest parsed = velkor::LoadManifest((dir / "manifest.toml").string());
+        ASSERT_EQ(parsed.recipe.components.size(), c.accepts.size());
+        for (size_t i = 0; i < c.accepts.size(); ++i) {
+            EXPECT_EQ(parsed.recipe.components[i].acceptsDestination, c.accepts[i]) << i << "\n" << m;
+            // The comment stands just above its own component.
+            std::string block = m.substr(0, m.find("cab = \"c" + std::to_string(i) + ".cab\""));
+            block = block.substr(block.rfind("\n\n"));
+            EXPECT_EQ(block.find(why) != std::string::npos, c.otherProduct[i]) << i << "\n" << block;
+        }
+        WriteBytes(dir / "setup.exe", Stub());
+        Result b = Velkor({"build", "manifest.toml", "--stub", "setup.exe", "-o", "pkg.exe"}, dir);
+        EXPECT_EQ(b.code, 0) << b.err;
+        if (!plain)
+            EXPECT_EQ(b.err, "");   // not one lint warning
+    }
+}
+
 TEST_F(ToolTest, InitRefusesToReplaceAManifestWithoutForce)
 {
     MakeCab(dir / "main.cab", Prose(100));

@@ -44,7 +44,8 @@ deb=$release/velkor_${version}_amd64.deb
 dpkg-deb -x "$deb" "$work/root"
 root=$work/root/usr
 for f in bin/velkor share/velkor/bench.sh share/velkor/device/setup.exe share/velkor/desktop/setup.exe \
-         share/velkor/desktop/wceload.exe share/velkor/desktop/robot.exe share/velkor/desktop/linkcatcher.exe \
+         share/velkor/desktop/wceload.exe share/velkor/desktop/robot.exe share/velkor/desktop/robotlens.dll \
+         share/velkor/desktop/linkcatcher.exe \
          share/man/man1/velkor.1 share/man/man1/velkor-init.1 share/man/man1/velkor-try.1 \
          share/bash-completion/completions/velkor share/doc/velkor/README.md; do
     [ -e "$root/$f" ] || fail "$f is not in the Debian package"

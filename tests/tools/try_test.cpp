@@ -63,12 +63,13 @@ TEST(TryScript, WalksEveryPageWithTheChoicesAndInstalls)
                                             PageReady}));
     EXPECT_EQ(s, "# velkor try: the whole installation\n"
                  "timeout 60\nlaunch \"Z:\\\\t\\\\setup.exe\"\nwait-frame\n"
-                 "wait-page 102\nsleep 200\nclick 1\n"
-                 "wait-page 129\nclick 1005\nsleep 200\nclick 1\n"
-                 "wait-page 132\ntick 1012 \"Main\" 0\ntick 1012 \"Help\" 1\ntick 1012 \"Extras\" 1\nsleep 200\nclick 1\n"
-                 "wait-page 130\nclick 1009\nsleep 200\nclick 1\n"
-                 "wait-page 131\ntype 1010 \"\\\\Storage Card\\\\Tool\"\nsleep 200\nclick 1\n"
-                 "wait-page 133\nsleep 200\nclick 1\n"
+                 "wait-page 102\nexpect-enabled 1 1\nclick 1\n"
+                 "wait-page 129\nclick 1005\nexpect-checked 1005 1\nexpect-enabled 1 1\nclick 1\n"
+                 "wait-page 132\ntick 1012 \"Main\" 0\ntick 1012 \"Help\" 1\ntick 1012 \"Extras\" 1\n"
+                 "expect-enabled 1 1\nclick 1\n"
+                 "wait-page 130\nclick 1009\nexpect-checked 1009 1\nexpect-enabled 1 1\nclick 1\n"
+                 "wait-page 131\ntype 1010 \"\\\\Storage Card\\\\Tool\"\nexpect-enabled 1 1\nclick 1\n"
+                 "wait-page 133\nexpect-enabled 1 1\nclick 1\n"
                  "timeout 300\nwait-exit 0\n");
     EXPECT_EQ(velkor::TrySelected(Package(63, false), Choices({"Help", "Extras"})), (std::vector<size_t>{1, 2}));
 }
@@ -89,8 +90,8 @@ TEST(TryScript, FollowsTheWizardForEachKindOfPackage)
         {0, false, true, {}, {}, {0, 1}, "launch \"Z:\\\\s.exe\" install\n"},
         // The device's location skips the destination page; keeping the page's start does too.
         {W | L | D | R, false, false, Choices({}, 0), {W, L, R}, {0, 1}, "wait-page 130\nclick 1008\n"},
-        {W | L | D | R, true, false, {}, {W, L, R}, {0, 1}, "wait-page 130\nsleep 200\n"},
-        {L | D, true, false, Choices({}, 1), {L, D}, {0, 1}, "wait-page 131\nsleep 200\nclick 1\ntimeout"},
+        {W | L | D | R, true, false, {}, {W, L, R}, {0, 1}, "wait-page 130\nexpect-enabled 1 1\n"},
+        {L | D, true, false, Choices({}, 1), {L, D}, {0, 1}, "wait-page 131\nexpect-enabled 1 1\nclick 1\ntimeout"},
         // Without a components page the package's own selection goes in.
         {W | R, false, false, {}, {W, R}, {0, 1}, "wait-page 133\n"},
         {C, false, false, Choices({"Extras"}), {C}, {2}, "tick 1012 \"Main\" 0\n"},

@@ -142,13 +142,26 @@ int Launch(const wchar_t *application, const std::wstring *commandLine)
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(application, commandLine ? line.data() : nullptr, nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &process)) {
-        Say("error cannot start wceload.exe: " + std::to_string(GetLastError()));
-        return 100;
+    // As the setup program does: a start that failed for a passing reason
+    // (under Wine on a loaded machine, a process that ends in its own
+    // start-up) is tried again, three times in all.
+    for (int attempt = 1;; ++attempt) {
+        if (CreateProcessW(application, commandLine ? line.data() : nullptr, nullptr, nullptr, FALSE, 0, nullptr,
+                           nullptr, &startup, &process))
+            break;
+        DWORD error = GetLastError();
+        bool passing = error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY ||
+                       error == ERROR_NO_SYSTEM_RESOURCES || error == ERROR_COMMITMENT_LIMIT ||
+                       error == ERROR_INTERNAL_ERROR;
+        if (attempt == 3 || !passing) {
+            Say("error cannot start wceload.exe: " + std::to_string(error));
+            return 100;
+        }
+        Sleep(500);
     }
     CloseHandle(process.hThread);
-    WaitForSingleObject(process.hProcess, 120000);
+    if (WaitForSingleObject(process.hProcess, 120000) != WAIT_OBJECT_0)
+        Say("error waited 120 s in vain for wceload.exe to end");
     DWORD code = 101;
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hProcess);

@@ -8,9 +8,32 @@
 #
 # It never installs anything and never skips: a missing Xvfb, wine or gcab is
 # an error.  Nothing it starts outlives `stop` (the Xvfb and the wineserver).
+#
+# Every wait has a deadline, and VELKOR_SLOWDOWN (a number, default 1)
+# stretches them all, here and in the robot, for a slow or busy machine.
 set -euo pipefail
 
 die() { echo "bench: $*" >&2; exit 1; }
+
+# SECONDS times VELKOR_SLOWDOWN, rounded up to whole seconds.
+scaled() {
+    awk -v s="$1" -v f="${VELKOR_SLOWDOWN:-1}" 'BEGIN {
+        if (f + 0 <= 0) f = 1
+        t = s * f; printf "%d\n", (t == int(t)) ? t : int(t) + 1 }'
+}
+
+# wait_for WHAT SECONDS COMMAND...: runs COMMAND until it succeeds; dies
+# naming WHAT once SECONDS (scaled) have passed.
+wait_for() {
+    local what=$1 limit
+    limit=$(scaled "$2")
+    shift 2
+    local deadline=$((SECONDS + limit))
+    until "$@"; do
+        [ "$SECONDS" -lt "$deadline" ] || die "timed out after $limit s waiting for $what"
+        sleep 0.1
+    done
+}
 
 need() {
     local tool
@@ -34,12 +57,40 @@ wine_env() {
     export WINEDLLOVERRIDES="mscoree,mshtml="
 }
 
+# The socket a wineserver of the prefix listens on: in Wine's folder for the
+# user (Debian's Wine names a folder of its own in the prefix's file
+# "wineserver"), named by the prefix's device and inode.
+server_socket() {
+    local base dev ino
+    if [ -f "$WINEPREFIX/wineserver" ]; then
+        base=/tmp/$(cat "$WINEPREFIX/wineserver")
+    else
+        base=/tmp/.wine-$(id -u)
+    fi
+    read -r dev ino < <(stat -L -c '%d %i' "$WINEPREFIX")
+    printf '%s/server-%x-%x/socket' "$base" "$dev" "$ino"
+}
+
+server_listening() { [ -S "$(server_socket)" ]; }
+
 # A persistent wineserver started by us with its output in a log, so that no
 # server inherits the caller's pipes (ctest waits for those to close) and so
 # that every wine call of the run shares one warm server.  A second start while
 # one is running is refused by the server itself and costs nothing.
+#
+# It must be there before any Wine program of the prefix runs, the first
+# (wineboot) included: a server that a program starts for itself ends the
+# moment the last program does, and a program starting just then meets it
+# on its way out.  So the prefix's folder is made first (the server needs
+# it), and this returns only once the server takes connections.
 ensure_wineserver() {
-    setsid wineserver -p </dev/null >>"$STATE/wineserver.log" 2>&1 || true
+    mkdir -p "$WINEPREFIX"
+    local rc=0
+    setsid wineserver -p </dev/null >>"$STATE/wineserver.log" 2>&1 || rc=$?
+    # 2: the server of the prefix is running already.
+    [ "$rc" = 0 ] || [ "$rc" = 2 ] ||
+        die "the wineserver did not start (exit $rc), see $STATE/wineserver.log"
+    wait_for "the wineserver of $WINEPREFIX to listen" 30 server_listening
 }
 
 # ---------------------------------------------------------------- start --
@@ -59,14 +110,18 @@ start_xvfb() {
             return 0            # already running for this state dir
         fi
     fi
-    local n pid i
+    local n pid deadline limit
+    limit=$(scaled 10)
     for n in $(seq 50 250); do
         [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
         setsid Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp </dev/null >"$STATE/xvfb.log" 2>&1 &
         pid=$!
-        for i in $(seq 1 100); do
-            [ -S "/tmp/.X11-unix/X$n" ] && break
-            kill -0 "$pid" 2>/dev/null || break
+        deadline=$((SECONDS + limit))
+        while [ ! -S "/tmp/.X11-unix/X$n" ] && kill -0 "$pid" 2>/dev/null; do
+            if [ "$SECONDS" -ge "$deadline" ]; then
+                kill "$pid" 2>/dev/null || true
+                die "timed out after $limit s waiting for Xvfb :$n to start"
+            fi
             sleep 0.1
         done
         # The display is ours only when the lock names our server: another
@@ -172,6 +227,8 @@ cmd_start() {
 
 # ----------------------------------------------------------------- stop --
 
+xvfb_gone() { ! kill -0 "$XVFB_PID" 2>/dev/null; }
+
 cmd_stop() {
     [ -d "$STATE" ] || return 0
     if [ -f "$STATE/env" ]; then
@@ -182,7 +239,9 @@ cmd_stop() {
         fi
         if [ -n "${XVFB_PID:-}" ] && grep -q Xvfb "/proc/$XVFB_PID/cmdline" 2>/dev/null; then
             kill "$XVFB_PID" 2>/dev/null || true
-            for _ in $(seq 1 50); do kill -0 "$XVFB_PID" 2>/dev/null || break; sleep 0.1; done
+            local deadline=$((SECONDS + $(scaled 5)))
+            while ! xvfb_gone && [ "$SECONDS" -lt "$deadline" ]; do sleep 0.1; done
+            xvfb_gone || kill -KILL "$XVFB_PID" 2>/dev/null || true
         fi
         rm -f "$STATE/env"
     fi
@@ -334,8 +393,16 @@ cmd_run() {
     # inherit the descriptors of the program that needed them and outlive
     # it; given the caller's pipes they would keep ctest waiting.  So the
     # program writes to a file, and tail passes it on while the program runs.
+    # The file is made before either starts, so tail never misses it, and
+    # the program only appends.  The drive locks stay with this script: a
+    # service that inherited one would keep the letter taken after the run.
     local out="$STATE/roots/$name.out" rc=0
-    (cd "$root" && exec wine "$@") >"$out" 2>&1 &
+    : >"$out"
+    (
+        exec {LETTER_FD}>&-
+        [ -z "$VOLUME_FD" ] || exec {VOLUME_FD}>&-
+        cd "$root" && exec wine "$@"
+    ) >>"$out" 2>&1 &
     WINE_PID=$!
     tail -n +1 -s 0.2 -f --pid="$WINE_PID" "$out" &
     TAIL_PID=$!

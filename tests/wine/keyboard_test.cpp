@@ -60,10 +60,18 @@ void XdoTool(const std::wstring &arguments)
     if (result != "0\n")
         throw Failure("xdotool " + Narrow(arguments) + " failed (exit " + result.substr(0, result.size() - 1) +
                       "; scripts/deps.sh installs it)");
-    Sleep(150);   // the key travels through the X server and Wine's queue
 }
 
 void Key(const char *keysym) { XdoTool(L"key --clearmodifiers " + Widen(keysym)); }
+
+// Waits until the program has dealt with every key typed so far: keys reach
+// its thread in the order typed, so once a Shift typed after them is taken
+// off the queue, they have been handled (and what they posted, which comes
+// before typed keys).  Shift alone does nothing in any of its controls.
+void KeysDealtWith(Wizard &w)
+{
+    WaitTaken(w.WaitFrame(), WM_KEYUP, VK_SHIFT, [] { Key("Shift_L"); }, w.TimeLimit(), "the keys typed to be dealt with");
+}
 
 // The window that holds the keyboard focus in the program, as its thread
 // knows it.
@@ -102,7 +110,7 @@ void ExpectFocus(Wizard &w, int id, const std::string &when)
         HWND page = w.PageWindow();
         if (focus && page && GetParent(focus) == page && GetDlgCtrlID(focus) == id)
             return;
-        if (GetTickCount() - start > Limit(2000)) {
+        if (GetTickCount() - start > Limit(w.TimeLimit())) {
             ADD_FAILURE() << "focus on " << FocusName(w, focus) << ", expected " << PageName(w.PageId())
                           << ", control " << id;
             return;
@@ -263,7 +271,7 @@ TEST_F(Keyboard, EnterStaysAndSpaceOnOkGoesOn)
         }
         ExpectFocus(w, row.focus, "before Enter");
         Key("Return");
-        Sleep(300);
+        KeysDealtWith(w);
         EXPECT_EQ(w.PageId(), row.page) << "Enter moved the wizard";
         EXPECT_FALSE(w.HasMessageBox());
         ASSERT_TRUE(w.Running());

@@ -4,8 +4,12 @@
 // through a buffer allocated there.
 #include "robot.h"
 #include "format.h"
+#include "lens.h"
+
+#include <tlhelp32.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cwchar>
 #include <sstream>
@@ -26,7 +30,7 @@ const int MessageTextId = 0xFFFF;
 DWORD Limit(DWORD ms)
 {
     static double factor = [] {
-        const char *s = std::getenv("VELKOR_ROBOT_SLOWDOWN");
+        const char *s = std::getenv("VELKOR_SLOWDOWN");
         double f = s ? std::atof(s) : 1.0;
         return f > 0 ? f : 1.0;
     }();
@@ -74,6 +78,20 @@ std::wstring FixturesDir()
 
 std::wstring LinkLog() { return Env(L"VELKOR_LINK_LOG"); }
 std::string ReadLinkLog() { return testsupport::ReadText(LinkLog()); }
+
+bool LinkCatcherRunning()
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        throw Failure("cannot list the processes (error " + std::to_string(GetLastError()) + ")");
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    bool found = false;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && !found; more = Process32NextW(snapshot, &entry))
+        found = _wcsicmp(entry.szExeFile, L"linkcatcher.exe") == 0;
+    CloseHandle(snapshot);
+    return found;
+}
 
 int PageIdOfFlag(int flag)
 {
@@ -220,10 +238,10 @@ static HWND MessageBoxOf(DWORD pid)
     return nullptr;
 }
 
-// ------------------------------------------------------------- screen --
+// ----------------------------------------------------------- pictures --
 
-// What `paint` draws into a 24-bit bitmap of this size (given the memory
-// and the screen device contexts), as BGR rows top-down.
+// What `paint` draws into a 24-bit bitmap of this size (given its memory
+// device context), as BGR rows top-down.
 template <class Paint>
 static std::vector<BYTE> PaintedPixels(int width, int height, Paint paint)
 {
@@ -241,7 +259,7 @@ static std::vector<BYTE> PaintedPixels(int width, int height, Paint paint)
     std::vector<BYTE> out;
     if (bitmap) {
         HGDIOBJ old = SelectObject(memory, bitmap);
-        paint(memory, screen);
+        paint(memory);
         GdiFlush();
         size_t stride = (size_t(width) * 3 + 3) & ~size_t(3);
         out.resize(size_t(width) * 3 * size_t(height));
@@ -256,21 +274,83 @@ static std::vector<BYTE> PaintedPixels(int width, int height, Paint paint)
     return out;
 }
 
-// The pixels of a screen rectangle, 24-bit BGR rows top-down.
-static std::vector<BYTE> CaptureScreen(const RECT &r)
+COLORREF Picture::At(int x, int y) const
 {
+    const BYTE *p = &bgr[(size_t(y) * size_t(width) + size_t(x)) * 3];
+    return RGB(p[2], p[1], p[0]);
+}
+
+// Where robotlens.dll is: beside the program that runs the robot (every
+// Windows program of the build and of an installation lies in one folder).
+static HMODULE Lens()
+{
+    static HMODULE module = [] {
+        wchar_t path[MAX_PATH];
+        DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+        std::wstring dll(path, n < MAX_PATH ? n : 0);
+        dll.resize(dll.find_last_of(L'\\') + 1);
+        dll += L"robotlens.dll";
+        HMODULE m = LoadLibraryW(dll.c_str());
+        if (!m)
+            throw Failure("cannot load " + Narrow(dll) + " (error " + std::to_string(GetLastError()) + ")");
+        return m;
+    }();
+    return module;
+}
+
+Picture WindowPicture(HWND window, bool whole, DWORD timeoutMs)
+{
+    static std::atomic<unsigned long> requests{0};
+    static const UINT message = RegisterWindowMessageW(lens::MessageName());
+    HMODULE module = Lens();
+    auto hook = reinterpret_cast<HOOKPROC>(reinterpret_cast<void (*)()>(GetProcAddress(module, lens::HookName())));
+    if (!hook)
+        throw Failure("robotlens.dll has no " + std::string(lens::HookName()));
+
+    Picture picture;
+    RECT r = {};
+    if (!(whole ? GetWindowRect(window, &r) : GetClientRect(window, &r)))
+        return picture;
     int width = r.right - r.left, height = r.bottom - r.top;
     if (width <= 0 || height <= 0)
-        return {};
-    return PaintedPixels(width, height, [&](HDC memory, HDC screen) {
-        BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY | CAPTUREBLT);
-    });
+        return picture;
+    size_t bytes = sizeof(lens::Header) + size_t(width) * size_t(height) * 4;
+    unsigned long request = ++requests, self = GetCurrentProcessId();
+    wchar_t name[64];
+    lens::MappingName(name, 64, self, request);
+    HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, DWORD(bytes), name);
+    if (!mapping)
+        throw Failure("cannot share memory for a picture (error " + std::to_string(GetLastError()) + ")");
+    auto *header = static_cast<lens::Header *>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    if (!header) {
+        CloseHandle(mapping);
+        throw Failure("cannot map the memory for a picture");
+    }
+    *header = {lens::Magic, width, height, whole ? 1u : 0u, 0, {}};
+    DWORD thread = GetWindowThreadProcessId(window, nullptr);
+    HHOOK hooked = thread ? SetWindowsHookExW(WH_CALLWNDPROC, hook, module, thread) : nullptr;
+    if (hooked) {
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(window, message, WPARAM(request), LPARAM(self), SMTO_NORMAL, Limit(timeoutMs), &ignored);
+        UnhookWindowsHookEx(hooked);
+    }
+    if (header->done == 1) {
+        picture.width = width;
+        picture.height = height;
+        picture.bgr.resize(size_t(width) * size_t(height) * 3);
+        const BYTE *from = reinterpret_cast<const BYTE *>(header + 1);
+        for (size_t i = 0, n = size_t(width) * size_t(height); i < n; ++i)
+            memcpy(&picture.bgr[i * 3], from + i * 4, 3);
+    }
+    UnmapViewOfFile(header);
+    CloseHandle(mapping);
+    return picture;
 }
 
 // An icon drawn as the static control draws it, on a given background.
 static std::vector<BYTE> RenderIcon(HICON icon, int width, int height, COLORREF background)
 {
-    return PaintedPixels(width, height, [&](HDC memory, HDC) {
+    return PaintedPixels(width, height, [&](HDC memory) {
         RECT all = {0, 0, width, height};
         HBRUSH brush = CreateSolidBrush(background);
         FillRect(memory, &all, brush);
@@ -280,7 +360,7 @@ static std::vector<BYTE> RenderIcon(HICON icon, int width, int height, COLORREF 
 }
 
 // The system icon that `seen` (the icon control's pixels) shows, or Unknown
-// when none matches well (a half-painted control, another picture).
+// when none matches well (another picture).
 static Icon MatchIcon(const std::vector<BYTE> &seen, int width, int height)
 {
     COLORREF background = RGB(seen[2], seen[1], seen[0]);
@@ -332,40 +412,81 @@ Icon ClassifyMessageBoxIcon(HWND box)
         return Icon::None;
 
     // The icon handle belongs to the other process, so compare pictures: the
-    // control on screen against each system icon drawn the same way here.
-    // Other programs' windows can cover the box (tests run side by side on
-    // one screen), so the box is raised and a picture counts only when the
-    // box was on top at the icon before and after it was taken.
+    // control as it paints itself against each system icon drawn the same
+    // way here.
     RECT client;
     GetClientRect(icon, &client);
-    POINT origin = {0, 0};
-    ClientToScreen(icon, &origin);
-    RECT screenRect = {origin.x, origin.y, origin.x + client.right, origin.y + client.bottom};
-    POINT centre = {origin.x + client.right / 2, origin.y + client.bottom / 2};
-    auto onTop = [&] {
-        HWND hit = WindowFromPoint(centre);
-        return hit && GetAncestor(hit, GA_ROOT) == box;
-    };
-    // Under a full suite other programs raise their windows all the time: a
-    // second of tries was sometimes not enough to see the box uncovered.
-    DWORD start = GetTickCount();
-    for (int attempt = 0; attempt == 0 || GetTickCount() - start < 8000; ++attempt) {
-        if (attempt > 0)
-            Sleep(50);
-        SetWindowPos(box, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-        if (!onTop())
-            continue;
-        std::vector<BYTE> seen = CaptureScreen(screenRect);
-        if (seen.empty() || !onTop())
-            continue;
-        Icon kind = MatchIcon(seen, client.right, client.bottom);
-        if (kind != Icon::Unknown)
-            return kind;
-    }
-    return Icon::Unknown;
+    Picture seen = WindowPicture(icon, false, AnswerMs);
+    if (seen.Empty() || seen.width != client.right || seen.height != client.bottom)
+        return Icon::Unknown;
+    return MatchIcon(seen.bgr, seen.width, seen.height);
 }
 
 bool WritePng(const std::wstring &path, int width, int height, const std::vector<BYTE> &bgr);
+
+// ------------------------------------------------------------- queues --
+
+void WaitTaken(HWND window, UINT message, WPARAM wParam, const std::function<void()> &put, DWORD timeoutMs,
+               const std::string &what)
+{
+    static std::atomic<unsigned long> requests{0};
+    static const UINT arm = RegisterWindowMessageW(lens::ArmMessageName());
+    HMODULE module = Lens();
+    auto lensHook = reinterpret_cast<HOOKPROC>(reinterpret_cast<void (*)()>(GetProcAddress(module, lens::HookName())));
+    auto watchHook =
+        reinterpret_cast<HOOKPROC>(reinterpret_cast<void (*)()>(GetProcAddress(module, lens::WatchHookName())));
+    if (!lensHook || !watchHook)
+        throw Failure("robotlens.dll lacks its hooks");
+
+    // The top bit keeps the names of watches apart from those of pictures.
+    unsigned long request = 0x80000000ul | ++requests, self = GetCurrentProcessId();
+    wchar_t name[64];
+    lens::MappingName(name, 64, self, request);
+    HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(lens::Watch), name);
+    if (!mapping)
+        throw Failure("cannot share memory for a watch (error " + std::to_string(GetLastError()) + ")");
+    auto *watch = static_cast<lens::Watch *>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    if (!watch) {
+        CloseHandle(mapping);
+        throw Failure("cannot map the memory for a watch");
+    }
+    *watch = {lens::Magic, message, uint64_t(wParam), 0, {}};
+    DWORD thread = GetWindowThreadProcessId(window, nullptr);
+    HHOOK hooks[2] = {thread ? SetWindowsHookExW(WH_CALLWNDPROC, lensHook, module, thread) : nullptr,
+                      thread ? SetWindowsHookExW(WH_GETMESSAGE, watchHook, module, thread) : nullptr};
+    struct Cleanup {
+        HHOOK *hooks;
+        lens::Watch *watch;
+        HANDLE mapping;
+        ~Cleanup()
+        {
+            for (int i = 0; i < 2; ++i)
+                if (hooks[i])
+                    UnhookWindowsHookEx(hooks[i]);
+            UnmapViewOfFile(watch);
+            CloseHandle(mapping);
+        }
+    } cleanup{hooks, watch, mapping};
+    if (!hooks[0] || !hooks[1])
+        throw Failure("cannot watch the thread of the window for " + what + " (error " +
+                      std::to_string(GetLastError()) + ")");
+    DWORD_PTR ignored = 0;
+    if (!SendMessageTimeoutW(window, arm, WPARAM(request), LPARAM(self), SMTO_NORMAL, Limit(AnswerMs), &ignored))
+        throw Failure(IsWindow(window) ? "the window did not answer while arming the watch for " + what
+                                       : "the window went away before " + what);
+    put();
+    DWORD start = GetTickCount();
+    while (watch->done != 1) {
+        if (!IsWindow(window))
+            throw Failure("the window went away while waiting for " + what);
+        if (GetTickCount() - start > Limit(timeoutMs)) {
+            std::ostringstream s;
+            s << "timed out after " << Limit(timeoutMs) / 1000.0 << " s waiting for " << what;
+            throw Timeout(s.str());
+        }
+        Sleep(PollMs);
+    }
+}
 
 // ------------------------------------------------------ remote memory --
 
@@ -941,31 +1062,43 @@ DWORD Wizard::WaitExit()
     return code;
 }
 
-// ------------------------------------------------------------ pictures --
+// ------------------------------------------------------------ settling --
 
-void Wizard::Repaint()
+void Wizard::Settle(HWND window)
 {
-    HWND frame = Frame();
-    if (!frame)
-        Fail("no frame to repaint");
-    SetWindowPos(frame, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    RedrawWindow(frame, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
-    // A time-limited message returns once the frame's thread has got through
-    // what was queued before it; painting comes after, so give it a moment.
-    SendWithLimit(frame, WM_NULL, 0, 0, nullptr);
-    Sleep(Limit(200));
+    if (!window)
+        window = Frame();
+    if (!window)
+        Fail("no frame to wait for");
+    static const UINT mark = RegisterWindowMessageW(lens::MarkMessageName());
+    static std::atomic<unsigned long> marks{0};
+    // Twice: what the messages before the first mark posted in turn lies
+    // before the second.
+    for (int round = 0; round < 2; ++round) {
+        unsigned long m = ++marks;
+        try {
+            WaitTaken(
+                window, mark, WPARAM(m), [&] { PostMessageW(window, mark, WPARAM(m), 0); }, timeout_,
+                "the program to deal with what was posted to window " + Narrow(ClassOf(window)));
+        } catch (const Timeout &) {
+            TimeoutFail("the program to deal with what was posted to it");
+        } catch (const Failure &e) {
+            Fail(e.what());
+        }
+    }
 }
+
+// ---------------------------------------------------------- screenshots --
 
 void Wizard::Screenshot(const std::wstring &path)
 {
-    Repaint();
     HWND frame = Frame();
-    RECT r;
-    GetWindowRect(frame, &r);
-    std::vector<BYTE> pixels = CaptureScreen(r);
-    if (pixels.empty())
-        Fail("cannot capture the frame");
-    if (!WritePng(path, r.right - r.left, r.bottom - r.top, pixels))
+    if (!frame)
+        Fail("no frame to take a picture of");
+    Picture picture = WindowPicture(frame, true, AnswerMs);
+    if (picture.Empty())
+        Fail("the frame did not paint a picture of itself");
+    if (!WritePng(path, picture.width, picture.height, picture.bgr))
         Fail("cannot write " + Narrow(path));
 }
 

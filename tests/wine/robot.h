@@ -14,6 +14,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -61,7 +62,7 @@ struct TreeItem {
     bool expanded = false;
 };
 
-// Time limits in milliseconds are multiplied by VELKOR_ROBOT_SLOWDOWN (a
+// Time limits in milliseconds are multiplied by VELKOR_SLOWDOWN (a
 // number, default 1) so a loaded machine can be given more time.
 DWORD Limit(DWORD ms);
 
@@ -76,9 +77,38 @@ std::wstring FixturesDir();
 std::wstring LinkLog();
 // What the link catcher has written so far; empty when nothing.
 std::string ReadLinkLog();
+// Whether a link catcher runs (one started by any program of the bench);
+// once none does, every link opened so far is in its log.
+bool LinkCatcherRunning();
 
 // Writes a PNG file of 24-bit pixels (rows top-down, BGR as GDI gives them).
 bool WritePng(const std::wstring &path, int width, int height, const std::vector<BYTE> &bgr);
+
+// A window's pixels, 24-bit BGR rows top-down; empty when none could be had.
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<BYTE> bgr;
+    bool Empty() const { return bgr.empty(); }
+    COLORREF At(int x, int y) const;
+};
+
+// The picture `window` paints of itself (with its frame and caption when
+// `whole`, else its client area), taken inside its own process through
+// robotlens.dll (lens.h): windows that cover it on the shared screen do not
+// count.  The window paints at once, after whatever its thread was doing;
+// empty when the thread does not answer within `timeoutMs` (times
+// VELKOR_SLOWDOWN).  Throws Failure when robotlens.dll cannot be
+// loaded from beside this program.
+Picture WindowPicture(HWND window, bool whole, DWORD timeoutMs = 5000);
+
+// Waits until the thread of `window` takes a message `message` with
+// `wParam` off its queue, which `put` is to put there (a post, or a key
+// typed on the display).  A thread takes what was posted to it in order,
+// and before anything typed, so then it has dealt with everything posted or
+// typed before.  Throws Timeout naming `what` after `timeoutMs` (times
+// VELKOR_SLOWDOWN), and Failure when the window is gone meanwhile.
+void WaitTaken(HWND window, UINT message, WPARAM wParam, const std::function<void()> &put, DWORD timeoutMs,
+               const std::string &what);
 
 // One running setup program.  Not copyable; the destructor ends the process
 // if it still runs, so a failed test leaves nothing behind.
@@ -160,10 +190,15 @@ public:
     // Lets the process run on after this object is gone.
     void Detach();
 
-    // PNG of the frame as it is on screen (the window rectangle).
+    // PNG of the frame with its caption and border, as it paints itself
+    // (WindowPicture), whatever lies over it on screen.
     void Screenshot(const std::wstring &path);
-    // Brings the frame to the top and has it paint everything.
-    void Repaint();
+
+    // Waits until the thread of `window` (the frame when 0) has dealt with
+    // everything posted to it so far, and with what that posted in turn:
+    // for checks that something did not happen.  Fails when the window goes
+    // away meanwhile.
+    void Settle(HWND window = nullptr);
 
     // What is on screen now, for failure messages.
     std::string Describe() const;
@@ -179,7 +214,8 @@ private:
     std::wstring exe_;
 };
 
-// Classifies the icon of a message box from its picture on screen.
+// Classifies the icon of a message box from the picture its icon control
+// paints of itself.
 Icon ClassifyMessageBoxIcon(HWND box);
 
 }  // namespace robot

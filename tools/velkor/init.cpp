@@ -116,6 +116,18 @@ bool UnderProgramFiles(const std::string &folder)
     return f == "\\program files" || f.compare(0, 15, "\\program files\\") == 0;
 }
 
+// True when `folder` is `base` or lies inside it.  Device paths ignore
+// case, and a trailing backslash changes nothing.
+bool SameOrInside(const std::string &folder, const std::string &base)
+{
+    std::string f = AsciiLower(folder), b = AsciiLower(base);
+    while (!f.empty() && f.back() == '\\')
+        f.pop_back();
+    while (!b.empty() && b.back() == '\\')
+        b.pop_back();
+    return f == b || (f.size() > b.size() && f.compare(0, b.size(), b) == 0 && f[b.size()] == '\\');
+}
+
 std::string Plural(size_t n, const char *one, const char *many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
 
 }  // namespace
@@ -179,10 +191,15 @@ std::string InitManifest(const std::vector<CabSummary> &cabs)
 
     // Components whose folder a user may move are those under \Program
     // Files; folders elsewhere (My Documents, Windows) stay where they are.
-    std::vector<bool> accepts;
+    // A CAB installing neither into the first CAB's folder nor inside it is
+    // another product: the user's one folder would take both products, so
+    // it keeps its own.
+    std::vector<bool> accepts, otherProduct;
     bool anyAccepts = false;
-    for (const auto &c : cabs) {
-        accepts.push_back(!c.device || UnderProgramFiles(c.installFolder));
+    for (size_t i = 0; i < cabs.size(); ++i) {
+        const CabSummary &c = cabs[i];
+        otherProduct.push_back(i > 0 && first.device && c.device && !SameOrInside(c.installFolder, first.installFolder));
+        accepts.push_back(!c.device || (UnderProgramFiles(c.installFolder) && !otherProduct.back()));
         anyAccepts = anyAccepts || accepts.back();
     }
     std::vector<std::string> pages{"welcome"};
@@ -226,7 +243,10 @@ std::string InitManifest(const std::vector<CabSummary> &cabs)
         if (c.device) {
             m += "# " + c.appName + (c.provider.empty() ? "" : " by " + c.provider) + ": " +
                  Plural(c.fileCount, "file", "files") + " into " + c.installFolder + "\n";
-            if (!accepts[i])
+            if (otherProduct[i] && UnderProgramFiles(c.installFolder))
+                m += "# Its folder is neither the first CAB's (" + first.installFolder + ") nor inside it, so it is\n"
+                     "# taken as another product: it keeps its own folder whatever folder the user picks.\n";
+            else if (!accepts[i])
                 m += "# They stay there whatever folder the user picks.\n";
         } else {
             m += "# A plain CAB (" + Plural(c.fileCount, "file", "files") + "; " +

@@ -237,7 +237,7 @@ bool ProgramChunk(const uint8_t *stored, const ChunkInfo &b, Bytes &out)
     PayloadStream stream = {ReaderByteSource(&reader), nullptr, Keep, &out};
     BlockPrefix prefix = {uint8_t(b.compressed != 0), b.storedSize, b.decodedSize};
     int result = ReadChunkData(&stream, &prefix);
-    if (result == ChunkNoMemory)
+    if (result == ChunkNoMemory || result == ChunkDecoderNoMemory)
         throw Failure(ExitInternal, "out of memory while decoding");
     return result == ChunkTaken;
 }
@@ -365,7 +365,7 @@ void CheckWithProgramLoader(const uint8_t *data, uint64_t size, const PackageInf
                             std::vector<std::u16string> *texts)
 {
     static const char *const results[] = {"", "LoadSucceeded", "LoadCannotOpen", "LoadNotAPackage",
-                                          "LoadOutOfMemory"};
+                                          "LoadOutOfMemory", "LoadDamaged"};
     std::string disagreement;
     int r = LoadWithProgramLoader(data, size, [&] {
         if (Package.ComponentCount != info.components.size() || Package.TextCount != info.texts.size())
@@ -382,7 +382,7 @@ void CheckWithProgramLoader(const uint8_t *data, uint64_t size, const PackageInf
     if (r != LoadSucceeded)
         throw Damage(info.headerOffset, "header",
                      std::string("the setup program's loader refuses the package (") +
-                         (r >= 1 && r <= 4 ? results[r] : "unknown result") + ")");
+                         (r >= 1 && r <= 5 ? results[r] : "unknown result") + ")");
     if (!disagreement.empty())
         throw Damage(info.headerOffset, "header", "the setup program's loader disagrees: " + disagreement);
 }

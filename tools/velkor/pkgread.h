@@ -80,7 +80,8 @@ PackageInfo ReadPackage(const uint8_t *data, uint64_t size, ReadDepth depth, con
 
 // Decodes one chunk's stored data (which start at `stored`) with the setup
 // program's own payload reader into `out`.  False where the program would
-// call the package damaged.
+// call the package damaged; throws Failure (internal) when memory ran out
+// here, which says nothing about the chunk.
 bool ProgramChunk(const uint8_t *stored, const ChunkInfo &b, std::vector<uint8_t> &out);
 
 // Runs the setup program's own loader over the bytes in memory; `look` is

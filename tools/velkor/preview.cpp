@@ -32,8 +32,6 @@ using namespace setupui;
 
 // Seconds the robot waits for any one thing; Wine's first start is slow.
 const int RobotStepSeconds = 60;
-// Time the page gets to act on a click before its picture is taken.
-const int SettleMs = 400;
 
 }  // namespace
 
@@ -83,38 +81,38 @@ std::string PreviewScript(const PackageInfo &p, const std::vector<uint8_t> &page
     for (size_t i = 0; i < pages.size(); ++i) {
         uint8_t page = pages[i];
         s += "wait-page " + std::to_string(TemplateOf(page)) + "\n";
-        bool acted = true;
         switch (page) {
         case PageAgreement:
             s += "click " + std::to_string(AcceptChoice) + "\n";
+            s += "expect-checked " + std::to_string(AcceptChoice) + " 1\n";
             break;
         case PageComponents:
             // Keep the author's choice; with nothing selected, Next would
             // only complain, so the first component is ticked.
             if (!anySelected && !p.components.empty())
                 s += "tick " + std::to_string(ComponentTree) + " " + RobotWord(Utf16ToUtf8(firstByName)) + " 1\n";
-            else
-                acted = false;
             break;
         case PageLocation:
             s += "click " + std::to_string(ChooseFolderChoice) + "\n";
+            s += "expect-checked " + std::to_string(ChooseFolderChoice) + " 1\n";
             break;
         case PageDestination:
             // A blank destination would keep the page with a message.
             if (p.destination.find_first_not_of(u" \t") == std::u16string::npos)
                 s += "type " + std::to_string(DestinationField) + " " + RobotWord("\\Program Files") + "\n";
-            else
-                acted = false;
             break;
         default:
-            acted = false;
+            break;
         }
-        s += "sleep " + std::to_string(acted ? SettleMs : SettleMs / 2) + "\n";
+        // Each step above waits for its effect, and the robot has the page
+        // paint itself for the picture.
         s += "screenshot " + RobotWord(shotsDir + "\\" + PreviewFileName(i + 1, page)) + "\n";
         if (!measureFile.empty())
             s += MeasureSteps(page, p.pageFlags, texts, RobotWord(setupExe), RobotWord(measureFile));
-        if (i + 1 < pages.size())
+        if (i + 1 < pages.size()) {
+            s += "expect-enabled " + std::to_string(ButtonOk) + " 1\n";
             s += "click " + std::to_string(ButtonOk) + "\n";
+        }
     }
     if (!measureFile.empty())
         s += MeasureSteps(0, p.pageFlags, texts, RobotWord(setupExe), RobotWord(measureFile));

@@ -217,6 +217,7 @@ std::string TryScript(const PackageInfo &p, const TryChoices &c, const std::stri
         switch (page) {
         case PageAgreement:
             s += "click " + std::to_string(AcceptChoice) + "\n";
+            s += "expect-checked " + std::to_string(AcceptChoice) + " 1\n";
             break;
         case PageComponents:
             if (c.hasComponents) {
@@ -231,8 +232,11 @@ std::string TryScript(const PackageInfo &p, const TryChoices &c, const std::stri
             }
             break;
         case PageLocation:
-            if (c.location >= 0)
-                s += "click " + std::to_string(c.location ? ChooseFolderChoice : DefaultLocationChoice) + "\n";
+            if (c.location >= 0) {
+                int choice = c.location ? ChooseFolderChoice : DefaultLocationChoice;
+                s += "click " + std::to_string(choice) + "\n";
+                s += "expect-checked " + std::to_string(choice) + " 1\n";
+            }
             break;
         case PageDestination:
             if (c.hasDestination)
@@ -241,7 +245,8 @@ std::string TryScript(const PackageInfo &p, const TryChoices &c, const std::stri
         default:
             break;
         }
-        s += "sleep 200\n";
+        // OK may still be off while the page takes the choice in.
+        s += "expect-enabled " + std::to_string(ButtonOk) + " 1\n";
         s += "click " + std::to_string(ButtonOk) + "\n";
     }
     // The last Next installs; the program ends when the run is over.  A

@@ -88,12 +88,6 @@ bool Fail(std::string *error, const std::string &text)
     return false;
 }
 
-std::string TableName(int table)
-{
-    static const char *names[] = {"STRINGS", "DIRS", "FILES", "REGHIVES", "REGKEYS", "LINKS"};
-    return names[table];
-}
-
 // A list of string ids that must end in exactly one 0.
 bool TerminatedList(const std::vector<uint16_t> &ids)
 {
@@ -240,21 +234,39 @@ Str ShortcutText(const Str &target)
     return FromAscii(n.c_str()) + u"#" + quoted;
 }
 
-bool ParseSetupInfo(const uint8_t *data, size_t size, CeSetupInfo *info, std::string *error)
+namespace {
+
+// ---- reading the .000: header, names, then the six tables ----
+
+const size_t HeaderSize = 100;
+
+// The header past the version fields: what the names and tables are.
+struct SetupHeader {
+    uint16_t Counts[6];
+    uint32_t Offsets[6];
+    uint16_t NameOffset[3], NameLength[3];
+};
+
+// The signature and the stated length, which must fit the file; every later
+// read stays within that length.
+bool ReadStatedLength(const uint8_t *data, size_t size, uint32_t *total, std::string *error)
 {
-    *info = CeSetupInfo();
-    if (size < 100)
+    if (size < HeaderSize)
         return Fail(error, "setup information shorter than its header");
     if (data[0] != 'M' || data[1] != 'S' || data[2] != 'C' || data[3] != 'E')
         return Fail(error, "setup information lacks its MSCE signature");
     Reader head(data, size);
-    uint32_t total;
     head.Seek(8);
-    head.U32(&total);
-    if (total < 100 || total > size)
+    head.U32(total);
+    if (*total < HeaderSize || *total > size)
         return Fail(error, "stated length of the setup information does not fit the file");
-    Reader r(data, total);
+    return true;
+}
 
+// The fixed header fields; they cannot run out, the stated length being at
+// least the header's.
+void ReadHeader(Reader &r, CeSetupInfo *info, SetupHeader *header)
+{
     r.Seek(20);
     r.U32(&info->TargetCpu);
     r.U32(&info->MinOsMajor);
@@ -263,409 +275,604 @@ bool ParseSetupInfo(const uint8_t *data, size_t size, CeSetupInfo *info, std::st
     r.U32(&info->MaxOsMinor);
     r.U32(&info->MinBuild);
     r.U32(&info->MaxBuild);
-    uint16_t counts[6];
-    uint32_t offsets[6];
-    for (uint16_t &c : counts)
+    for (uint16_t &c : header->Counts)
         r.U16(&c);
-    for (uint32_t &o : offsets)
+    for (uint32_t &o : header->Offsets)
         r.U32(&o);
-    uint16_t nameOffset[3], nameLength[3];
     for (int i = 0; i < 3; ++i) {
-        r.U16(&nameOffset[i]);
-        r.U16(&nameLength[i]);
+        r.U16(&header->NameOffset[i]);
+        r.U16(&header->NameLength[i]);
     }
+}
+
+// Unsupported platforms: zero-separated, ended by an empty string.
+void SplitPlatformList(const std::vector<uint8_t> &raw, std::vector<std::string> *platforms)
+{
+    std::string item;
+    for (uint8_t b : raw) {
+        if (b) {
+            item.push_back(char(b));
+        } else if (item.empty()) {
+            break;
+        } else {
+            platforms->push_back(item);
+            item.clear();
+        }
+    }
+}
+
+// The application and provider names and the unsupported-platform list.
+bool ReadNames(Reader &r, const SetupHeader &header, CeSetupInfo *info, std::string *error)
+{
     std::string *names[2] = {&info->AppName, &info->Provider};
     for (int i = 0; i < 3; ++i) {
-        if (!r.Seek(nameOffset[i]) || (nameLength[i] && nameOffset[i] < 100)) {
-            Fail(error, "name offset past the end of the setup information");
-            return false;
-        }
-        std::string text;
+        uint16_t offset = header.NameOffset[i], length = header.NameLength[i];
+        if (!r.Seek(offset) || (length && offset < HeaderSize))
+            return Fail(error, "name offset past the end of the setup information");
         std::vector<uint8_t> raw;
-        if (!r.Bytes(nameLength[i], &raw)) {
-            Fail(error, "name runs past the end of the setup information");
-            return false;
-        }
+        if (!r.Bytes(length, &raw))
+            return Fail(error, "name runs past the end of the setup information");
         if (i < 2) {
-            r.Seek(nameOffset[i]);
-            r.Text(nameLength[i], names[i]);
-            continue;
-        }
-        // Unsupported platforms: zero-separated, ended by an empty string.
-        std::string item;
-        for (uint8_t b : raw) {
-            if (b) {
-                item.push_back(char(b));
-            } else if (item.empty()) {
-                break;
-            } else {
-                info->UnsupportedPlatforms.push_back(item);
-                item.clear();
-            }
-        }
-    }
-
-    for (int table = 0; table < 6; ++table) {
-        if (!r.Seek(offsets[table]) || (counts[table] && offsets[table] < 100)) {
-            Fail(error, TableName(table) + " table offset past the end");
-            return false;
-        }
-        for (unsigned k = 0; k < counts[table]; ++k) {
-            std::string where = TableName(table) + " record " + std::to_string(k) + ": ";
-            bool ok = true;
-            switch (table) {
-            case 0: {
-                uint16_t id, len;
-                std::string text;
-                ok = r.U16(&id) && r.U16(&len) && r.Text(len, &text);
-                if (ok && !info->Strings.emplace(id, text).second)
-                    return Fail(error, where + "string id " + std::to_string(id) + " repeats");
-                break;
-            }
-            case 1: {
-                uint16_t id, len;
-                CeDir dir;
-                ok = r.U16(&id) && r.U16(&len) && r.IdList(len, &dir.StringIds);
-                if (!ok)
-                    break;
-                if (id == 0 || !TerminatedList(dir.StringIds))
-                    return Fail(error, where + "folder id 0 or string list not ended by one 0");
-                if (!info->Dirs.emplace(id, dir).second)
-                    return Fail(error, where + "folder id " + std::to_string(id) + " repeats");
-                break;
-            }
-            case 2: {
-                CeFile file;
-                uint16_t len;
-                ok = r.U16(&file.FileNumber) && r.U16(&file.DirId) && r.U16(&file.Unknown) &&
-                     r.U32(&file.Flags) && r.U16(&len) && r.Text(len, &file.Name);
-                if (ok)
-                    info->Files.push_back(file);
-                break;
-            }
-            case 3: {
-                uint16_t id, zero, len;
-                CeRegHive hive;
-                ok = r.U16(&id) && r.U16(&hive.Root) && r.U16(&zero) && r.U16(&len) &&
-                     r.IdList(len, &hive.StringIds);
-                if (!ok)
-                    break;
-                if (hive.Root < RootClassesRoot || hive.Root > RootUsers)
-                    return Fail(error, where + "unknown registry root " + std::to_string(hive.Root));
-                if (!TerminatedList(hive.StringIds))
-                    return Fail(error, where + "key string list not ended by one 0");
-                if (!info->Hives.emplace(id, hive).second)
-                    return Fail(error, where + "hive id " + std::to_string(id) + " repeats");
-                break;
-            }
-            case 4: {
-                CeRegValue value;
-                uint16_t len;
-                std::vector<uint8_t> raw;
-                ok = r.U16(&value.Id) && r.U16(&value.HiveId) && r.U16(&value.Substitute) &&
-                     r.U32(&value.Flags) && r.U16(&len) && r.Bytes(len, &raw);
-                if (!ok)
-                    break;
-                auto zero = std::find(raw.begin(), raw.end(), uint8_t(0));
-                if (zero == raw.end())
-                    return Fail(error, where + "value name not ended by 0");
-                value.Name.assign(raw.begin(), zero);
-                value.Value.assign(zero + 1, raw.end());
-                info->Values.push_back(value);
-                break;
-            }
-            case 5: {
-                CeLink link;
-                uint16_t len;
-                ok = r.U16(&link.Id) && r.U16(&link.Unknown) && r.U16(&link.BaseDir) &&
-                     r.U16(&link.Target) && r.U16(&link.TargetType) && r.U16(&len) &&
-                     r.IdList(len, &link.StringIds);
-                if (!ok)
-                    break;
-                // Real CABs do not end this list with 0; tolerate one that does.
-                while (!link.StringIds.empty() && link.StringIds.back() == 0)
-                    link.StringIds.pop_back();
-                if (link.StringIds.empty())
-                    return Fail(error, where + "shortcut without a name");
-                info->Links.push_back(link);
-                break;
-            }
-            }
-            if (!ok)
-                return Fail(error, where + "runs past the end or has an odd length");
+            r.Seek(offset);
+            r.Text(length, names[i]);
+        } else {
+            SplitPlatformList(raw, &info->UnsupportedPlatforms);
         }
     }
     return true;
 }
 
-bool PlanInstall(const CeSetupInfo &info, const std::vector<Str> &members, const Str &destination,
-                 size_t rootLength, InstallPlan *plan, std::string *error)
+// ---- one record of each table: false with *why, which the caller places ----
+
+const char RecordCutShort[] = "runs past the end or has an odd length";
+
+bool ReadStringRecord(Reader &r, CeSetupInfo *info, std::string *why)
 {
-    *plan = InstallPlan();
-    plan->AppName = FromCodePage1252(info.AppName);
-    plan->Provider = FromCodePage1252(info.Provider);
-    if (plan->AppName.empty())
-        return Fail(error, "setup information names no application");
-    Str appKey = plan->Provider.empty() ? plan->AppName : plan->Provider + u" " + plan->AppName;
-    if (appKey.find(u'\\') != Str::npos || !ValidKeyPath(appKey))
-        return Fail(error, "application or provider name cannot be a registry key");
+    uint16_t id, len;
+    std::string text;
+    if (!(r.U16(&id) && r.U16(&len) && r.Text(len, &text)))
+        return Fail(why, RecordCutShort);
+    if (!info->Strings.emplace(id, text).second)
+        return Fail(why, "string id " + std::to_string(id) + " repeats");
+    return true;
+}
 
-    auto joinStrings = [&](const std::vector<uint16_t> &ids, Str *out) {
-        out->clear();
-        for (uint16_t id : ids) {
-            if (id == 0)
-                break;
-            auto it = info.Strings.find(id);
-            if (it == info.Strings.end()) {
-                *error = "string id " + std::to_string(id) + " is not defined";
-                return false;
-            }
-            if (!out->empty())
-                out->push_back(u'\\');
-            *out += FromCodePage1252(it->second);
-        }
-        return true;
-    };
+bool ReadDirRecord(Reader &r, CeSetupInfo *info, std::string *why)
+{
+    uint16_t id, len;
+    CeDir dir;
+    if (!(r.U16(&id) && r.U16(&len) && r.IdList(len, &dir.StringIds)))
+        return Fail(why, RecordCutShort);
+    if (id == 0 || !TerminatedList(dir.StringIds))
+        return Fail(why, "folder id 0 or string list not ended by one 0");
+    if (!info->Dirs.emplace(id, dir).second)
+        return Fail(why, "folder id " + std::to_string(id) + " repeats");
+    return true;
+}
 
-    // Folders: each starts with a defined macro, the rest obeys the name rules.
-    std::map<uint16_t, ResolvedDir> dirs;
-    for (const auto &entry : info.Dirs) {
-        Str raw;
-        if (!joinStrings(entry.second.StringIds, &raw))
+bool ReadFileRecord(Reader &r, CeSetupInfo *info, std::string *why)
+{
+    CeFile file;
+    uint16_t len;
+    if (!(r.U16(&file.FileNumber) && r.U16(&file.DirId) && r.U16(&file.Unknown) && r.U32(&file.Flags) &&
+          r.U16(&len) && r.Text(len, &file.Name)))
+        return Fail(why, RecordCutShort);
+    info->Files.push_back(file);
+    return true;
+}
+
+bool ReadHiveRecord(Reader &r, CeSetupInfo *info, std::string *why)
+{
+    uint16_t id, zero, len;
+    CeRegHive hive;
+    if (!(r.U16(&id) && r.U16(&hive.Root) && r.U16(&zero) && r.U16(&len) && r.IdList(len, &hive.StringIds)))
+        return Fail(why, RecordCutShort);
+    if (hive.Root < RootClassesRoot || hive.Root > RootUsers)
+        return Fail(why, "unknown registry root " + std::to_string(hive.Root));
+    if (!TerminatedList(hive.StringIds))
+        return Fail(why, "key string list not ended by one 0");
+    if (!info->Hives.emplace(id, hive).second)
+        return Fail(why, "hive id " + std::to_string(id) + " repeats");
+    return true;
+}
+
+bool ReadValueRecord(Reader &r, CeSetupInfo *info, std::string *why)
+{
+    CeRegValue value;
+    uint16_t len;
+    std::vector<uint8_t> raw;
+    if (!(r.U16(&value.Id) && r.U16(&value.HiveId) && r.U16(&value.Substitute) && r.U32(&value.Flags) &&
+          r.U16(&len) && r.Bytes(len, &raw)))
+        return Fail(why, RecordCutShort);
+    auto zero = std::find(raw.begin(), raw.end(), uint8_t(0));
+    if (zero == raw.end())
+        return Fail(why, "value name not ended by 0");
+    value.Name.assign(raw.begin(), zero);
+    value.Value.assign(zero + 1, raw.end());
+    info->Values.push_back(value);
+    return true;
+}
+
+bool ReadLinkRecord(Reader &r, CeSetupInfo *info, std::string *why)
+{
+    CeLink link;
+    uint16_t len;
+    if (!(r.U16(&link.Id) && r.U16(&link.Unknown) && r.U16(&link.BaseDir) && r.U16(&link.Target) &&
+          r.U16(&link.TargetType) && r.U16(&len) && r.IdList(len, &link.StringIds)))
+        return Fail(why, RecordCutShort);
+    // Real CABs do not end this list with 0; tolerate one that does.
+    while (!link.StringIds.empty() && link.StringIds.back() == 0)
+        link.StringIds.pop_back();
+    if (link.StringIds.empty())
+        return Fail(why, "shortcut without a name");
+    info->Links.push_back(link);
+    return true;
+}
+
+// The six tables in the header's order.
+const struct {
+    const char *Name;
+    bool (*ReadRecord)(Reader &r, CeSetupInfo *info, std::string *why);
+} Tables[6] = {
+    {"STRINGS", ReadStringRecord}, {"DIRS", ReadDirRecord},     {"FILES", ReadFileRecord},
+    {"REGHIVES", ReadHiveRecord},  {"REGKEYS", ReadValueRecord}, {"LINKS", ReadLinkRecord},
+};
+
+bool ReadTable(Reader &r, int table, const SetupHeader &header, CeSetupInfo *info, std::string *error)
+{
+    std::string name = Tables[table].Name;
+    if (!r.Seek(header.Offsets[table]) || (header.Counts[table] && header.Offsets[table] < HeaderSize))
+        return Fail(error, name + " table offset past the end");
+    for (unsigned k = 0; k < header.Counts[table]; ++k) {
+        std::string why;
+        if (!Tables[table].ReadRecord(r, info, &why))
+            return Fail(error, name + " record " + std::to_string(k) + ": " + why);
+    }
+    return true;
+}
+
+} // namespace
+
+bool ParseSetupInfo(const uint8_t *data, size_t size, CeSetupInfo *info, std::string *error)
+{
+    *info = CeSetupInfo();
+    uint32_t total;
+    if (!ReadStatedLength(data, size, &total, error))
+        return false;
+    Reader r(data, total);
+    SetupHeader header;
+    ReadHeader(r, info, &header);
+    if (!ReadNames(r, header, info, error))
+        return false;
+    for (int table = 0; table < 6; ++table)
+        if (!ReadTable(r, table, header, info, error))
             return false;
-        ResolvedDir dir{entry.first, 0, false, Str()};
-        size_t close = raw.find(u'%', 1);
-        bool macro = raw.size() > 4 && raw[0] == u'%' && SameName(raw.substr(1, 2), u"CE") &&
-                     close != Str::npos && close > 3 && close <= 6;
-        for (size_t k = 3; macro && k < close; ++k) {
-            if (raw[k] < u'0' || raw[k] > u'9')
-                macro = false;
-            else
-                dir.Macro = dir.Macro * 10 + (raw[k] - u'0');
-        }
-        if (!macro)
-            return Fail(error, "folder " + std::to_string(entry.first) + " does not start with a %CEn% macro");
-        const char16_t *base = MacroFolder(dir.Macro);
-        if (!base)
-            return Fail(error, "undefined folder macro %CE" + std::to_string(dir.Macro) + "%");
-        Str rest = raw.substr(close + 1);
-        dir.Path = base;
-        if (!rest.empty()) {
-            if (rest[0] != u'\\' && rest[0] != u'/')
-                return Fail(error, "folder " + std::to_string(entry.first) + " has text after its macro");
-            Str clean;
-            NameVerdict v = CheckRelativeName(rest.substr(1), rootLength + dir.Path.size() + 1, &clean);
-            if (v != NameOk)
-                return Fail(error, "folder " + std::to_string(entry.first) + ": " + NameVerdictText(v));
-            dir.Path = JoinPath(dir.Path, clean);
-            dir.HasSubPath = true;
-        }
-        dirs.emplace(entry.first, dir);
+    return true;
+}
+
+namespace {
+
+// "%CEn%" at the start of a DIRS path, n of one to three digits: its number
+// and where its closing '%' stands.  False when the path does not start so.
+bool ParseFolderMacro(const Str &raw, unsigned *macro, size_t *close)
+{
+    *close = raw.find(u'%', 1);
+    bool ok = raw.size() > 4 && raw[0] == u'%' && SameName(raw.substr(1, 2), u"CE") && *close != Str::npos &&
+              *close > 3 && *close <= 6;
+    for (size_t k = 3; ok && k < *close; ++k) {
+        if (raw[k] < u'0' || raw[k] > u'9')
+            ok = false;
+        else
+            *macro = *macro * 10 + (raw[k] - u'0');
+    }
+    return ok;
+}
+
+// ---- planning: PlanInstall runs the steps in the order declared ----
+
+class Planner {
+public:
+    Planner(const CeSetupInfo &info, const Str &destination, size_t rootLength, InstallPlan *plan,
+            std::string *error)
+        : info_(info), destination_(destination), rootLength_(rootLength), plan_(plan), error_(error)
+    {
     }
 
-    // The install folder (rule in ce000.h).
+    bool NameApplication();
+    bool ResolveFolders();
+    bool ChooseInstallFolder();
+    bool NumberMembers(const std::vector<Str> &members);
+    bool PlanFiles();
+    bool PlanValues();
+    bool PlanLinks();
+
+private:
+    bool JoinStrings(const std::vector<uint16_t> &ids, Str *out);
+    bool ResolveFolder(uint16_t id, const CeDir &entry);
+    const ResolvedDir *BestInstallFolder() const;
+    bool ExtendsAnother(const ResolvedDir &dir) const;
+    size_t FilesWithin(const Str &folder) const;
+    Str FinalPath(const Str &path) const;
+    bool ClaimTarget(const Str &target);
+    bool PlanFile(const CeFile &file);
+    bool PlanValue(const CeRegValue &value);
+    bool PlanValueData(const CeRegValue &value, const std::string &where, PlannedValue *planned);
+    bool PlanMultiString(const CeRegValue &value, const std::string &where, std::vector<uint8_t> *data);
+    bool ValueText(const CeRegValue &value, const std::string &where, const std::string &bytes, Str *out);
+    bool PlanLink(const CeLink &link);
+    bool LinkFolder(const CeLink &link, const std::string &where, Str *folder);
+    bool LinkTarget(const CeLink &link, const std::string &where, Str *target);
+
+    const CeSetupInfo &info_;
+    const Str &destination_;
+    size_t rootLength_;
+    InstallPlan *plan_;
+    std::string *error_;
+    std::map<uint16_t, ResolvedDir> dirs_;
+    Str sourceFolder_;                       // the install folder where the CAB puts it
+    std::map<int, size_t> byNumber_;         // member index by file number
+    std::vector<Str> targets_;               // every file and shortcut, so none is written twice
+    std::map<uint16_t, Str> fileTargets_;    // by file number, for the shortcuts
+};
+
+bool Planner::NameApplication()
+{
+    plan_->AppName = FromCodePage1252(info_.AppName);
+    plan_->Provider = FromCodePage1252(info_.Provider);
+    if (plan_->AppName.empty())
+        return Fail(error_, "setup information names no application");
+    Str appKey = plan_->Provider.empty() ? plan_->AppName : plan_->Provider + u" " + plan_->AppName;
+    if (appKey.find(u'\\') != Str::npos || !ValidKeyPath(appKey))
+        return Fail(error_, "application or provider name cannot be a registry key");
+    return true;
+}
+
+bool Planner::JoinStrings(const std::vector<uint16_t> &ids, Str *out)
+{
+    out->clear();
+    for (uint16_t id : ids) {
+        if (id == 0)
+            break;
+        auto it = info_.Strings.find(id);
+        if (it == info_.Strings.end())
+            return Fail(error_, "string id " + std::to_string(id) + " is not defined");
+        if (!out->empty())
+            out->push_back(u'\\');
+        *out += FromCodePage1252(it->second);
+    }
+    return true;
+}
+
+// Folders: each starts with a defined macro, the rest obeys the name rules.
+bool Planner::ResolveFolders()
+{
+    for (const auto &entry : info_.Dirs)
+        if (!ResolveFolder(entry.first, entry.second))
+            return false;
+    return true;
+}
+
+bool Planner::ResolveFolder(uint16_t id, const CeDir &entry)
+{
+    Str raw;
+    if (!JoinStrings(entry.StringIds, &raw))
+        return false;
+    ResolvedDir dir{id, 0, false, Str()};
+    size_t close;
+    if (!ParseFolderMacro(raw, &dir.Macro, &close))
+        return Fail(error_, "folder " + std::to_string(id) + " does not start with a %CEn% macro");
+    const char16_t *base = MacroFolder(dir.Macro);
+    if (!base)
+        return Fail(error_, "undefined folder macro %CE" + std::to_string(dir.Macro) + "%");
+    Str rest = raw.substr(close + 1);
+    dir.Path = base;
+    if (!rest.empty()) {
+        if (rest[0] != u'\\' && rest[0] != u'/')
+            return Fail(error_, "folder " + std::to_string(id) + " has text after its macro");
+        Str clean;
+        NameVerdict v = CheckRelativeName(rest.substr(1), rootLength_ + dir.Path.size() + 1, &clean);
+        if (v != NameOk)
+            return Fail(error_, "folder " + std::to_string(id) + ": " + NameVerdictText(v));
+        dir.Path = JoinPath(dir.Path, clean);
+        dir.HasSubPath = true;
+    }
+    dirs_.emplace(id, dir);
+    return true;
+}
+
+// The install folder (rule in ce000.h), and where it goes.
+bool Planner::ChooseInstallFolder()
+{
+    const ResolvedDir *best = BestInstallFolder();
+    if (best) {
+        sourceFolder_ = best->Path;
+    } else {
+        Str clean;
+        if (CheckRelativeName(plan_->AppName, rootLength_ + 15, &clean) != NameOk)
+            return Fail(error_, "application name cannot be a folder name");
+        sourceFolder_ = JoinPath(u"\\Program Files", clean);
+    }
+    plan_->InstallFolder = destination_.empty() ? sourceFolder_ : destination_;
+    if (!FitsPath(plan_->InstallFolder, rootLength_))
+        return Fail(error_, "install folder path too long");
+    return true;
+}
+
+const ResolvedDir *Planner::BestInstallFolder() const
+{
     const ResolvedDir *best = nullptr;
     size_t bestCount = 0;
-    for (const auto &candidate : dirs) {
+    for (const auto &candidate : dirs_) {
         const ResolvedDir &c = candidate.second;
-        if (!c.HasSubPath)
+        if (!c.HasSubPath || ExtendsAnother(c))
             continue;
-        bool extendsAnother = false;
-        for (const auto &other : dirs)
-            if (other.second.Path.size() < c.Path.size() && other.second.HasSubPath &&
-                IsWithinFolder(c.Path, other.second.Path))
-                extendsAnother = true;
-        if (extendsAnother)
-            continue;
-        size_t count = 0;
-        for (const CeFile &file : info.Files) {
-            auto d = dirs.find(file.DirId);
-            if (d != dirs.end() && IsWithinFolder(d->second.Path, c.Path))
-                ++count;
-        }
+        size_t count = FilesWithin(c.Path);
         if (count == 0)
             continue;
-        bool better = !best || count > bestCount ||
-                      (count == bestCount && c.Macro == 1 && best->Macro != 1);
+        bool better = !best || count > bestCount || (count == bestCount && c.Macro == 1 && best->Macro != 1);
         if (better) {
             best = &c;
             bestCount = count;
         }
     }
-    Str sourceFolder;
-    if (best) {
-        sourceFolder = best->Path;
-    } else {
-        Str clean;
-        if (CheckRelativeName(plan->AppName, rootLength + 15, &clean) != NameOk)
-            return Fail(error, "application name cannot be a folder name");
-        sourceFolder = JoinPath(u"\\Program Files", clean);
-    }
-    plan->InstallFolder = destination.empty() ? sourceFolder : destination;
-    auto finalPath = [&](const Str &path) {
-        if (destination.empty() || !IsWithinFolder(path, sourceFolder))
-            return path;
-        Str rest = path.substr(sourceFolder.size());
-        if (!rest.empty() && rest[0] == u'\\')
-            rest.erase(0, 1);
-        return JoinPath(destination, rest);
-    };
-    if (!FitsPath(plan->InstallFolder, rootLength))
-        return Fail(error, "install folder path too long");
+    return best;
+}
 
-    // Members by file number; the number must be unambiguous.
-    std::map<int, size_t> byNumber;
+// Whether dir lies inside another DIRS path that is more than a bare macro folder.
+bool Planner::ExtendsAnother(const ResolvedDir &dir) const
+{
+    for (const auto &other : dirs_)
+        if (other.second.Path.size() < dir.Path.size() && other.second.HasSubPath &&
+            IsWithinFolder(dir.Path, other.second.Path))
+            return true;
+    return false;
+}
+
+// How many FILES entries go into folder or below it.
+size_t Planner::FilesWithin(const Str &folder) const
+{
+    size_t count = 0;
+    for (const CeFile &file : info_.Files) {
+        auto d = dirs_.find(file.DirId);
+        if (d != dirs_.end() && IsWithinFolder(d->second.Path, folder))
+            ++count;
+    }
+    return count;
+}
+
+// Where a path of the CAB lands: under the destination when it lies in the
+// install folder and a destination is given, else where it is.
+Str Planner::FinalPath(const Str &path) const
+{
+    if (destination_.empty() || !IsWithinFolder(path, sourceFolder_))
+        return path;
+    Str rest = path.substr(sourceFolder_.size());
+    if (!rest.empty() && rest[0] == u'\\')
+        rest.erase(0, 1);
+    return JoinPath(destination_, rest);
+}
+
+// Members by file number; the number must be unambiguous.
+bool Planner::NumberMembers(const std::vector<Str> &members)
+{
     for (size_t i = 0; i < members.size(); ++i) {
         int n = MemberFileNumber(members[i]);
-        if (n >= 0 && !byNumber.emplace(n, i).second)
-            return Fail(error, "two CAB members carry file number " + std::to_string(n));
-    }
-
-    std::vector<Str> targets;
-    auto claimTarget = [&](const Str &target) {
-        for (const Str &t : targets)
-            if (SameName(t, target)) {
-                *error = "two entries write the same file: " + ToUtf8(target);
-                return false;
-            }
-        targets.push_back(target);
-        return true;
-    };
-    std::map<uint16_t, Str> fileTargets;
-    for (const CeFile &file : info.Files) {
-        std::string where = "file " + std::to_string(file.FileNumber) + ": ";
-        if (file.FileNumber == 0)
-            return Fail(error, where + "the setup information itself cannot be installed");
-        auto member = byNumber.find(file.FileNumber);
-        if (member == byNumber.end())
-            return Fail(error, where + "no CAB member carries this number");
-        auto dir = dirs.find(file.DirId);
-        if (dir == dirs.end())
-            return Fail(error, where + "folder " + std::to_string(file.DirId) + " is not defined");
-        Str folder = finalPath(dir->second.Path);
-        Str clean;
-        NameVerdict v = CheckRelativeName(FromCodePage1252(file.Name), rootLength + folder.size() + 1, &clean);
-        if (v != NameOk)
-            return Fail(error, where + NameVerdictText(v));
-        Str target = JoinPath(folder, clean);
-        if (!claimTarget(target))
-            return false;
-        plan->Files.push_back(PlannedFile{member->second, target, file.Flags});
-        fileTargets.emplace(file.FileNumber, target);
-    }
-
-    for (const CeRegValue &value : info.Values) {
-        std::string where = "registry value " + std::to_string(value.Id) + ": ";
-        auto hive = info.Hives.find(value.HiveId);
-        if (hive == info.Hives.end())
-            return Fail(error, where + "hive " + std::to_string(value.HiveId) + " is not defined");
-        PlannedValue planned;
-        planned.Root = hive->second.Root;
-        if (!joinStrings(hive->second.StringIds, &planned.Key))
-            return false;
-        if (!ValidKeyPath(planned.Key))
-            return Fail(error, where + "unusable key path");
-        planned.Name = FromCodePage1252(value.Name);
-        planned.KeepExisting = (value.Flags & CeRegNoOverwrite) != 0;
-        bool substitute = value.Substitute == 1;
-        auto text = [&](const std::string &bytes, Str *out) {
-            Str raw = FromCodePage1252(bytes);
-            if (!substitute) {
-                *out = raw;
-                return true;
-            }
-            std::string why;
-            if (!Substitute(raw, plan->InstallFolder, out, &why)) {
-                *error = where + why;
-                return false;
-            }
-            return true;
-        };
-        switch (value.Flags & CeRegTypeMask) {
-        case CeRegDword:
-            if (value.Value.size() != 4)
-                return Fail(error, where + "a DWORD must hold 4 bytes");
-            planned.Type = ValueDword;
-            planned.Data = value.Value;
-            break;
-        case CeRegString: {
-            planned.Type = ValueString;
-            auto end = std::find(value.Value.begin(), value.Value.end(), uint8_t(0));
-            Str s;
-            if (!text(std::string(value.Value.begin(), end), &s))
-                return false;
-            AppendUtf16(&planned.Data, s);
-            break;
-        }
-        case CeRegMultiString: {
-            planned.Type = ValueMultiString;
-            std::string item;
-            for (size_t k = 0; k <= value.Value.size(); ++k) {
-                uint8_t b = k < value.Value.size() ? value.Value[k] : 0;
-                if (b) {
-                    item.push_back(char(b));
-                    continue;
-                }
-                if (item.empty())
-                    break;
-                Str s;
-                if (!text(item, &s))
-                    return false;
-                AppendUtf16(&planned.Data, s);
-                item.clear();
-            }
-            planned.Data.push_back(0);
-            planned.Data.push_back(0);
-            break;
-        }
-        default:
-            planned.Type = ValueBinary;
-            planned.Data = value.Value;
-            break;
-        }
-        plan->Values.push_back(planned);
-    }
-
-    for (const CeLink &link : info.Links) {
-        std::string where = "shortcut " + std::to_string(link.Id) + ": ";
-        Str base;
-        if (link.BaseDir == 0) {
-            base = plan->InstallFolder;
-        } else {
-            const char16_t *folder = MacroFolder(link.BaseDir);
-            if (!folder)
-                return Fail(error, where + "undefined folder macro %CE" + std::to_string(link.BaseDir) + "%");
-            base = folder;
-        }
-        Str name, clean;
-        if (!joinStrings(link.StringIds, &name))
-            return false;
-        NameVerdict v = CheckRelativeName(name, rootLength + base.size() + 1, &clean);
-        if (v != NameOk)
-            return Fail(error, where + NameVerdictText(v));
-        PlannedLink planned{JoinPath(base, clean), Str()};
-        if (link.TargetType == 0) {
-            if (link.Target == 0) {
-                planned.Target = plan->InstallFolder;
-            } else {
-                auto dir = dirs.find(link.Target);
-                if (dir == dirs.end())
-                    return Fail(error, where + "target folder " + std::to_string(link.Target) + " is not defined");
-                planned.Target = finalPath(dir->second.Path);
-            }
-        } else if (link.TargetType == 1) {
-            auto file = fileTargets.find(link.Target);
-            if (file == fileTargets.end())
-                return Fail(error, where + "target file " + std::to_string(link.Target) + " is not installed");
-            planned.Target = file->second;
-        } else {
-            return Fail(error, where + "unknown target type " + std::to_string(link.TargetType));
-        }
-        if (!claimTarget(planned.Path))
-            return false;
-        plan->Links.push_back(planned);
+        if (n >= 0 && !byNumber_.emplace(n, i).second)
+            return Fail(error_, "two CAB members carry file number " + std::to_string(n));
     }
     return true;
+}
+
+bool Planner::ClaimTarget(const Str &target)
+{
+    for (const Str &t : targets_)
+        if (SameName(t, target))
+            return Fail(error_, "two entries write the same file: " + ToUtf8(target));
+    targets_.push_back(target);
+    return true;
+}
+
+bool Planner::PlanFiles()
+{
+    for (const CeFile &file : info_.Files)
+        if (!PlanFile(file))
+            return false;
+    return true;
+}
+
+bool Planner::PlanFile(const CeFile &file)
+{
+    std::string where = "file " + std::to_string(file.FileNumber) + ": ";
+    if (file.FileNumber == 0)
+        return Fail(error_, where + "the setup information itself cannot be installed");
+    auto member = byNumber_.find(file.FileNumber);
+    if (member == byNumber_.end())
+        return Fail(error_, where + "no CAB member carries this number");
+    auto dir = dirs_.find(file.DirId);
+    if (dir == dirs_.end())
+        return Fail(error_, where + "folder " + std::to_string(file.DirId) + " is not defined");
+    Str folder = FinalPath(dir->second.Path);
+    Str clean;
+    NameVerdict v = CheckRelativeName(FromCodePage1252(file.Name), rootLength_ + folder.size() + 1, &clean);
+    if (v != NameOk)
+        return Fail(error_, where + NameVerdictText(v));
+    Str target = JoinPath(folder, clean);
+    if (!ClaimTarget(target))
+        return false;
+    plan_->Files.push_back(PlannedFile{member->second, target, file.Flags});
+    fileTargets_.emplace(file.FileNumber, target);
+    return true;
+}
+
+bool Planner::PlanValues()
+{
+    for (const CeRegValue &value : info_.Values)
+        if (!PlanValue(value))
+            return false;
+    return true;
+}
+
+bool Planner::PlanValue(const CeRegValue &value)
+{
+    std::string where = "registry value " + std::to_string(value.Id) + ": ";
+    auto hive = info_.Hives.find(value.HiveId);
+    if (hive == info_.Hives.end())
+        return Fail(error_, where + "hive " + std::to_string(value.HiveId) + " is not defined");
+    PlannedValue planned;
+    planned.Root = hive->second.Root;
+    if (!JoinStrings(hive->second.StringIds, &planned.Key))
+        return false;
+    if (!ValidKeyPath(planned.Key))
+        return Fail(error_, where + "unusable key path");
+    planned.Name = FromCodePage1252(value.Name);
+    planned.KeepExisting = (value.Flags & CeRegNoOverwrite) != 0;
+    if (!PlanValueData(value, where, &planned))
+        return false;
+    plan_->Values.push_back(planned);
+    return true;
+}
+
+// The value's type, and its data as the registry stores it.
+bool Planner::PlanValueData(const CeRegValue &value, const std::string &where, PlannedValue *planned)
+{
+    switch (value.Flags & CeRegTypeMask) {
+    case CeRegDword:
+        if (value.Value.size() != 4)
+            return Fail(error_, where + "a DWORD must hold 4 bytes");
+        planned->Type = ValueDword;
+        planned->Data = value.Value;
+        return true;
+    case CeRegString: {
+        planned->Type = ValueString;
+        auto end = std::find(value.Value.begin(), value.Value.end(), uint8_t(0));
+        Str s;
+        if (!ValueText(value, where, std::string(value.Value.begin(), end), &s))
+            return false;
+        AppendUtf16(&planned->Data, s);
+        return true;
+    }
+    case CeRegMultiString:
+        planned->Type = ValueMultiString;
+        return PlanMultiString(value, where, &planned->Data);
+    default:
+        planned->Type = ValueBinary;
+        planned->Data = value.Value;
+        return true;
+    }
+}
+
+// Zero-separated texts, ended by an empty one or the data's end.
+bool Planner::PlanMultiString(const CeRegValue &value, const std::string &where, std::vector<uint8_t> *data)
+{
+    std::string item;
+    for (size_t k = 0; k <= value.Value.size(); ++k) {
+        uint8_t b = k < value.Value.size() ? value.Value[k] : 0;
+        if (b) {
+            item.push_back(char(b));
+            continue;
+        }
+        if (item.empty())
+            break;
+        Str s;
+        if (!ValueText(value, where, item, &s))
+            return false;
+        AppendUtf16(data, s);
+        item.clear();
+    }
+    data->push_back(0);
+    data->push_back(0);
+    return true;
+}
+
+// A text of the value, its folder macros replaced when the value asks for that.
+bool Planner::ValueText(const CeRegValue &value, const std::string &where, const std::string &bytes, Str *out)
+{
+    Str raw = FromCodePage1252(bytes);
+    if (value.Substitute != 1) {
+        *out = raw;
+        return true;
+    }
+    std::string why;
+    if (!Substitute(raw, plan_->InstallFolder, out, &why))
+        return Fail(error_, where + why);
+    return true;
+}
+
+bool Planner::PlanLinks()
+{
+    for (const CeLink &link : info_.Links)
+        if (!PlanLink(link))
+            return false;
+    return true;
+}
+
+bool Planner::PlanLink(const CeLink &link)
+{
+    std::string where = "shortcut " + std::to_string(link.Id) + ": ";
+    Str base;
+    if (!LinkFolder(link, where, &base))
+        return false;
+    Str name, clean;
+    if (!JoinStrings(link.StringIds, &name))
+        return false;
+    NameVerdict v = CheckRelativeName(name, rootLength_ + base.size() + 1, &clean);
+    if (v != NameOk)
+        return Fail(error_, where + NameVerdictText(v));
+    PlannedLink planned{JoinPath(base, clean), Str()};
+    if (!LinkTarget(link, where, &planned.Target) || !ClaimTarget(planned.Path))
+        return false;
+    plan_->Links.push_back(planned);
+    return true;
+}
+
+// The folder the shortcut is made in: the install folder, or a macro's.
+bool Planner::LinkFolder(const CeLink &link, const std::string &where, Str *folder)
+{
+    if (link.BaseDir == 0) {
+        *folder = plan_->InstallFolder;
+        return true;
+    }
+    const char16_t *macroFolder = MacroFolder(link.BaseDir);
+    if (!macroFolder)
+        return Fail(error_, where + "undefined folder macro %CE" + std::to_string(link.BaseDir) + "%");
+    *folder = macroFolder;
+    return true;
+}
+
+// What the shortcut points at: a folder of the CAB (0: the install folder)
+// or a file it installs.
+bool Planner::LinkTarget(const CeLink &link, const std::string &where, Str *target)
+{
+    if (link.TargetType == 0) {
+        if (link.Target == 0) {
+            *target = plan_->InstallFolder;
+            return true;
+        }
+        auto dir = dirs_.find(link.Target);
+        if (dir == dirs_.end())
+            return Fail(error_, where + "target folder " + std::to_string(link.Target) + " is not defined");
+        *target = FinalPath(dir->second.Path);
+        return true;
+    }
+    if (link.TargetType == 1) {
+        auto file = fileTargets_.find(link.Target);
+        if (file == fileTargets_.end())
+            return Fail(error_, where + "target file " + std::to_string(link.Target) + " is not installed");
+        *target = file->second;
+        return true;
+    }
+    return Fail(error_, where + "unknown target type " + std::to_string(link.TargetType));
+}
+
+} // namespace
+
+bool PlanInstall(const CeSetupInfo &info, const std::vector<Str> &members, const Str &destination,
+                 size_t rootLength, InstallPlan *plan, std::string *error)
+{
+    *plan = InstallPlan();
+    Planner planner(info, destination, rootLength, plan, error);
+    return planner.NameApplication() && planner.ResolveFolders() && planner.ChooseInstallFolder() &&
+           planner.NumberMembers(members) && planner.PlanFiles() && planner.PlanValues() && planner.PlanLinks();
 }
 
 } // namespace wceload

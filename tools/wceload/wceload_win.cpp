@@ -642,12 +642,277 @@ size_t RootLength()
     return (n > 0 && n < MAX_PATH) ? n - 1 : 2;
 }
 
-int Install(LogRecord *log)
+// The arguments of this run: the command line without the program's name.
+Str ArgumentsOfThisRun()
 {
     wchar_t module[MAX_PATH] = L"";
     GetModuleFileNameW(nullptr, module, MAX_PATH);
     const wchar_t *base = wcsrchr(module, L'\\');
-    Str arguments = StripProgramName(S(GetCommandLineW()), S(base ? base + 1 : module));
+    return StripProgramName(S(GetCommandLineW()), S(base ? base + 1 : module));
+}
+
+// The CAB the arguments name, or the hand-off's own when there are none;
+// false with the reason logged when they make no sense.
+bool CabPathFromArguments(ArgumentsResult parsed, Str *cabPath, LogRecord *log)
+{
+    switch (parsed) {
+    case ArgumentsNone:
+        *cabPath = u"\\kCABFILE.cab";
+        return true;
+    case ArgumentsPath:
+        return true;
+    case ArgumentsUnknownOption:
+        log->Error = "unknown option";
+        return false;
+    case ArgumentsMissingValue:
+        log->Error = "option needs a value";
+        return false;
+    case ArgumentsBadValue:
+        log->Error = "bad option value";
+        return false;
+    case ArgumentsNoPath:
+        log->Error = "no CAB path";
+        return false;
+    }
+    return true;
+}
+
+// One CAB from its file to the device, in the order Install runs the steps:
+// every name is judged and every member staged before anything is put in
+// place.  A step that fails returns false with the exit code and its reason
+// set.
+class CabInstallation {
+public:
+    CabInstallation(const Str &cabPath, const Options &options, LogRecord *log)
+        : cabPath_(cabPath), options_(options), log_(log), rootLength_(RootLength())
+    {
+    }
+    int Result() const { return result_; }
+
+    bool OpenCab();
+    bool SettleGivenDestination(bool given, const Str &destination);
+    bool ListMembers();
+    bool ChooseFolder();
+    bool JudgeMemberNames();
+    bool PlanPlacements();
+    bool CarryOut();
+
+private:
+    bool Fail(int code, const std::string &why);
+    bool CollidesWithAnother(const Str &name, const Str &stageName) const;
+    bool PlanDeviceCab();
+    bool Stage(Installer *installer);
+    bool Write(Installer *installer);
+    bool WriteUninstallValues(Installer *installer);
+
+    Str cabPath_;
+    const Options &options_;
+    LogRecord *log_;
+    size_t rootLength_;
+    int result_ = ExitSuccess;
+    bool destinationGiven_ = false;
+    Str destination_;                    // a usable device path once settled
+    FdiRun run_;
+    bool device_ = false;                // the CAB has setup information
+    Str primary_;                        // the folder installed into; it holds the stage
+    std::vector<Str> names_;             // the members' names, judged
+    std::vector<Placement> placements_;
+    InstallPlan plan_;                   // a device CAB's
+};
+
+bool CabInstallation::Fail(int code, const std::string &why)
+{
+    log_->Error = why;
+    result_ = code;
+    return false;
+}
+
+bool CabInstallation::OpenCab()
+{
+    HANDLE probe = CreateFileW(W(cabPath_).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE)
+        return Fail(ExitMissingCab, "cannot open the CAB file");
+    CloseHandle(probe);
+    return true;
+}
+
+bool CabInstallation::SettleGivenDestination(bool given, const Str &destination)
+{
+    destinationGiven_ = given;
+    destination_ = destination;
+    if (!given)
+        return true;
+    Str clean;
+    if (!NormaliseDevicePath(destination, rootLength_, &clean)) {
+        log_->Destination = destination;
+        return Fail(ExitBadDestination, "destination is not a usable device folder");
+    }
+    destination_ = clean;
+    return true;
+}
+
+// The first pass: the members' names, and the setup information into memory.
+bool CabInstallation::ListMembers()
+{
+    run_.CabPath = W(cabPath_);
+    Failure failure{0, ""};
+    if (!RunFdi(&run_, &failure))
+        return Fail(failure.Code, failure.Text);
+    if (run_.Members.empty())
+        return Fail(ExitEmptyCab, "the CAB holds no file");
+    device_ = run_.SetupInfoCount > 0;
+    return true;
+}
+
+// The folder a plain CAB goes to: the given destination, else its default
+// folder.  Where a device CAB goes is known only once its .000 is read.
+bool CabInstallation::ChooseFolder()
+{
+    if (device_) {
+        log_->Destination = destinationGiven_ ? destination_ : Str();
+        return true;
+    }
+    if (!destinationGiven_) {
+        Str clean;
+        if (!NormaliseDevicePath(DefaultDestination(cabPath_), rootLength_, &clean)) {
+            log_->Destination = DefaultDestination(cabPath_);
+            return Fail(ExitBadDestination, "default folder is not a usable device folder");
+        }
+        destination_ = clean;
+    }
+    primary_ = destination_;
+    log_->Destination = destination_;
+    return true;
+}
+
+// Every name is judged before anything is written.
+bool CabInstallation::JudgeMemberNames()
+{
+    Str stageName = u"~wceload" + FromAscii(std::to_string(GetCurrentProcessId()).c_str()) + u".tmp";
+    size_t baseLength = rootLength_ + (device_ ? 0 : (destination_ == u"\\" ? 0 : destination_.size())) + 1;
+    for (const Member &m : run_.Members) {
+        Str clean;
+        NameVerdict v = CheckRelativeName(m.Name, baseLength, &clean);
+        if (v != NameOk)
+            return Fail(ExitRefusedName,
+                        std::string("member name refused (") + NameVerdictText(v) + "): " + ToUtf8(m.Name));
+        if (!device_ && CollidesWithAnother(clean, stageName))
+            return Fail(ExitRefusedName, "member name repeats or collides with another: " + ToUtf8(m.Name));
+        names_.push_back(clean);
+    }
+    return true;
+}
+
+// A plain CAB's member that repeats one judged before, lies inside it or
+// holds it, or takes the staging folder's name.
+bool CabInstallation::CollidesWithAnother(const Str &name, const Str &stageName) const
+{
+    bool clash = SameName(name.substr(0, name.find(u'\\')), stageName);
+    for (const Str &other : names_)
+        clash = clash || IsWithinFolder(name, other) || IsWithinFolder(other, name);
+    return clash;
+}
+
+// Where each member goes: a device CAB's setup information says; a plain
+// CAB's members go into the folder under their own names.
+bool CabInstallation::PlanPlacements()
+{
+    if (device_)
+        return PlanDeviceCab();
+    for (size_t i = 0; i < names_.size(); ++i)
+        placements_.push_back(
+            Placement{i, destination_ == u"\\" ? u"\\" + names_[i] : destination_ + u"\\" + names_[i], 0});
+    return true;
+}
+
+bool CabInstallation::PlanDeviceCab()
+{
+    if (run_.SetupInfoCount > 1)
+        return Fail(ExitBadSetupInfo, "more than one setup information file");
+    CeSetupInfo info;
+    std::string why;
+    if (!ParseSetupInfo(run_.SetupInfo.data(), run_.SetupInfo.size(), &info, &why) ||
+        !PlanInstall(info, names_, destinationGiven_ ? destination_ : Str(), rootLength_, &plan_, &why))
+        return Fail(ExitBadSetupInfo, why);
+    primary_ = plan_.InstallFolder;
+    log_->Destination = primary_;
+    for (const PlannedFile &f : plan_.Files)
+        placements_.push_back(Placement{f.Member, f.Target, f.Flags});
+    return true;
+}
+
+// Stages and writes; the installer takes everything back unless the whole
+// CAB went in.
+bool CabInstallation::CarryOut()
+{
+    Installer installer(log_);
+    if (!Stage(&installer) || !Write(&installer))
+        return false;
+    installer.Commit();
+    return true;
+}
+
+// The second pass: the placed members, each whole, into the staging folder.
+bool CabInstallation::Stage(Installer *installer)
+{
+    if (!installer->MakeStage(primary_))
+        return Fail(ExitWriteFailure, installer->Why);
+    run_.Listing = false;
+    run_.StageFolder = installer->Stage();
+    run_.Wanted.assign(run_.Members.size(), false);
+    for (const Placement &p : placements_)
+        run_.Wanted[p.Member] = true;
+    Failure failure{0, ""};
+    if (!RunFdi(&run_, &failure))
+        return Fail(failure.Code, failure.Text);
+    for (const Placement &p : placements_)
+        if (!run_.Members[p.Member].Staged)
+            return Fail(ExitCabinetFailure, "member not extracted whole: " + ToUtf8(run_.Members[p.Member].Name));
+    return true;
+}
+
+// Files, shortcuts and registry values, then a device CAB's record of the
+// application.
+bool CabInstallation::Write(Installer *installer)
+{
+    bool ok = true;
+    for (size_t i = 0; ok && i < placements_.size(); ++i)
+        ok = installer->Place(placements_[i], run_);
+    for (size_t i = 0; ok && i < plan_.Links.size(); ++i)
+        ok = installer->WriteShortcut(plan_.Links[i]);
+    for (size_t i = 0; ok && i < plan_.Values.size(); ++i) {
+        const PlannedValue &v = plan_.Values[i];
+        ok = installer->WriteValue(v.Root, v.Key, v.Name, RegistryType(v.Type), v.Data, v.KeepExisting);
+    }
+    if (ok && device_ && !options_.NoUninstall)
+        ok = WriteUninstallValues(installer);
+    if (!ok)
+        return Fail(ExitWriteFailure, installer->Why);
+    return true;
+}
+
+bool CabInstallation::WriteUninstallValues(Installer *installer)
+{
+    Str key = u"SOFTWARE\\Apps\\" + (plan_.Provider.empty() ? plan_.AppName : plan_.Provider + u" " + plan_.AppName);
+    DWORD one = 1;
+    std::vector<uint8_t> dword((uint8_t *)&one, (uint8_t *)&one + 4);
+    return installer->WriteValue(RootLocalMachine, key, u"Instl", REG_DWORD, dword, false) &&
+           installer->WriteValue(RootLocalMachine, key, u"InstlDir", REG_SZ, Utf16Data(plan_.InstallFolder), false) &&
+           installer->WriteValue(RootLocalMachine, key, u"CabFile", REG_SZ, Utf16Data(cabPath_), false);
+}
+
+// The names in list that lie inside folder, made relative to it.
+void RelateNames(std::vector<Str> *list, const Str &folder)
+{
+    for (Str &f : *list)
+        if (IsWithinFolder(f, folder) && f.size() > folder.size())
+            f = f.substr(folder == u"\\" ? 1 : folder.size() + 1);
+}
+
+int Install(LogRecord *log)
+{
+    Str arguments = ArgumentsOfThisRun();
     log->CommandLine = arguments;
 
     DWORD askDest = 0;
@@ -656,25 +921,8 @@ int Install(LogRecord *log)
     Options options;
     Str cabPath;
     ArgumentsResult parsed = ParseArguments(arguments, &options, &cabPath);
-    switch (parsed) {
-    case ArgumentsNone:
-        cabPath = u"\\kCABFILE.cab";
-        break;
-    case ArgumentsPath:
-        break;
-    case ArgumentsUnknownOption:
-        log->Error = "unknown option";
+    if (!CabPathFromArguments(parsed, &cabPath, log))
         return ExitBadCommandLine;
-    case ArgumentsMissingValue:
-        log->Error = "option needs a value";
-        return ExitBadCommandLine;
-    case ArgumentsBadValue:
-        log->Error = "bad option value";
-        return ExitBadCommandLine;
-    case ArgumentsNoPath:
-        log->Error = "no CAB path";
-        return ExitBadCommandLine;
-    }
     log->CabPath = cabPath;
 
     Str destination;
@@ -686,174 +934,19 @@ int Install(LogRecord *log)
     log->WouldAsk = !destinationGiven && !options.NoUi && !options.Silent &&
                     (options.AskDest || (askDest != 0 && !options.NoAskDest));
 
-    int result = ExitSuccess;
-    [&] {
-        std::wstring cab = W(cabPath);
-        HANDLE probe = CreateFileW(cab.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (probe == INVALID_HANDLE_VALUE) {
-            log->Error = "cannot open the CAB file";
-            result = ExitMissingCab;
-            return;
-        }
-        CloseHandle(probe);
-
-        size_t rootLength = RootLength();
-        if (destinationGiven) {
-            Str clean;
-            if (!NormaliseDevicePath(destination, rootLength, &clean)) {
-                log->Destination = destination;
-                log->Error = "destination is not a usable device folder";
-                result = ExitBadDestination;
-                return;
-            }
-            destination = clean;
-        }
-
-        FdiRun run;
-        run.CabPath = cab;
-        Failure failure{0, ""};
-        if (!RunFdi(&run, &failure)) {
-            log->Error = failure.Text;
-            result = failure.Code;
-            return;
-        }
-        if (run.Members.empty()) {
-            log->Error = "the CAB holds no file";
-            result = ExitEmptyCab;
-            return;
-        }
-
-        // Every name is judged before anything is written.
-        Str stageName = u"~wceload" + FromAscii(std::to_string(GetCurrentProcessId()).c_str()) + u".tmp";
-        bool device = run.SetupInfoCount > 0;
-        Str primary;
-        if (device) {
-            // Where a device CAB goes is known only once its .000 is read.
-            log->Destination = destinationGiven ? destination : Str();
-        } else {
-            if (!destinationGiven) {
-                Str clean;
-                if (!NormaliseDevicePath(DefaultDestination(cabPath), rootLength, &clean)) {
-                    log->Destination = DefaultDestination(cabPath);
-                    log->Error = "default folder is not a usable device folder";
-                    result = ExitBadDestination;
-                    return;
-                }
-                destination = clean;
-            }
-            primary = destination;
-            log->Destination = destination;
-        }
-        size_t baseLength = rootLength + (device ? 0 : (destination == u"\\" ? 0 : destination.size())) + 1;
-        std::vector<Str> names;
-        for (const Member &m : run.Members) {
-            Str clean;
-            NameVerdict v = CheckRelativeName(m.Name, baseLength, &clean);
-            if (v != NameOk) {
-                log->Error = std::string("member name refused (") + NameVerdictText(v) + "): " + ToUtf8(m.Name);
-                result = ExitRefusedName;
-                return;
-            }
-            if (!device) {
-                bool clash = SameName(clean.substr(0, clean.find(u'\\')), stageName);
-                for (const Str &other : names)
-                    clash = clash || IsWithinFolder(clean, other) || IsWithinFolder(other, clean);
-                if (clash) {
-                    log->Error = "member name repeats or collides with another: " + ToUtf8(m.Name);
-                    result = ExitRefusedName;
-                    return;
-                }
-            }
-            names.push_back(clean);
-        }
-
-        std::vector<Placement> placements;
-        InstallPlan plan;
-        if (device) {
-            if (run.SetupInfoCount > 1) {
-                log->Error = "more than one setup information file";
-                result = ExitBadSetupInfo;
-                return;
-            }
-            CeSetupInfo info;
-            std::string why;
-            if (!ParseSetupInfo(run.SetupInfo.data(), run.SetupInfo.size(), &info, &why) ||
-                !PlanInstall(info, names, destinationGiven ? destination : Str(), rootLength, &plan, &why)) {
-                log->Error = why;
-                result = ExitBadSetupInfo;
-                return;
-            }
-            primary = plan.InstallFolder;
-            log->Destination = primary;
-            for (const PlannedFile &f : plan.Files)
-                placements.push_back(Placement{f.Member, f.Target, f.Flags});
-        } else {
-            for (size_t i = 0; i < names.size(); ++i)
-                placements.push_back(Placement{i, destination == u"\\" ? u"\\" + names[i] : destination + u"\\" + names[i], 0});
-        }
-
-        Installer installer(log);
-        if (!installer.MakeStage(primary)) {
-            log->Error = installer.Why;
-            result = ExitWriteFailure;
-            return;
-        }
-        run.Listing = false;
-        run.StageFolder = installer.Stage();
-        run.Wanted.assign(run.Members.size(), false);
-        for (const Placement &p : placements)
-            run.Wanted[p.Member] = true;
-        if (!RunFdi(&run, &failure)) {
-            log->Error = failure.Text;
-            result = failure.Code;
-            return;
-        }
-        for (const Placement &p : placements)
-            if (!run.Members[p.Member].Staged) {
-                log->Error = "member not extracted whole: " + ToUtf8(run.Members[p.Member].Name);
-                result = ExitCabinetFailure;
-                return;
-            }
-
-        bool ok = true;
-        for (size_t i = 0; ok && i < placements.size(); ++i)
-            ok = installer.Place(placements[i], run);
-        for (size_t i = 0; ok && i < plan.Links.size(); ++i)
-            ok = installer.WriteShortcut(plan.Links[i]);
-        for (size_t i = 0; ok && i < plan.Values.size(); ++i) {
-            const PlannedValue &v = plan.Values[i];
-            ok = installer.WriteValue(v.Root, v.Key, v.Name, RegistryType(v.Type), v.Data, v.KeepExisting);
-        }
-        if (ok && device && !options.NoUninstall) {
-            Str key = u"SOFTWARE\\Apps\\" + (plan.Provider.empty() ? plan.AppName : plan.Provider + u" " + plan.AppName);
-            DWORD one = 1;
-            std::vector<uint8_t> dword((uint8_t *)&one, (uint8_t *)&one + 4);
-            ok = installer.WriteValue(RootLocalMachine, key, u"Instl", REG_DWORD, dword, false) &&
-                 installer.WriteValue(RootLocalMachine, key, u"InstlDir", REG_SZ, Utf16Data(plan.InstallFolder), false) &&
-                 installer.WriteValue(RootLocalMachine, key, u"CabFile", REG_SZ, Utf16Data(cabPath), false);
-        }
-        if (!ok) {
-            log->Error = installer.Why;
-            result = ExitWriteFailure;
-            return;
-        }
-        installer.Commit();
-    }();
+    CabInstallation cab(cabPath, options, log);
+    bool installed = cab.OpenCab() && cab.SettleGivenDestination(destinationGiven, destination) &&
+                     cab.ListMembers() && cab.ChooseFolder() && cab.JudgeMemberNames() && cab.PlanPlacements() &&
+                     cab.CarryOut();
 
     // Relative names for what landed inside the destination.
     if (!log->Destination.empty()) {
-        auto relate = [&](std::vector<Str> &list) {
-            for (Str &f : list)
-                if (IsWithinFolder(f, log->Destination) && f.size() > log->Destination.size())
-                    f = f.substr(log->Destination == u"\\" ? 1 : log->Destination.size() + 1);
-        };
-        relate(log->Files);
-        relate(log->Skipped);
+        RelateNames(&log->Files, log->Destination);
+        RelateNames(&log->Skipped, log->Destination);
     }
     if (options.Delete == 1)
         DeleteFileW(W(cabPath).c_str());
-    return result;
+    return installed ? ExitSuccess : cab.Result();
 }
 
 void AppendLog(const LogRecord &record)

@@ -2,13 +2,33 @@
  * furniture.cpp -- what every page shares: the bold title header, the
  * navigation buttons' captions, the HTML panel and tapped links.
  */
-#include "shell.h"
+#include "pagekit.h"
 #include "platform.h"
 #include "pageflow.h"
 
 #define HEADER_LEFT      8
 #define HEADER_BOTTOM    24
 #define HEADER_TEXT_COLOR RGB(0, 0, 156)
+
+WCHAR BackgroundColorText[8];
+
+/* Two lower-case hexadecimal digits.  Written out by hand: the device's C
+ * library has only the swprintf without a buffer size. */
+static void PutHexByte(WCHAR *destination, unsigned value)
+{
+    static const WCHAR digits[] = L"0123456789abcdef";
+    destination[0] = digits[(value >> 4) & 15];
+    destination[1] = digits[value & 15];
+}
+
+void FormatHtmlColor(WCHAR *destination, COLORREF color)
+{
+    destination[0] = L'#';
+    PutHexByte(destination + 1, GetRValue(color));
+    PutHexByte(destination + 3, GetGValue(color));
+    PutHexByte(destination + 5, GetBValue(color));
+    destination[7] = L'\0';
+}
 
 void DrawPageHeader(HWND window, HDC dc, const WCHAR *text)
 {
