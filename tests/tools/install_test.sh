@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# install_test.sh BUILD_DIR STATE_DIR -- installs the build into a temporary
+# install_test.sh BUILD_DIR STATE_DIR SAMPLE_DIR -- installs the build into a temporary
 # DESTDIR and uses velkor from there only, the way a package author would
 # after installing the Debian package: init from device CABs, build without
 # --stub, verify, preview and try, the last two on the installed bench and
-# robot.  Nothing installed may name the source or the build tree.
+# robot.  Nothing installed may name the source or the build tree.  The
+# sample's CABs come from SAMPLE_DIR (samples/make-sample-cabs.sh makes it).
 set -euo pipefail
-[ $# -eq 2 ] || { echo "usage: $0 BUILD_DIR STATE_DIR" >&2; exit 2; }
+[ $# -eq 3 ] || { echo "usage: $0 BUILD_DIR STATE_DIR SAMPLE_DIR" >&2; exit 2; }
 build=$(cd "$1" && pwd -P)
 state=$2
+sample=$3
 source=$(sed -n 's/^Velkor_SOURCE_DIR:STATIC=//p' "$build/CMakeCache.txt")
 [ -n "$source" ] || { echo "no Velkor_SOURCE_DIR in $build/CMakeCache.txt" >&2; exit 1; }
 work=$(mktemp -d "${TMPDIR:-/tmp}/velkor-install.XXXXXX")
@@ -53,7 +55,8 @@ done
 
 # An author's day, from a folder away from both trees.
 cd "$work"
-"$source/samples/make-sample-cabs.sh" "$work/sample" >/dev/null
+[ -f "$sample/manifest.toml" ] || fail "no sample in $sample"
+cp -r "$sample" "$work/sample"
 velkor=$root/bin/velkor
 "$velkor" init sample/cabs/notes.cab sample/cabs/help.cab sample/cabs/dictionary.cab sample/cabs/samples.cab \
     -o app.toml
