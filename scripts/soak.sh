@@ -45,7 +45,7 @@ for _ in 1 2; do
     hogs+=($!)
 done
 
-benches=(wine-bench preview-bench try-bench install-bench)
+benches=(wine-bench tool-bench)
 for ((r = 1; r <= rounds; r++)); do
     if [ "${SOAK_FRESH:-1}" != 0 ]; then
         for b in "${benches[@]}"; do

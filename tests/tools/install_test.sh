@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# install_test.sh BUILD_DIR STATE_DIR -- the Debian package as an author
-# gets it: packs it the way scripts/package.sh does, unpacks it into a
-# temporary root and uses velkor from there only: init from the sample
-# device CABs, then build, verify and try with no flag but the manifest,
-# then preview and try with choices on the installed bench and robot.
+# install_test.sh BUILD_DIR STATE_DIR SAMPLE_DIR -- the Debian package as an
+# author gets it: packs it the way scripts/package.sh does, unpacks it into
+# a temporary root and uses velkor from there only: init from the sample
+# device CABs (SAMPLE_DIR, made by samples/make-sample-cabs.sh), then build,
+# verify and try with no flag but the manifest, then preview and try with
+# choices on the installed bench and robot.
 # Nothing installed may name the source or the build tree.
 #
 # Only velkor is built again, optimised and without sanitizers, in
@@ -13,9 +14,10 @@
 # tree takes those of BUILD_DIR instead of spending minutes building them
 # again.  Exit 77 (skipped) when BUILD_DIR has no device program.
 set -euo pipefail
-[ $# -eq 2 ] || { echo "usage: $0 BUILD_DIR STATE_DIR" >&2; exit 2; }
+[ $# -eq 3 ] || { echo "usage: $0 BUILD_DIR STATE_DIR SAMPLE_DIR" >&2; exit 2; }
 build=$(cd "$1" && pwd -P)
 state=$2
+sample=$3
 cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 source=$(cache Velkor_SOURCE_DIR)
 version=$(cache CMAKE_PROJECT_VERSION)
@@ -79,7 +81,8 @@ man -l "$root/share/man/man1/velkor-try.1" 2>/dev/null | grep -q -- "--choices" 
 cd "$work"
 mkdir tmp
 export TMPDIR=$work/tmp
-"$source/samples/make-sample-cabs.sh" "$work/sample" >/dev/null
+[ -f "$sample/manifest.toml" ] || fail "no sample in $sample"
+cp -r "$sample" "$work/sample"
 velkor=$root/bin/velkor
 cp sample/cabs/*.cab .
 "$velkor" init notes.cab help.cab dictionary.cab samples.cab -o app.toml >init.out

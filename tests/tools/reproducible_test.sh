@@ -2,7 +2,7 @@
 # reproducible_test.sh -- the same tree builds the same setup.exe, and the
 # same package on it, whatever the build folder.
 #
-#   reproducible_test.sh SOURCE_DIR WORK_DIR VELKOR
+#   reproducible_test.sh SOURCE_DIR WORK_DIR VELKOR SAMPLE_DIR
 #
 # Builds setup.exe alone twice with the mingw-w64 toolchain, in folders of
 # different names and depths.  A compiler cache may serve either build but
@@ -12,8 +12,8 @@
 # project version, and SOURCE_DATE_EPOCH becomes the time stamp; then
 # builds and signs the sample package on each and compares those.
 set -euo pipefail
-[ $# -eq 3 ] || { echo "usage: $0 SOURCE_DIR WORK_DIR VELKOR" >&2; exit 2; }
-src=$1 work=$2 velkor=$3
+[ $# -eq 4 ] || { echo "usage: $0 SOURCE_DIR WORK_DIR VELKOR SAMPLE_DIR" >&2; exit 2; }
+src=$1 work=$2 velkor=$3 sample=$4
 fail() { echo "FAIL: $*" >&2; exit 1; }
 unset SOURCE_DATE_EPOCH
 
@@ -50,7 +50,8 @@ stub "$b"
 cmp "$a/bin/setup.exe" "$b/bin/setup.exe" || fail "setup.exe differs after the time stamp went away again"
 
 # The package on each stub, plain and signed.
-"$src/samples/make-sample-cabs.sh" "$work/sample" >/dev/null
+[ -f "$sample/manifest.toml" ] || fail "no sample in $sample (samples/make-sample-cabs.sh makes it)"
+cp -r "$sample" "$work/sample"
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \
     -subj "/CN=Velkor Reproducible" 2>/dev/null
 for d in "$a" "$b"; do

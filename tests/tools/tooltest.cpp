@@ -87,6 +87,16 @@ Result RunCapturing(const std::vector<std::string> &all, const fs::path &workDir
     return r;
 }
 
+bool CopySample(const fs::path &to)
+{
+    const fs::path from = VELKOR_SAMPLE_DIR;
+    std::error_code ec;
+    if (!fs::exists(from / "manifest.toml", ec))
+        return false;
+    fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
+    return !ec;
+}
+
 int RunProgram(const std::vector<std::string> &argv)
 {
     fs::path sink = fs::temp_directory_path() / ("velkor-run-" + std::to_string(getpid()));

@@ -34,6 +34,11 @@ int WaitExit(int pid);
 // Runs any program (gcab) and returns its exit code.
 int RunProgram(const std::vector<std::string> &argv);
 
+// Copies the sample package's folder (samples/make-sample-cabs.sh: the CABs,
+// manifest and licence), which the ctest fixture sample_cabs makes once, to
+// `to`.  False when it was not made.
+bool CopySample(const fs::path &to);
+
 // s with its first `from` replaced by `to` (a test failure when it has none).
 std::string Replace(std::string s, const std::string &from, const std::string &to);
 

@@ -73,6 +73,15 @@ server_socket() {
 
 server_listening() { [ -S "$(server_socket)" ]; }
 
+# The pid of the prefix's wineserver, which works in its socket's folder.
+server_pid() {
+    local found
+    found=$(find /proc/[0-9]*/cwd -maxdepth 0 -lname "$(dirname "$(server_socket)")" 2>/dev/null | head -n 1)
+    [ -n "$found" ] || return 1
+    found=${found#/proc/}
+    echo "${found%/cwd}"
+}
+
 # A persistent wineserver started by us with its output in a log, so that no
 # server inherits the caller's pipes (ctest waits for those to close) and so
 # that every wine call of the run shares one warm server.  A second start while
@@ -396,7 +405,8 @@ cmd_run() {
     # The file is made before either starts, so tail never misses it, and
     # the program only appends.  The drive locks stay with this script: a
     # service that inherited one would keep the letter taken after the run.
-    local out="$STATE/roots/$name.out" rc=0
+    local out="$STATE/roots/$name.out" rc=0 server
+    server=$(server_pid || true)
     : >"$out"
     (
         exec {LETTER_FD}>&-
@@ -409,6 +419,12 @@ cmd_run() {
     wait "$WINE_PID" || rc=$?
     WINE_PID=""
     wait "$TAIL_PID" || true
+    # A program ends without a word when the server goes: say so.
+    if [ -n "$server" ] && [ ! -d "/proc/$server" ]; then
+        echo "bench: the wineserver of $WINEPREFIX (pid $server) ended while $name ran;" \
+             "every Windows program of the prefix ended with it" >&2
+        [ "$rc" != 0 ] || rc=1
+    fi
     release_letters
     return $rc
 }

@@ -742,6 +742,9 @@ void Wizard::Click(int id)
 {
     HWND page = PageWindow();
     HWND c = Control(id, page);
+    // The button as the program leaves it once it is through what it was
+    // doing: a page change shows the page first and sets the buttons after.
+    SendWithLimit(c, WM_NULL, 0, 0, nullptr);
     if (!IsWindowVisible(c))
         Fail("cannot click control " + std::to_string(id) + ": it is hidden");
     if (!IsWindowEnabled(c))
@@ -762,6 +765,7 @@ void Wizard::ClickAt(int id, int x, int y)
 void Wizard::Type(int id, const std::wstring &text)
 {
     HWND c = Control(id);
+    SendWithLimit(c, WM_NULL, 0, 0, nullptr);   // as for Click
     if (!IsWindowEnabled(c) || !IsWindowVisible(c))
         Fail("cannot type into control " + std::to_string(id) + ": it is hidden or disabled");
     PostMessageW(c, EM_SETSEL, 0, -1);

@@ -152,8 +152,9 @@ public:
     bool Checked(int id, HWND page = nullptr) const;      // BM_GETCHECK
     std::wstring WindowText(HWND window) const;           // WM_GETTEXT, time-limited
 
-    // Presses a button: fails when it is hidden or disabled, as a user could
-    // not press it either.  The click is posted.
+    // Presses a button: fails when it is hidden or disabled (once the
+    // program is through what it was doing), as a user could not press it
+    // either.  The click is posted.
     void Click(int id);
     // A mouse click at client coordinates of a control (posted down and up).
     void ClickAt(int id, int x, int y);
