@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Measures the setup program's dialog font on the Wine bench and writes
-# tools/velkor/devicefont.txt, the width table from which `velkor lint`
+# tools/velkor/authoring/devicefont.txt, the width table from which `velkor lint`
 # tells whether a text fits its control without starting Wine.  Run it
 # again whenever the dialog templates or the bench's font change; the
 # wine_velkor_preview test fails when the table and the screen disagree.
@@ -25,5 +25,5 @@ printf 'font-table "%s" "%s"\n' "$(winpath "$WINBIN/setup.exe" | sed 's/\\/\\\\/
     "$(winpath "$out" | sed 's/\\/\\\\/g')" >"$STATE/measure.robot"
 "$bench" run "$STATE" measure "$WINBIN" -- "$WINBIN/robot.exe" "$(winpath "$STATE/measure.robot")"
 [ -s "$out" ] || { echo "measure-font: the robot wrote no table" >&2; exit 1; }
-tr -d '\r' <"$out" >"$here/tools/velkor/devicefont.txt"
-echo "wrote tools/velkor/devicefont.txt"
+tr -d '\r' <"$out" >"$here/tools/velkor/authoring/devicefont.txt"
+echo "wrote tools/velkor/authoring/devicefont.txt"

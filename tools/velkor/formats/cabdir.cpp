@@ -4,7 +4,7 @@
 // is checked here first so the commonest faults get plain messages.
 #include "cabdir.h"
 
-#include "pkgwrite.h"
+#include "utf.h"
 
 #include "ce000.h"
 #include "codec.h"

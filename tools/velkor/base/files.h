@@ -78,5 +78,9 @@ std::string ParentDirectory(const std::string &path);
 // Joins a path given relative to `base` (a directory); absolute paths stay.
 std::string ResolvePath(const std::string &base, const std::string &path);
 void MakeDirectory(const std::string &path);   // and its parents; throws ExitCannotWrite
+bool IsFile(const std::string &path);
+bool IsDir(const std::string &path);
+// Copies a file, replacing `to` only when complete.
+void CopyFile(const std::string &from, const std::string &to);
 
 }  // namespace velkor

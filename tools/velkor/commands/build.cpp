@@ -1,7 +1,8 @@
-// buildcmd.cpp -- `velkor build`.  With --all-languages every setup file is
-// written under a temporary name first and all are moved into place only
-// when the last one is complete.
-#include "buildcmd.h"
+// build.cpp -- `velkor build`: the manifest read with its -D values, lint's
+// warnings, one language or all of them, and the report as text or JSON.
+// With --all-languages every setup file is written under a temporary name
+// first and all are moved into place only when the last one is complete.
+#include "command.h"
 
 #include "build.h"
 #include "diag.h"
@@ -9,8 +10,11 @@
 #include "files.h"
 #include "json.h"
 #include "lint.h"
+#include "sign.h"
 
 #include "format.h"
+
+#include <CLI/CLI.hpp>
 
 #include <cmath>
 #include <cstdio>
@@ -19,6 +23,18 @@
 namespace velkor {
 
 namespace {
+
+struct BuildRequest {
+    std::string manifest, stub, output;   // output: a file, or a folder with allLanguages
+    unsigned jobs = 0;
+    Defines defines;
+    std::string language;                 // "" : the default texts
+    bool allLanguages = false;
+    bool json = false;
+    bool desktopStub = false;             // accept a stub that is not a device program
+    bool defaultStub = false;             // stub is the one that came with velkor, not --stub
+    SignOptions sign;                     // sign every file written, when wanted
+};
 
 struct Built {
     std::string language, path;
@@ -77,25 +93,15 @@ Manifest ForLanguage(const Manifest &m, const std::string &tag)
 }
 
 // One setup file, signed when the command asks for it.
-BuildSummary Build(const Manifest &m, const BuildCommand &c, const std::string &path)
+BuildSummary Build(const Manifest &m, const BuildRequest &c, const std::string &path)
 {
     if (c.sign.Wanted())
         return BuildSignedPackageFile(m, c.stub, path, c.jobs, c.sign);
     return BuildPackageFile(m, c.stub, path, c.jobs);
 }
 
-}  // namespace
-
-void AddDefine(Defines &defines, const std::string &arg)
-{
-    size_t eq = arg.find('=');
-    std::string name = arg.substr(0, eq);
-    if (eq == std::string::npos || !IsDefineName(name))
-        throw Failure(ExitUsage, "-D " + arg + ": expected NAME=VALUE, NAME a letter or '_' then letters, digits "
-                                               "or '_'");
-    defines[name] = arg.substr(eq + 1);
-}
-
+// The file --all-languages writes for a language ("" : the default texts):
+// "<manifest's file stem>-<tag>.exe", or "<stem>.exe".
 std::string LanguageFileName(const std::string &manifestPath, const std::string &tag)
 {
     std::string stem = std::filesystem::path(manifestPath).stem().string();
@@ -104,7 +110,8 @@ std::string LanguageFileName(const std::string &manifestPath, const std::string 
     return stem + (tag.empty() ? "" : "-" + tag) + ".exe";
 }
 
-int RunBuildCommand(const BuildCommand &c)
+// Writes the setup file(s); throws Failure as BuildPackageFile does.
+int RunBuild(const BuildRequest &c)
 {
     CheckSignOptions(c.sign);
     Manifest m = LoadManifest(c.manifest, c.defines);
@@ -183,5 +190,57 @@ int RunBuildCommand(const BuildCommand &c)
     }
     return ExitOk;
 }
+
+CommandRunner DeclareBuild(CLI::App &build, const DataPaths &data)
+{
+    struct Options {
+        BuildRequest request;
+        std::vector<std::string> defineArgs;
+        CLI::Option *stub = nullptr;
+    };
+    auto o = std::make_shared<Options>();
+    BuildRequest &r = o->request;
+    build.add_option("manifest", r.manifest, "TOML manifest (format: tools/velkor/README.md)")
+        ->required()->type_name("MANIFEST");
+    o->stub = build.add_option("--stub", r.stub,
+                               "The setup program, without a package (default: the device's one that came with velkor)")
+                  ->type_name("SETUP_EXE");
+    build.add_option("-o,--output", r.output, "File to write (replaced only when complete); with --all-languages, the folder")
+        ->required()->type_name("OUT");
+    build.add_option("-j,--jobs", r.jobs, "Threads compressing chunks; 0 = one per core (default). The output is the same for any value")
+        ->check(CLI::Range(0u, 1024u))->type_name("N");
+    AddDefineOption(build, o->defineArgs);
+    auto *lang = build.add_option("--lang", r.language, "Build with the texts of the manifest's [texts.TAG] table")
+        ->type_name("TAG");
+    build.add_flag("--all-languages", r.allLanguages,
+                   "Build one setup file per language into the folder -o names: <manifest stem>.exe with the default "
+                   "texts and <manifest stem>-<TAG>.exe for each [texts.TAG]")
+        ->excludes(lang);
+    build.add_flag("--json", r.json, "Print what was written as JSON (warnings also go to stderr)");
+    build.add_flag("--desktop-stub", r.desktopStub,
+                   "Accept a setup program built for the desktop (the Wine test bench) instead of the device; "
+                   "without --stub, the desktop one that came with velkor");
+    AddSignOptions(&build, r.sign);
+    return [o, data](std::string &) {
+        BuildRequest &r = o->request;
+        for (const auto &d : o->defineArgs)
+            AddDefine(r.defines, d);
+        r.defaultStub = o->stub->count() == 0;
+        if (r.defaultStub)
+            r.stub = r.desktopStub ? data.desktopStub : data.stub;
+        return RunBuild(r);
+    };
+}
+
+}  // namespace
+
+void AddDefineOption(CLI::App &command, std::vector<std::string> &defineArgs)
+{
+    command.add_option("-D", defineArgs, "Fill ${NAME} in the manifest's strings with VALUE (repeatable)")
+        ->type_name("NAME=VALUE")->allow_extra_args(false);
+}
+
+const Command BuildCommand = {"build", "Write the setup program followed by the package a manifest describes.", nullptr,
+                              DeclareBuild};
 
 }  // namespace velkor

@@ -585,4 +585,14 @@ Manifest ParseManifest(std::string_view doc, const std::string &path, const Defi
     return m;
 }
 
+void AddDefine(Defines &defines, const std::string &arg)
+{
+    size_t eq = arg.find('=');
+    std::string name = arg.substr(0, eq);
+    if (eq == std::string::npos || !IsDefineName(name))
+        throw Failure(ExitUsage, "-D " + arg + ": expected NAME=VALUE, NAME a letter or '_' then letters, digits "
+                                               "or '_'");
+    defines[name] = arg.substr(eq + 1);
+}
+
 }  // namespace velkor

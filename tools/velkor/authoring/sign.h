@@ -60,6 +60,10 @@ std::string DescribeSignature(const SignatureInfo &s);
 // Looks at the signature of the file `path`, whose bytes are `data`.
 SignatureInfo InspectSignature(const std::string &path, const uint8_t *data, uint64_t size);
 
+// The "signature" member of list's and verify's JSON.
+class JsonWriter;
+void SignatureJson(JsonWriter &j, const SignatureInfo &sig);
+
 // "path: " and DescribeSignature of the file just signed, for printing.
 std::string SignedFileLine(const std::string &path);
 

@@ -6,6 +6,8 @@
 #include "preview.h"
 
 #include "bench.h"
+#include "process.h"
+#include "robot.h"
 #include "errors.h"
 #include "files.h"
 #include "lint.h"

@@ -26,6 +26,10 @@ enum ExitCode {
     ExitInterrupted = 130, // stopped by a signal; nothing was written
 };
 
+// "Exit codes: 0 success, 1 internal error, ...": each code above and what
+// it means, for the help texts.
+std::string ExitCodeHelp();
+
 struct Failure : std::runtime_error {
     int code;
     Failure(int exitCode, const std::string &message) : std::runtime_error(message), code(exitCode) {}

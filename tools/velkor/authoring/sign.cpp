@@ -6,7 +6,9 @@
 
 #include "errors.h"
 #include "files.h"
+#include "json.h"
 #include "pkgread.h"
+#include "process.h"
 
 #include "format.h"
 #include "trailer.h"
@@ -17,13 +19,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-extern char **environ;
 
 namespace velkor {
 
@@ -31,60 +29,16 @@ namespace {
 
 const char Signer[] = "osslsigncode";
 
-struct ToolRun {
-    bool started = false;
-    int status = -1;          // exit code; -1 when it did not exit normally
-    std::string output;       // stdout and stderr together
-};
-
-// Runs a program found on PATH with `input` on its standard input.  The
-// input is written before the program starts (it is a password, far
-// smaller than a pipe's buffer), so nothing can block on it.
-ToolRun Run(const std::vector<std::string> &args, const std::string &input)
+// Runs osslsigncode with `input` (a password, or nothing) on its standard
+// input, its output captured.
+ProcessResult Run(const std::vector<std::string> &args, const std::string &input)
 {
-    ToolRun run;
-    int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) != 0)
-        return run;
-    if (pipe2(out, O_CLOEXEC) != 0) {
-        close(in[0]);
-        close(in[1]);
-        return run;
-    }
-    bool written = write(in[1], input.data(), input.size()) == ssize_t(input.size());
-    close(in[1]);
-
-    std::vector<char *> argv;
-    for (const std::string &a : args)
-        argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 2);
-    pid_t pid = 0;
-    int rc = written ? posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) : EIO;
-    posix_spawn_file_actions_destroy(&actions);
-    close(in[0]);
-    close(out[1]);
-    if (rc == 0) {
-        char buffer[4096];
-        for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) != 0;) {
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                break;
-            run.output.append(buffer, size_t(n));
-        }
-        int status = 0;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        run.started = true;
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    close(out[0]);
-    return run;
+    ProcessRequest request;
+    request.args = args;
+    request.input = input;
+    request.hasInput = true;
+    request.interruptible = true;
+    return RunProcess(request, ExitSignature);
 }
 
 // The first line that looks like a reason, for a one-line message.
@@ -257,7 +211,7 @@ void SignPackageFile(const std::string &in, const std::string &out, const SignOp
 
     Scratch scratch(out);
     args.insert(args.end(), {"-h", "sha256", "-in", in, "-out", scratch.path()});
-    ToolRun run = Run(args, password);
+    ProcessResult run = Run(args, password);
     ThrowIfStopped();
     if (!run.started)
         throw Failure(ExitSignature, "cannot run osslsigncode (install it: scripts/deps.sh)");
@@ -326,7 +280,7 @@ SignatureInfo InspectSignature(const std::string &path, const uint8_t *data, uin
     s.tableOffset = table.TableOffset;
     s.tableSize = table.TableSize;
 
-    ToolRun run = Run({Signer, "verify", "-in", path}, "");
+    ProcessResult run = Run({Signer, "verify", "-in", path}, "");
     if (!run.started) {
         s.problem = "not checked: cannot run osslsigncode";
         return s;
@@ -350,6 +304,19 @@ SignatureInfo InspectSignature(const std::string &path, const uint8_t *data, uin
         s.problem = "the file has changed since it was signed (signed digest " + current + ", file digest " +
                     calculated + ")";
     return s;
+}
+
+void SignatureJson(JsonWriter &j, const SignatureInfo &sig)
+{
+    j.Key("signature").BeginObject().Key("signed").Bool(sig.isSigned);
+    if (sig.isSigned) {
+        j.Key("certificates_offset").Number(sig.tableOffset).Key("certificates_size").Number(sig.tableSize);
+        j.Key("signer").String(sig.signer).Key("checked").Bool(sig.checked);
+        j.Key("matches").Bool(sig.matches).Key("trusted").Bool(sig.trusted);
+        if (!sig.problem.empty())
+            j.Key("problem").String(sig.problem);
+    }
+    j.EndObject();
 }
 
 }  // namespace velkor

@@ -227,4 +227,24 @@ void MakeDirectory(const std::string &path)
         throw Failure(ExitCannotWrite, "cannot create directory " + Quote(path) + ": not a directory");
 }
 
+bool IsFile(const std::string &p)
+{
+    struct stat st;
+    return stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool IsDir(const std::string &p)
+{
+    struct stat st;
+    return stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void CopyFile(const std::string &from, const std::string &to)
+{
+    MappedFile in(from, "file");
+    AtomicOutput out(to);
+    out.Write(in.data(), size_t(in.size()));
+    out.Commit();
+}
+
 }  // namespace velkor

@@ -9,49 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "resource.h"
-
-#include <cstdint>
-
 namespace velkor {
-
-// Page templates and controls of the setup program.
-namespace setupui {
-const int ButtonOk = 1;   // IDOK
-const int AcceptChoice = IDC_ACCEPT;
-const int DefaultLocationChoice = IDC_DEFAULT_LOCATION;
-const int ChooseFolderChoice = IDC_CHOOSE_FOLDER;
-const int DestinationField = IDC_DESTINATION;
-const int ComponentTree = IDC_COMPONENT_TREE;
-// The dialog template of the page with this flag (0 for none).
-int TemplateOf(uint8_t flag);
-}  // namespace setupui
-
-// A word of a robot script: quoted, with \ and " escaped.
-std::string RobotWord(const std::string &s);
 
 // Windows path of a host path, through Wine's Z: drive.
 std::string WinePath(const std::string &path);
-bool IsFile(const std::string &path);
-bool IsDir(const std::string &path);
-// A program on PATH, or "".
-std::string FindProgram(const std::string &name);
-// The last lines of a log, joined with " / ", for a one-line message.
-std::string Tail(const std::string &log, size_t lines = 3);
-// Copies a file, replacing `to` only when complete.
-void CopyFile(const std::string &from, const std::string &to);
 // Each of `programs` must stand in winBin; throws Failure(ExitCannotRead).
 void NeedWindowsPrograms(const std::string &winBin, const std::vector<std::string> &programs);
-
-// The files of one robot run: a folder of the bench state, the package's
-// copy in it as setup.exe, and the script's path beside it.
-struct RobotRun {
-    std::string work, setupCopy, scriptPath;
-};
-// Empties state/name of what an earlier run left and copies the package in.
-RobotRun PrepareRobotRun(const std::string &state, const std::string &name, const std::string &package);
-// Writes the robot's script; throws Failure(ExitCannotWrite).
-void WriteRobotScript(const RobotRun &run, const std::string &script);
 
 // Runs a program with stdin from /dev/null and stdout and stderr appended
 // to `log`, every child marked with `marker`.  Waits at most `seconds`,

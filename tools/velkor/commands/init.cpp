@@ -1,7 +1,14 @@
-// init.cpp -- writes a first manifest from device CABs (see init.h).  The
-// CABs are read with the same directory reader and setup-information
+// init.cpp -- `velkor init`: a first manifest from the device CABs an author
+// already has.  Each CAB's setup information (its .000 member) gives the
+// application's name, its provider, the folder it installs into and how
+// many files it holds; the manifest gets one component per CAB, the pages
+// most packages want and every text at its default, each with a comment
+// saying where it shows, so that it builds as it stands and is edited from
+// there.
+//
+// The CABs are read with the same directory reader and setup-information
 // parser as lint, so what init accepts, lint and the installer accept too.
-#include "init.h"
+#include "command.h"
 
 #include "cabdir.h"
 #include "errors.h"
@@ -12,7 +19,10 @@
 
 #include "ce000.h"
 
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
+#include <memory>
 #include <filesystem>
 #include <set>
 #include <sys/stat.h>
@@ -22,6 +32,31 @@ namespace velkor {
 namespace fs = std::filesystem;
 
 namespace {
+
+// What init learns from one CAB.
+struct CabSummary {
+    std::string file;           // as written into the manifest
+    bool device = false;        // has setup information
+    std::string appName;        // UTF-8; the file's stem for a plain CAB
+    std::string provider;       // UTF-8; empty for a plain CAB
+    std::string installFolder;  // device path, UTF-8; empty for a plain CAB
+    size_t fileCount = 0;       // files the setup information installs, or CAB members
+    std::string note;           // why a CAB is taken as plain, when it has a .000 that was not read
+};
+
+// Reads one CAB.  Throws Failure: ExitCannotRead (missing, unreadable),
+// ExitBadInput (not a cabinet, spans cabinets, several .000 members, a
+// .000 that is malformed or that the device installer could not plan).
+CabSummary SummariseCab(const std::string &path);
+
+// The manifest text for these CABs (at least one), in this order.
+std::string InitManifest(const std::vector<CabSummary> &cabs);
+
+struct InitOptions {
+    std::vector<std::string> cabs;
+    std::string output = "manifest.toml";
+    bool force = false;
+};
 
 // Where each text shows, for the comment above it (text-table order).
 const char *const TextPlaces[] = {
@@ -129,8 +164,6 @@ bool SameOrInside(const std::string &folder, const std::string &base)
 }
 
 std::string Plural(size_t n, const char *one, const char *many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
-
-}  // namespace
 
 CabSummary SummariseCab(const std::string &path)
 {
@@ -307,5 +340,21 @@ int RunInit(const InitOptions &o)
     std::printf("next: velkor build %s -o setup.exe\n", o.output.c_str());
     return ExitOk;
 }
+
+CommandRunner DeclareInit(CLI::App &init, const DataPaths &)
+{
+    auto o = std::make_shared<InitOptions>();
+    init.add_option("cabs", o->cabs, "Device CAB files; the first names the product and its maker")
+        ->required()->type_name("CAB...");
+    init.add_option("-o,--output", o->output, "Manifest to write")->type_name("MANIFEST")->capture_default_str();
+    init.add_flag("--force", o->force, "Replace an existing manifest");
+    return [o](std::string &) { return RunInit(*o); };
+}
+
+}  // namespace
+
+const Command InitCommand = {
+    "init", "Write a first manifest from device CABs: one component per CAB, every text at its default.", nullptr,
+    DeclareInit};
 
 }  // namespace velkor

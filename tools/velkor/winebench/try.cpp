@@ -5,6 +5,8 @@
 #include "try.h"
 
 #include "bench.h"
+#include "process.h"
+#include "robot.h"
 #include "cabdir.h"
 #include "errors.h"
 #include "files.h"

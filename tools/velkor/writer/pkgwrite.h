@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "utf.h"
+
 namespace velkor {
 
 using Bytes = std::vector<uint8_t>;
@@ -25,12 +27,6 @@ void PutTrailer(Bytes &out, uint32_t headerOffset);
 
 Bytes ZlibCompress(const Bytes &data, int level = 9);
 Bytes Utf16Bytes(const std::u16string &s, bool terminate);
-// One code point (at most U+10FFFF), as one code unit or a surrogate pair.
-void AppendUtf16(std::u16string &out, uint32_t c);
-std::u16string Utf8ToUtf16(const std::string &s);
-std::string Utf16ToUtf8(const std::u16string &s);
-// ASCII letters to lower case; other bytes (UTF-8 included) as they are.
-std::string AsciiLower(std::string s);
 
 struct ComponentRecipe {
     std::u16string name;

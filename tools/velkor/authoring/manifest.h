@@ -72,6 +72,9 @@ std::vector<std::string> PageNamesOf(uint8_t flags);
 // Errors in the manifest are DiagnosticFailure, at their line and column;
 // an undefined ${NAME} is one.
 Manifest LoadManifest(const std::string &path, const Defines &defines = {});
+// "NAME=VALUE" (a -D argument) into defines; throws Failure(ExitUsage) for
+// anything else.
+void AddDefine(Defines &defines, const std::string &arg);
 // The same for a manifest already in memory; path names it in messages and
 // is where relative text files are looked for.
 Manifest ParseManifest(std::string_view doc, const std::string &path, const Defines &defines = {});

@@ -1,0 +1,58 @@
+// robot.cpp -- see robot.h.
+#include "robot.h"
+
+#include "errors.h"
+#include "files.h"
+
+#include "format.h"
+
+#include <filesystem>
+#include <fstream>
+
+namespace velkor {
+
+namespace fs = std::filesystem;
+
+int setupui::TemplateOf(uint8_t flag)
+{
+    static const struct {
+        uint8_t flag;
+        int templateId;
+    } templates[] = {{PageWelcome, IDD_WELCOME},   {PageAgreement, IDD_AGREEMENT},     {PageComponents, IDD_COMPONENTS},
+                     {PageLocation, IDD_LOCATION}, {PageDestination, IDD_DESTINATION}, {PageReady, IDD_READY}};
+    for (const auto &t : templates)
+        if (t.flag == flag)
+            return t.templateId;
+    return 0;
+}
+
+std::string RobotWord(const std::string &s)
+{
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '\\' || c == '"')
+            out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+RobotRun PrepareRobotRun(const std::string &state, const std::string &name, const std::string &package)
+{
+    RobotRun run{state + "/" + name, state + "/" + name + "/setup.exe", state + "/" + name + "/script.txt"};
+    std::error_code ec;
+    fs::remove_all(run.work, ec);
+    MakeDirectory(run.work);
+    CopyFile(package, run.setupCopy);
+    return run;
+}
+
+void WriteRobotScript(const RobotRun &run, const std::string &script)
+{
+    std::ofstream out(run.scriptPath, std::ios::binary);
+    out << script;
+    if (!out)
+        throw Failure(ExitCannotWrite, "cannot write '" + run.scriptPath + "'");
+}
+
+}  // namespace velkor
