@@ -102,7 +102,7 @@ pe=$(od -An -tu4 -j60 -N4 setup.exe | tr -d ' ')
 grep -q "setup program  at 0, .* bytes, an ARM (0x01C0) Windows CE GUI (subsystem 9) program, \"Velkor setup program\" version $version\$" \
     list.out || fail "list: $(sed -n 2p list.out)"
 "$velkor" verify setup.exe
-"$velkor" try setup.exe >try.out 2>try.err
+"$velkor" try setup.exe >try.out 2>try.err || fail "try: $(tail -n 5 try.err try.out)"
 cat try.err try.out
 grep -q "^velkor: note: setup.exe is built on the device's setup program (ARM); try runs the same package on the desktop one" \
     try.err || fail "try did not say it ran the desktop twin: $(cat try.err)"

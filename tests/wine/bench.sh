@@ -59,11 +59,12 @@ wine_env() {
 
 # The socket a wineserver of the prefix listens on: in Wine's folder for the
 # user (Debian's Wine names a folder of its own in the prefix's file
-# "wineserver"), named by the prefix's device and inode.
+# "wineserver", under $TMPDIR when that is set), named by the prefix's
+# device and inode.
 server_socket() {
     local base dev ino
     if [ -f "$WINEPREFIX/wineserver" ]; then
-        base=/tmp/$(cat "$WINEPREFIX/wineserver")
+        base=${TMPDIR:-/tmp}/$(cat "$WINEPREFIX/wineserver")
     else
         base=/tmp/.wine-$(id -u)
     fi
