@@ -301,3 +301,32 @@ void DropTrailingBackslash(VCHAR *path)
     if (n > 0 && path[n - 1] == '\\')
         path[n - 1] = 0;
 }
+
+void FormatSpaceAmount(uint32_t bytes, VCHAR *amount)
+{
+    static const VCHAR Bytes[] = VTEXT(" bytes"), Kb[] = VTEXT(" Kb"), Mb[] = VTEXT(" Mb"), Gb[] = VTEXT(" Gb");
+    /* Whole units by shifting: no floating point on the device. */
+    const VCHAR *unit = Bytes;
+    uint32_t number = bytes;
+    if (bytes >= (1u << 30)) {
+        number = bytes >> 30;
+        unit = Gb;
+    } else if (bytes >= (1u << 20)) {
+        number = bytes >> 20;
+        unit = Mb;
+    } else if (bytes >= (1u << 10)) {
+        number = bytes >> 10;
+        unit = Kb;
+    }
+    VCHAR reversed[10];
+    int n = 0;
+    do {
+        reversed[n++] = (VCHAR)('0' + number % 10);
+        number /= 10;
+    } while (number);
+    while (n > 0)
+        *amount++ = reversed[--n];
+    while (*unit)
+        *amount++ = *unit++;
+    *amount = 0;
+}

@@ -26,6 +26,12 @@ VCHAR *ExpandText(const VCHAR *text);
 int AssignString(VCHAR **target, const VCHAR *source);
 int AppendString(VCHAR **target, const VCHAR *source);
 
+/* The amount of the space line: "<n> bytes" below 1 Kb, else "<n> Kb",
+ * "<n> Mb" or "<n> Gb", the number rounded down.  amount holds at least
+ * SPACE_AMOUNT_SIZE units. */
+#define SPACE_AMOUNT_SIZE 18
+void FormatSpaceAmount(uint32_t bytes, VCHAR *amount);
+
 void CutAfterLastBackslash(VCHAR *path);
 void DropTrailingBackslash(VCHAR *path);
 

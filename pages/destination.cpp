@@ -30,56 +30,13 @@ BOOL IsBlankText(const WCHAR *text)
     return TRUE;
 }
 
-/* Decimal digits of value into digits (at least 11 units). */
-static void FormatDecimal(DWORD value, WCHAR *digits)
-{
-    WCHAR reversed[11];
-    int n = 0;
-    do {
-        reversed[n++] = (WCHAR)(L'0' + value % 10);
-        value /= 10;
-    } while (value);
-    for (int i = 0; i < n; ++i)
-        digits[i] = reversed[n - 1 - i];
-    digits[n] = 0;
-}
-
 /* Shows the space the chosen components need; FALSE when memory ran out.
  * Refreshed each time the page is shown, as the choice may have changed. */
 static BOOL RefreshSpaceLine(HWND page)
 {
-    DWORD required = RequiredSpace(&Package);
-    DWORD number;
-    const WCHAR *unit;
-
-    if (required < 1024) {
-        number = required;
-        unit = L" bytes";
-    } else {
-        /* In double precision: a 32-bit count never wraps here and never
-         * comes to more than 3 Gb. */
-        double v = required / 1024.0;
-        if (v < 1024) {
-            unit = L" Kb";
-        } else {
-            v /= 1024;
-            if (v < 1024) {
-                unit = L" Mb";
-            } else {
-                v /= 1024;
-                unit = L" Gb";
-            }
-        }
-        number = (DWORD)v;
-    }
-
-    WCHAR digits[12];
-    WCHAR *amount = NULL;
-    FormatDecimal(number, digits);
-    if (!AssignString(&amount, digits) || !AppendString(&amount, unit))
-        return FALSE;
+    WCHAR amount[SPACE_AMOUNT_SIZE];
+    FormatSpaceAmount(RequiredSpace(&Package), amount);
     WCHAR *line = ReplaceAll(PackageText(TextSpaceRequired), L"<space>", amount);
-    VFree(amount);
     if (!line)
         return FALSE;
     SetDlgItemTextW(page, IDC_SPACE_LINE, line);

@@ -18,41 +18,34 @@
 static int CurrentPage;
 HWND PageWindows[PAGE_COUNT];
 
-static const struct {
-    int Flag;
-    int Template;
-    DLGPROC Procedure;
-} PageTable[PAGE_COUNT] = {
-    {PageWelcome, IDD_WELCOME, WelcomePageProcedure},
-    {PageAgreement, IDD_AGREEMENT, AgreementPageProcedure},
-    {PageComponents, IDD_COMPONENTS, ComponentsPageProcedure},
-    {PageLocation, IDD_LOCATION, LocationPageProcedure},
-    {PageDestination, IDD_DESTINATION, DestinationPageProcedure},
-    {PageReady, IDD_READY, ReadyPageProcedure},
+/* In the order of PageTemplates. */
+static const DLGPROC PageProcedures[PAGE_COUNT] = {
+    WelcomePageProcedure,  AgreementPageProcedure,   ComponentsPageProcedure,
+    LocationPageProcedure, DestinationPageProcedure, ReadyPageProcedure,
 };
 
 static int SlotOf(int flag)
 {
     int slot;
     for (slot = 0; slot < PAGE_COUNT; ++slot)
-        if (PageTable[slot].Flag == flag)
+        if (PageTemplates[slot].Flag == flag)
             return slot;
     return -1;
 }
 
 static HWND CreatePage(int slot)
 {
-    HRSRC resource = FindResourceW(InstanceHandle, MAKEINTRESOURCEW(PageTable[slot].Template), (LPCWSTR)RT_DIALOG);
+    HRSRC resource = FindResourceW(InstanceHandle, MAKEINTRESOURCEW(PageTemplates[slot].Template), (LPCWSTR)RT_DIALOG);
     HGLOBAL loaded = resource ? LoadResource(InstanceHandle, resource) : NULL;
     if (!loaded)
         return NULL;
     /* The instance goes with WM_INITDIALOG for the pages that load from it:
      * Windows CE's GetWindowLong has no GWL_HINSTANCE to ask the page. */
     HWND page = CreateDialogIndirectParamW(InstanceHandle, (LPCDLGTEMPLATEW)LockResource(loaded), FrameWindow,
-                                           PageTable[slot].Procedure, (LPARAM)InstanceHandle);
+                                           PageProcedures[slot], (LPARAM)InstanceHandle);
     /* The template id as the window's id lets tools tell the pages apart. */
     if (page)
-        SetWindowLongW(page, GWL_ID, PageTable[slot].Template);
+        SetWindowLongW(page, GWL_ID, PageTemplates[slot].Template);
     return page;
 }
 

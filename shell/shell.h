@@ -11,7 +11,7 @@
 
 #include "package.h"
 #include "text.h"
-#include "resource.h"
+#include "pagetable.h"
 #include "pagekit.h"
 
 /* ---- process-wide values set at start-up (main.cpp) ----
@@ -30,7 +30,6 @@ INT_PTR CALLBACK FrameProcedure(HWND window, UINT message, WPARAM wParam, LPARAM
  * PageWindows: the six pages by slot (bit position of the flag), NULL
  *   until first shown, then kept for the rest of the process. */
 enum { FirstPageShown = 1, InstalledWithoutPages = 2, StartOutOfMemory = 3 };
-#define PAGE_COUNT 6
 
 extern HWND PageWindows[PAGE_COUNT];
 

@@ -12,7 +12,7 @@
 #include <cwchar>
 #include <string>
 
-#include "resource.h"
+#include "pagetable.h"
 
 #define DTM_ADDTEXTW (WM_USER + 102)
 #define DTM_ENDOFSOURCE (WM_USER + 104)
@@ -27,7 +27,6 @@ struct HotspotNotify {
     LPARAM lParam;
 };
 
-const int Templates[6] = {IDD_WELCOME, IDD_AGREEMENT, IDD_COMPONENTS, IDD_LOCATION, IDD_DESTINATION, IDD_READY};
 
 HINSTANCE Instance;
 HWND Frame;
@@ -95,14 +94,14 @@ void Step(int direction)
 
 void InitPage(HWND page, int index)
 {
-    SetWindowLongPtrW(page, GWLP_ID, Templates[index]);
+    SetWindowLongPtrW(page, GWLP_ID, PageTemplates[index].Template);
     SetDlgItemTextW(page, IDOK, index == Last() ? L"&Install" : L"&Next >");
     SetDlgItemTextW(page, IDCANCEL, L"&Cancel");
     SetDlgItemTextW(page, IDC_BACK, L"< &Back");
     EnableWindow(GetDlgItem(page, IDC_BACK), index != First());
     if (HWND html = GetDlgItem(page, IDC_HTML)) {
         wchar_t body[64];
-        swprintf(body, 64, L"Dummy page %d", Templates[index]);
+        swprintf(body, 64, L"Dummy page %d", PageTemplates[index].Template);
         SendMessageW(html, WM_SETTEXT, 0, LPARAM(L""));
         SendMessageW(html, DTM_ADDTEXTW, FALSE, LPARAM(L"<body>"));
         SendMessageW(html, DTM_ADDTEXTW, FALSE, LPARAM(body));
@@ -209,7 +208,7 @@ void Show(int index)
 {
     Current = index;
     if (!Pages[index]) {
-        HRSRC r = FindResourceW(Instance, MAKEINTRESOURCEW(Templates[index]), MAKEINTRESOURCEW(5));
+        HRSRC r = FindResourceW(Instance, MAKEINTRESOURCEW(PageTemplates[index].Template), MAKEINTRESOURCEW(5));
         auto t = static_cast<LPCDLGTEMPLATEW>(LoadResource(Instance, r));
         Pages[index] = CreateDialogIndirectParamW(Instance, t, Frame, PageProcedure, index);
     }

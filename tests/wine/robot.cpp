@@ -3,7 +3,7 @@
 // input.  Tree-view records live in the setup process, so tree operations go
 // through a buffer allocated there.
 #include "robot.h"
-#include "format.h"
+#include "pagetable.h"
 #include "lens.h"
 
 #include <tlhelp32.h>
@@ -95,14 +95,9 @@ bool LinkCatcherRunning()
 
 int PageIdOfFlag(int flag)
 {
-    switch (flag) {
-    case PageWelcome: return IDD_WELCOME;
-    case PageAgreement: return IDD_AGREEMENT;
-    case PageComponents: return IDD_COMPONENTS;
-    case PageLocation: return IDD_LOCATION;
-    case PageDestination: return IDD_DESTINATION;
-    case PageReady: return IDD_READY;
-    }
+    for (const PageTemplate &p : PageTemplates)
+        if (p.Flag == flag)
+            return p.Template;
     return 0;
 }
 
@@ -116,18 +111,14 @@ int FlagOfPageId(int id)
 
 std::string PageName(int id)
 {
-    const char *name = nullptr;
-    switch (id) {
-    case 0: return "none";
-    case -1: return "the end of the process";
-    case IDD_WELCOME: name = "welcome"; break;
-    case IDD_AGREEMENT: name = "agreement"; break;
-    case IDD_COMPONENTS: name = "components"; break;
-    case IDD_LOCATION: name = "location"; break;
-    case IDD_DESTINATION: name = "destination"; break;
-    case IDD_READY: name = "ready"; break;
-    case IDD_PROGRESS: name = "progress"; break;
-    }
+    if (id == 0)
+        return "none";
+    if (id == -1)
+        return "the end of the process";
+    const char *name = id == IDD_PROGRESS ? "progress" : nullptr;
+    for (const PageTemplate &p : PageTemplates)
+        if (p.Template == id)
+            name = p.Name;
     std::ostringstream s;
     if (name)
         s << name << " (" << id << ")";

@@ -15,6 +15,7 @@
 #include "package.h"
 #include "codec.h"
 #include "pageflow.h"
+#include "pagetable.h"
 #include "payload.h"
 #include "text.h"
 
@@ -140,18 +141,18 @@ static const char *LoadName(LoadResult r)
     case LoadCannotOpen: return "cannot-open";
     case LoadNotAPackage: return "not-a-package";
     case LoadOutOfMemory: return "out-of-memory";
+    case LoadDamaged: return "damaged";
     }
     return "?";
 }
 
 static void PutPages(uint8_t flags)
 {
-    static const char *const names[] = {"welcome", "agreement", "components", "location", "destination", "ready"};
     int any = 0;
-    for (int i = 0; i < 6; ++i)
-        if (flags & (1u << i)) {
+    for (int i = 0; i < PAGE_COUNT; ++i)
+        if (flags & PageTemplates[i].Flag) {
             Put(any ? "," : "");
-            Put(names[i]);
+            Put(PageTemplates[i].Name);
             any = 1;
         }
     if (!any)

@@ -7,6 +7,7 @@
 #include "errors.h"
 #include "files.h"
 #include "format.h"
+#include "pagetable.h"
 
 #include <algorithm>
 #include <cctype>
@@ -448,8 +449,12 @@ const std::vector<std::string> &TextNames()
 
 const std::vector<std::string> &PageNames()
 {
-    static const std::vector<std::string> names = {"welcome", "agreement", "components",
-                                                   "location", "destination", "ready"};
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> v;
+        for (const PageTemplate &p : PageTemplates)
+            v.push_back(p.Name);
+        return v;
+    }();
     return names;
 }
 

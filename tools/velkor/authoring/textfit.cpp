@@ -10,7 +10,7 @@
 
 #include "format.h"
 #include "pageflow.h"
-#include "resource.h"
+#include "pagetable.h"
 #include "text.h"
 
 #include <algorithm>
@@ -27,17 +27,6 @@ namespace {
 const int ProgressTemplate = IDD_PROGRESS;
 const int ButtonOk = 1, ButtonCancel = 2, ButtonBack = IDC_BACK;   // IDOK, IDCANCEL
 
-struct PageTexts {
-    uint8_t flag;
-    int templateId;
-    int title;
-};
-const PageTexts Pages[] = {{PageWelcome, IDD_WELCOME, TextWelcomeTitle},
-                           {PageAgreement, IDD_AGREEMENT, TextAgreementTitle},
-                           {PageComponents, IDD_COMPONENTS, TextComponentsTitle},
-                           {PageLocation, IDD_LOCATION, TextLocationTitle},
-                           {PageDestination, IDD_DESTINATION, TextDestinationTitle},
-                           {PageReady, IDD_READY, TextReadyTitle}};
 
 // The pieces a push button, a radio and the header keep for themselves.
 const int ButtonFrame = 2;       // each side
@@ -193,28 +182,28 @@ std::vector<FitPlace> FitPlaces(uint8_t pageFlags)
 {
     std::vector<FitPlace> places;
     const uint8_t flags = pageFlags & PageAll;
-    for (const PageTexts &p : Pages) {
-        if (!(flags & p.flag))
+    for (const PageTemplate &p : PageTemplates) {
+        if (!(flags & p.Flag))
             continue;
         auto add = [&](int text, int control, FitKind kind) {
-            places.push_back({text, p.flag, p.templateId, control, kind});
+            places.push_back({text, uint8_t(p.Flag), p.Template, control, kind});
         };
-        add(p.title, 0, FitKind::Header);
+        add(p.Title, 0, FitKind::Header);
         // The location page's OK caption follows the choice made on it.
-        bool installs = OkInstalls(flags, 0, p.flag), installsSkipping = OkInstalls(flags, 1, p.flag);
+        bool installs = OkInstalls(flags, 0, p.Flag), installsSkipping = OkInstalls(flags, 1, p.Flag);
         if (!installs || !installsSkipping)
             add(TextNextButton, ButtonOk, FitKind::DefaultButton);
         if (installs || installsSkipping)
             add(TextInstallButton, ButtonOk, FitKind::DefaultButton);
         add(TextBackButton, ButtonBack, FitKind::Button);
         add(TextCancelButton, ButtonCancel, FitKind::Button);
-        if (p.flag == PageAgreement) {
+        if (p.Flag == PageAgreement) {
             add(TextAcceptChoice, IDC_ACCEPT, FitKind::Radio);
             add(TextDeclineChoice, IDC_DECLINE, FitKind::Radio);
-        } else if (p.flag == PageLocation) {
+        } else if (p.Flag == PageLocation) {
             add(TextDefaultLocationChoice, IDC_DEFAULT_LOCATION, FitKind::Radio);
             add(TextChooseFolderChoice, IDC_CHOOSE_FOLDER, FitKind::Radio);
-        } else if (p.flag == PageDestination) {
+        } else if (p.Flag == PageDestination) {
             add(TextSpaceRequired, IDC_SPACE_LINE, FitKind::Static);
         }
     }
@@ -247,22 +236,9 @@ Finding FitFinding(const FitPlace &place, const std::u16string &text, int needed
 
 std::u16string SpaceText(uint32_t bytes)
 {
-    uint32_t number = bytes;
-    const char16_t *unit = u" bytes";
-    if (bytes >= 1024) {
-        double v = bytes / 1024.0;
-        unit = u" Kb";
-        if (v >= 1024) {
-            v /= 1024;
-            unit = u" Mb";
-            if (v >= 1024) {
-                v /= 1024;
-                unit = u" Gb";
-            }
-        }
-        number = uint32_t(v);
-    }
-    return Utf8ToUtf16(std::to_string(number)) + unit;
+    VCHAR amount[SPACE_AMOUNT_SIZE];
+    FormatSpaceAmount(bytes, amount);
+    return amount;
 }
 
 std::vector<Finding> TableFitFindings(const DeviceFont &font, const std::vector<std::u16string> &texts,
@@ -289,7 +265,7 @@ std::vector<Finding> TableFitFindings(const DeviceFont &font, const std::vector<
         } else {
             auto it = font.controlWidth.find({place.templateId, place.control});
             if (it == font.controlWidth.end())
-                it = font.controlWidth.find({Pages[0].templateId, place.control});   // buttons are alike on every page
+                it = font.controlWidth.find({PageTemplates[0].Template, place.control});   // buttons are alike on every page
             width = it == font.controlWidth.end() ? 0 : it->second;
         }
         if (width <= 0)
@@ -439,9 +415,9 @@ std::vector<Measurement> ReadMeasurements(const std::string &contents, const Dev
         m.place.textIndex = int(index);
         m.place.templateId = numbers[0];
         m.place.control = numbers[1];
-        for (const PageTexts &p : Pages)
-            if (p.templateId == numbers[0])
-                m.place.page = p.flag;
+        for (const PageTemplate &p : PageTemplates)
+            if (p.Template == numbers[0])
+                m.place.page = p.Flag;
         m.needed = numbers[2];
         m.room = RoomFor(m.place.kind, numbers[3], numbers[4]);
         m.table = TableWidth(font, m.text, m.place.kind == FitKind::Header);

@@ -4,7 +4,7 @@
 #include "errors.h"
 #include "files.h"
 
-#include "format.h"
+#include "pagetable.h"
 
 #include <filesystem>
 #include <fstream>
@@ -15,14 +15,9 @@ namespace fs = std::filesystem;
 
 int setupui::TemplateOf(uint8_t flag)
 {
-    static const struct {
-        uint8_t flag;
-        int templateId;
-    } templates[] = {{PageWelcome, IDD_WELCOME},   {PageAgreement, IDD_AGREEMENT},     {PageComponents, IDD_COMPONENTS},
-                     {PageLocation, IDD_LOCATION}, {PageDestination, IDD_DESTINATION}, {PageReady, IDD_READY}};
-    for (const auto &t : templates)
-        if (t.flag == flag)
-            return t.templateId;
+    for (const PageTemplate &t : PageTemplates)
+        if (t.Flag == flag)
+            return t.Template;
     return 0;
 }
 
