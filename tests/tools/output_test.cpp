@@ -1,10 +1,11 @@
 // output_test.cpp -- build --json against what list reads back, one
-// manifest built in several languages, and --json output that stays valid
-// UTF-8 whatever a package holds.
+// manifest built in several languages, --json output that stays valid
+// UTF-8 whatever a package holds, and the UTF conversions under it.
 #include "tooltest.h"
 
 #include "format.h"
 #include "manifest.h"
+#include "utf.h"
 
 #include <nlohmann/json.hpp>
 
@@ -175,6 +176,56 @@ TEST_F(ToolTest, JsonStaysValidUtf8WhateverThePackageHolds)
         if (args[0] == "diff")
             EXPECT_EQ(v["identical"], false);
     }
+}
+
+TEST(Utf, WhatIsNotUtf8BecomesOneReplacementAByte)
+{
+    const std::string fffd = "\xEF\xBF\xBD";
+    struct {
+        std::string in, valid;
+        size_t firstBad;
+    } rows[] = {
+        {"plain caf\xC3\xA9 \xF0\x9F\x98\x80", "plain caf\xC3\xA9 \xF0\x9F\x98\x80", std::string::npos},
+        {"cut \xE2\x82", "cut " + fffd + fffd, 4},
+        {"over\xC0\xAFlong", "over" + fffd + fffd + "long", 4},
+        {"half \xED\xA0\x80 pair", "half " + fffd + fffd + fffd + " pair", 5},   // a surrogate written as UTF-8
+        {"past \xF4\x90\x80\x80", "past " + fffd + fffd + fffd + fffd, 5},     // U+110000
+        {"\xFF", fffd, 0},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.in);
+        EXPECT_EQ(velkor::ValidUtf8(row.in), row.valid);
+        std::u16string strict;
+        EXPECT_EQ(velkor::DecodeUtf8(row.in, strict), row.firstBad);
+    }
+}
+
+TEST(Utf, HalfASurrogatePairBecomesOneReplacement)
+{
+    EXPECT_EQ(velkor::Utf16ToUtf8(u"A\xD800" u"B"), "A\xEF\xBF\xBD" "B");
+    EXPECT_EQ(velkor::Utf16ToUtf8(u"\xDE00\xD83D"), "\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(velkor::Utf16ToUtf8(u"\xD83D\xDE00"), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(velkor::Utf8ToUtf16("\xF0\x9F\x98\x80"), u"\xD83D\xDE00");
+}
+
+// Two names that differ only in half a surrogate pair print alike, but diff
+// still sees that they differ.
+TEST_F(ToolTest, DiffTellsApartTextsThatPrintAlike)
+{
+    auto build = [&](const std::string &file, char16_t half) {
+        velkor::PackageRecipe r;
+        r.softwareName = std::u16string(u"A") + half;
+        r.companyName = u"C";
+        r.destination = u"\\Program Files\\A";
+        r.texts = velkor::DefaultTexts();
+        r.components.push_back({u"N", MakeCab(dir / "c.cab", Prose(100)), true, true});
+        WriteBytes(dir / file, velkor::BuildPackage(Stub(), r, 1));
+    };
+    build("a.exe", 0xD800);
+    build("b.exe", 0xD801);
+    Result r = Velkor({"diff", "a.exe", "b.exe"}, dir);
+    EXPECT_EQ(r.code, 10) << r.out << r.err;
+    EXPECT_NE(r.out.find("software_name"), std::string::npos) << r.out;
 }
 
 }  // namespace

@@ -225,9 +225,16 @@ std::vector<Difference> DiffPackages(const PackageSummary &a, const PackageSumma
     changed("setup_program", "size", DiffValue::Num(a.programSize), DiffValue::Num(b.programSize));
     changed("setup_program", "sha256", DiffValue::Str(a.programSha256), DiffValue::Str(b.programSha256));
 
-    changed("package", "software_name", DiffValue::Str(U8(pa.softwareName)), DiffValue::Str(U8(pb.softwareName)));
-    changed("package", "company_name", DiffValue::Str(U8(pa.companyName)), DiffValue::Str(U8(pb.companyName)));
-    changed("package", "destination", DiffValue::Str(U8(pa.destination)), DiffValue::Str(U8(pb.destination)));
+    // Texts are compared as stored: two that differ only in half a
+    // surrogate pair print alike, but are not the same.
+    auto changedText = [&](const std::string &section, const std::string &name, const std::u16string &before,
+                           const std::u16string &after) {
+        if (before != after)
+            out.push_back({section, name, "", "changed", -1, DiffValue::Str(U8(before)), DiffValue::Str(U8(after))});
+    };
+    changedText("package", "software_name", pa.softwareName, pb.softwareName);
+    changedText("package", "company_name", pa.companyName, pb.companyName);
+    changedText("package", "destination", pa.destination, pb.destination);
     changed("package", "use_default_location", DiffValue::Bool(pa.useDefaultLocation != 0),
             DiffValue::Bool(pb.useDefaultLocation != 0));
     changed("package", "require_install_argument", DiffValue::Bool(pa.requireInstallArgument != 0),
@@ -246,7 +253,7 @@ std::vector<Difference> DiffPackages(const PackageSummary &a, const PackageSumma
     auto value = [](const PackageInfo &p, size_t i) { return DiffValue::Str(U8(p.variables[i].second)); };
     DiffByName(out, "variable", va, vb, [&](bool inB, size_t i) { return value(inB ? pb : pa, i); },
                [&](const std::string &name, size_t ia, size_t ib) {
-                   changed("variable", name, value(pa, ia), value(pb, ib));
+                   changedText("variable", name, pa.variables[ia].second, pb.variables[ib].second);
                });
 
     // Components, by name; installation follows their order.
@@ -269,10 +276,11 @@ std::vector<Difference> DiffPackages(const PackageSummary &a, const PackageSumma
     for (size_t i = 0; i < texts; ++i) {
         std::string name = i < TextNames().size() ? TextNames()[i] : "text " + std::to_string(i);
         bool inA = i < pa.texts.size(), inB = i < pb.texts.size();
+        if (inA && inB && pa.texts[i].text == pb.texts[i].text)
+            continue;
         DiffValue before = inA ? DiffValue::Str(U8(pa.texts[i].text)) : DiffValue();
         DiffValue after = inB ? DiffValue::Str(U8(pb.texts[i].text)) : DiffValue();
-        if (before != after)
-            out.push_back({"text", name, "", inA && inB ? "changed" : (inA ? "removed" : "added"), int(i), before, after});
+        out.push_back({"text", name, "", inA && inB ? "changed" : (inA ? "removed" : "added"), int(i), before, after});
     }
     return out;
 }

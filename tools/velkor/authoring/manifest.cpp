@@ -214,43 +214,6 @@ struct Reader {
     void ReadLint(const toml::node &n);
 };
 
-// Strict UTF-8 to UTF-16: no overlong forms, surrogates or values past
-// U+10FFFF.  Returns the offset of the first bad byte, or npos.
-size_t DecodeUtf8(const std::string &s, std::u16string &out)
-{
-    size_t i = 0;
-    while (i < s.size()) {
-        uint8_t b = uint8_t(s[i]);
-        uint32_t c;
-        size_t extra;
-        if (b < 0x80) {
-            c = b, extra = 0;
-        } else if (b >= 0xC2 && b < 0xE0) {
-            c = b & 0x1F, extra = 1;
-        } else if (b >= 0xE0 && b < 0xF0) {
-            c = b & 0x0F, extra = 2;
-        } else if (b >= 0xF0 && b < 0xF5) {
-            c = b & 0x07, extra = 3;
-        } else {
-            return i;
-        }
-        if (extra > s.size() - i - 1)
-            return i;
-        for (size_t k = 1; k <= extra; ++k) {
-            uint8_t cont = uint8_t(s[i + k]);
-            if ((cont & 0xC0) != 0x80)
-                return i;
-            c = (c << 6) | (cont & 0x3F);
-        }
-        static const uint32_t least[] = {0, 0x80, 0x800, 0x10000};
-        if (c < least[extra] || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000))
-            return i;
-        AppendUtf16(out, c);
-        i += extra + 1;
-    }
-    return std::string::npos;
-}
-
 std::u16string Reader::TextFile(const std::string &name, const toml::node &n, const std::string &key) const
 {
     std::string path = ResolvePath(folder, name);

@@ -1,44 +1,10 @@
-// json.cpp -- the writer of json.h and the repair of text that is not UTF-8.
+// json.cpp -- the writer of json.h; text that is not UTF-8 is made so on the
+// way out.
 #include "json.h"
 
 #include <cmath>
 
 namespace velkor {
-
-std::string ValidUtf8(const std::string &s)
-{
-    static const char Replacement[] = "\xEF\xBF\xBD";
-    std::string out;
-    out.reserve(s.size());
-    size_t i = 0;
-    while (i < s.size()) {
-        uint8_t b = uint8_t(s[i]);
-        size_t extra = b < 0x80 ? 0 : (b >= 0xC2 && b < 0xE0) ? 1 : (b >= 0xE0 && b < 0xF0) ? 2 : (b >= 0xF0 && b < 0xF5) ? 3 : 4;
-        bool ok = extra < 4 && extra <= s.size() - i - 1;
-        uint32_t c = extra == 0 ? b : (b & (0x3F >> extra));
-        for (size_t k = 1; ok && k <= extra; ++k) {
-            uint8_t cont = uint8_t(s[i + k]);
-            ok = (cont & 0xC0) == 0x80;
-            c = (c << 6) | (cont & 0x3F);
-        }
-        static const uint32_t least[] = {0, 0x80, 0x800, 0x10000};
-        if (ok && (c < least[extra] || c > 0x10FFFF))
-            ok = false;
-        if (ok && c >= 0xD800 && c < 0xE000) {
-            out += Replacement;   // a surrogate written on its own: one character
-            i += 3;
-            continue;
-        }
-        if (!ok) {
-            out += Replacement;
-            ++i;
-            continue;
-        }
-        out.append(s, i, extra + 1);
-        i += extra + 1;
-    }
-    return out;
-}
 
 namespace {
 

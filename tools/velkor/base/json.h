@@ -1,11 +1,12 @@
 // json.h -- the --json outputs, built with nlohmann-json: a writer that
 // is called in the order the output reads (objects, arrays, strings,
 // integers, numbers, booleans, null), keeps keys in that order, and prints
-// indented, valid UTF-8 whatever a package holds (a lone surrogate or any
-// byte that is not UTF-8 becomes U+FFFD; control characters are escaped).
+// indented, valid UTF-8 whatever a package holds (any byte that is not
+// UTF-8 becomes U+FFFD; control characters are escaped).
 #pragma once
 
 #include "diag.h"
+#include "utf.h"
 
 #include <nlohmann/json.hpp>
 
@@ -16,10 +17,6 @@
 namespace velkor {
 
 using Json = nlohmann::ordered_json;
-
-// s with every byte sequence that is not UTF-8 replaced by U+FFFD; the
-// three bytes a lone UTF-16 surrogate is written as become one U+FFFD.
-std::string ValidUtf8(const std::string &s);
 
 // The document, indented, with a final line break.  Never throws for the
 // text it holds.
