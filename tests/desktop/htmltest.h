@@ -4,6 +4,7 @@
 #define VELKOR_HTMLTEST_H
 
 #include "htmlview.h"
+#include "utf.h"
 
 #include <stdio.h>
 #include <string>
@@ -42,31 +43,7 @@ inline std::u16string U16(const std::string &utf8)
     return DecodeLenient((const uint8_t *)utf8.data(), utf8.size());
 }
 
-inline std::string U8(const std::u16string &s)
-{
-    std::string out;
-    for (size_t i = 0; i < s.size(); ++i) {
-        uint32_t cp = s[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF)
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (s[++i] - 0xDC00);
-        if (cp < 0x80) {
-            out.push_back((char)cp);
-        } else if (cp < 0x800) {
-            out.push_back((char)(0xC0 | cp >> 6));
-            out.push_back((char)(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back((char)(0xE0 | cp >> 12));
-            out.push_back((char)(0x80 | (cp >> 6 & 0x3F)));
-            out.push_back((char)(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back((char)(0xF0 | cp >> 18));
-            out.push_back((char)(0x80 | (cp >> 12 & 0x3F)));
-            out.push_back((char)(0x80 | (cp >> 6 & 0x3F)));
-            out.push_back((char)(0x80 | (cp & 0x3F)));
-        }
-    }
-    return out;
-}
+using velkor::U8;
 
 inline HtmlDocument Parse(const std::string &html)
 {

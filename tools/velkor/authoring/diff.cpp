@@ -56,8 +56,6 @@ bool DiffValue::operator==(const DiffValue &o) const
 
 namespace {
 
-std::string U8(const std::u16string &s) { return Utf16ToUtf8(s); }
-
 std::string Hex2(unsigned v)
 {
     char buf[8];

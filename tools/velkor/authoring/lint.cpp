@@ -60,8 +60,6 @@ std::u16string ExpandDestination(const PackageRecipe &recipe)
     return ReplaceFolded(d, u"%CompanyName%", recipe.companyName);
 }
 
-std::string U8(const std::u16string &s) { return Utf16ToUtf8(s); }
-
 bool IsLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
 bool IsNameChar(char16_t c) { return IsLetter(c) || (c >= u'0' && c <= u'9') || c == u'_'; }
 

@@ -17,6 +17,7 @@ void AppendUtf16(std::u16string &out, uint32_t c);
 size_t DecodeUtf8(const std::string &s, std::u16string &out);
 std::u16string Utf8ToUtf16(const std::string &s);
 std::string Utf16ToUtf8(const std::u16string &s);
+inline std::string U8(const std::u16string &s) { return Utf16ToUtf8(s); }
 // s with every byte sequence that is not UTF-8 replaced by U+FFFD.
 std::string ValidUtf8(const std::string &s);
 // ASCII letters to lower case; other bytes (UTF-8 included) as they are.

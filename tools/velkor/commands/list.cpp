@@ -20,8 +20,6 @@ namespace velkor {
 
 namespace {
 
-std::string U8(const std::u16string &s) { return Utf16ToUtf8(s); }
-
 // Control characters made visible, so that a text shows on one line.
 std::string VisibleText(const std::u16string &s) { return Visible(U8(s), false); }
 
