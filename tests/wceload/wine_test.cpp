@@ -83,20 +83,6 @@ std::string Lower(std::string s)
 // One log line: key -> value, with %XX undone.
 using LogLine = std::map<std::string, std::string>;
 
-std::string Unescape(const std::string &v)
-{
-    std::string out;
-    for (size_t i = 0; i < v.size(); ++i) {
-        if (v[i] == '%' && i + 2 < v.size()) {
-            out.push_back(char(std::stoi(v.substr(i + 1, 2), nullptr, 16)));
-            i += 2;
-        } else {
-            out.push_back(v[i]);
-        }
-    }
-    return out;
-}
-
 class Wine : public ::testing::Test {
 protected:
     void SetUp() override
@@ -194,16 +180,13 @@ protected:
             EXPECT_TRUE(!line.empty() && line.back() == '\r') << "lines end in CRLF";
             if (!line.empty() && line.back() == '\r')
                 line.pop_back();
-            std::istringstream fields(line);
-            std::string field;
+            std::vector<wceload::LogField> fields;
+            EXPECT_TRUE(wceload::ParseLogLine(line, &fields)) << "an installer line: " << line;
             LogLine parsed;
             std::vector<std::string> order;
-            std::getline(fields, field, '\t');
-            EXPECT_EQ(field, "wceload");
-            while (std::getline(fields, field, '\t')) {
-                size_t eq = field.find('=');
-                order.push_back(field.substr(0, eq));
-                parsed[field.substr(0, eq)] = Unescape(field.substr(eq + 1));
+            for (const wceload::LogField &f : fields) {
+                order.push_back(f.Key);
+                parsed[f.Key] = f.Value;
             }
             EXPECT_EQ(order, (std::vector<std::string>{"cmdline", "cab", "dest", "fAskDest", "asked", "files",
                                                        "skipped", "registry", "error", "exit"}));
