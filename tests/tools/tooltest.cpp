@@ -2,6 +2,7 @@
 #include "tooltest.h"
 
 #include "resource.h"
+#include "littleendian.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -335,8 +336,9 @@ Bytes Stub()
 
 uint32_t GetU32(const Bytes &b, uint64_t at)
 {
-    return uint32_t(b.at(at)) | uint32_t(b.at(at + 1)) << 8 | uint32_t(b.at(at + 2)) << 16 |
-           uint32_t(b.at(at + 3)) << 24;
+    // A wrong offset throws, as vector::at does, rather than reading past the end.
+    (void)b.at(at + 3);
+    return ReadLittle32(&b[at]);
 }
 
 void SetU32(Bytes &b, uint64_t at, uint32_t v)
