@@ -117,18 +117,6 @@ int RoomByTable(const velkor::FitPlace &place)
     return velkor::RoomFor(place.kind, width, font.zeroWidth);
 }
 
-Bytes ReadBytes(const fs::path &p)
-{
-    std::ifstream f(p, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(f), {});
-}
-
-void WriteBytes(const fs::path &p, const Bytes &b)
-{
-    std::ofstream f(p, std::ios::binary);
-    f.write(reinterpret_cast<const char *>(b.data()), std::streamsize(b.size()));
-}
-
 void WriteText(const fs::path &p, const std::string &s) { WriteBytes(p, Bytes(s.begin(), s.end())); }
 
 Bytes Noise(size_t n, uint32_t seed)
