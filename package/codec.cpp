@@ -105,7 +105,7 @@ int ReadPackageString(PackageReader *file, VCHAR **text)
     }
     /* Assemble the little-endian code units in place (a no-op on LE hosts). */
     for (uint32_t i = 0; i < count; ++i)
-        units[i] = (VCHAR)(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+        units[i] = (VCHAR)ReadLittle16(bytes + 2 * i);
     units[count] = 0;
     *text = units;
     return BlockRead;
@@ -116,7 +116,7 @@ static VCHAR *TerminateText(uint8_t *data, uint32_t length)
 {
     uint32_t units = length / 2;
     for (uint32_t i = 0; i < units; ++i)
-        ((VCHAR *)data)[i] = (VCHAR)(data[2 * i] | (data[2 * i + 1] << 8));
+        ((VCHAR *)data)[i] = (VCHAR)ReadLittle16(data + 2 * i);
     if (units > 0 && length % 2 == 0 && ((VCHAR *)data)[units - 1] == 0)
         return (VCHAR *)data;
     VCHAR *text = (VCHAR *)VResize(data, ((size_t)units + 1) * 2);

@@ -6,12 +6,7 @@
 #define VELKOR_CODEC_H
 
 #include "base.h"
-
-/* The u32 at p, little-endian as every integer of the format. */
-static inline uint32_t ReadLittle32(const uint8_t *p)
-{
-    return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
-}
+#include "littleendian.h"   /* every integer of the format is little-endian */
 
 /* The room InflateBlock decodes a stream into: the stated decoded size, but
  * never more than deflate can produce from storedSize bytes; with no size

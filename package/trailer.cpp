@@ -24,8 +24,6 @@
 #define WIN_CERTIFICATE_HEADER 8    /* the smallest table: one entry's header */
 #define MAX_ALIGNMENT       7
 
-static uint32_t GetU16(const uint8_t *p) { return (uint32_t)p[0] | ((uint32_t)p[1] << 8); }
-
 /* Exactly size bytes at offset, which the file must hold. */
 static int ReadAt(PackageReader *file, uint32_t offset, void *buffer, uint32_t size)
 {
@@ -44,7 +42,7 @@ int FindCertificateTable(PackageReader *file, CertificateTable *table)
     if (pe < DOS_HEADER_SIZE || !ReadAt(file, pe, head, sizeof head) || memcmp(head, "PE\0\0", 4) != 0)
         return 0;
     uint32_t optionalAt = pe + (uint32_t)sizeof head;   /* ReadAt proved it lies inside the file */
-    uint32_t optionalSize = GetU16(head + PE_SIGNATURE_SIZE + COFF_OPTIONAL_SIZE_AT);
+    uint32_t optionalSize = ReadLittle16(head + PE_SIGNATURE_SIZE + COFF_OPTIONAL_SIZE_AT);
 
     /* Enough of the optional header for either kind's security entry. */
     uint8_t optional[PE32PLUS_DIRECTORIES + (SECURITY_ENTRY + 1) * DIRECTORY_SIZE];
@@ -52,7 +50,7 @@ int FindCertificateTable(PackageReader *file, CertificateTable *table)
     if (have < 2 || !ReadAt(file, optionalAt, optional, have))
         return 0;
     uint32_t directories;
-    switch (GetU16(optional)) {
+    switch (ReadLittle16(optional)) {
     case PE32_MAGIC: directories = PE32_DIRECTORIES; break;
     case PE32PLUS_MAGIC: directories = PE32PLUS_DIRECTORIES; break;
     default: return 0;

@@ -9,7 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 4)
         return 0;
-    uint32_t decoded = data[0] | data[1] << 8 | data[2] << 16 | (uint32_t)data[3] << 24;
+    uint32_t decoded = ReadLittle32(data);
     uint8_t *out = NULL;
     uint32_t length = 0;
     long before = VHeapLiveBlocks();

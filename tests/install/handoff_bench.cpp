@@ -12,6 +12,7 @@
 #include "hoststandin.h"
 #include "testpackages.h"
 #include "format.h"
+#include "littleendian.h"
 
 #include <windows.h>
 #include <psapi.h>
@@ -170,8 +171,6 @@ double TimeHandOff(HANDLE source, const Component *component)
     return result == InstallDone ? seconds : -1;
 }
 
-uint32_t U32(const uint8_t *p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
-
 // The least a program must do for the same result: read each chunk, inflate
 // it with zlib into one reused buffer, write it, delete the file.
 double TimeBareLoop(HANDLE source, uint32_t payloadOffset)
@@ -186,10 +185,10 @@ double TimeBareLoop(HANDLE source, uint32_t payloadOffset)
     uint8_t raw[9];
     DWORD got, written;
     bool ok = ReadFile(source, raw, 4, &got, nullptr) && got == 4;
-    uint32_t count = ok ? U32(raw) : 0;
+    uint32_t count = ok ? ReadLittle32(raw) : 0;
     for (uint32_t i = 0; ok && i < count; ++i) {
         ok = ReadFile(source, raw, 9, &got, nullptr) && got == 9 && raw[0] != 0;
-        uint32_t storedSize = U32(raw + 1), decodedSize = U32(raw + 5);
+        uint32_t storedSize = ReadLittle32(raw + 1), decodedSize = ReadLittle32(raw + 5);
         stored.resize(storedSize);
         if (decoded.size() < decodedSize)
             decoded.resize(decodedSize);

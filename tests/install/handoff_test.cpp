@@ -5,6 +5,7 @@
 #include "support.h"
 
 #include "format.h"
+#include "littleendian.h"
 
 using namespace installtest;
 
@@ -250,7 +251,7 @@ TEST_F(HandOff, DamagedPayloadsEndAsCorrupt)
     } rows[] = {
         {"deflate data damaged", [&](Bytes &p) { p[firstData + 40] ^= 0x55; p[firstData + 41] ^= 0xAA; }},
         {"Adler-32 damaged", [&](Bytes &p) {
-             uint32_t stored = p[5] | p[6] << 8 | p[7] << 16 | p[8] << 24;
+             uint32_t stored = ReadLittle32(&p[5]);
              p[firstData + stored - 1] ^= 1;
          }},
         {"decodes to more than stated", [&](Bytes &p) { p[9] = 0x00; p[10] = 0x10; p[11] = 0; p[12] = 0; }},

@@ -22,8 +22,7 @@ Bytes Build(const velkor::PackageRecipe &recipe) { return velkor::BuildPackage(S
 
 uint32_t HeaderOffsetOf(const Bytes &file)
 {
-    size_t t = file.size() - 8;
-    return file[t] | file[t + 1] << 8 | file[t + 2] << 16 | uint32_t(file[t + 3]) << 24;
+    return testsupport::Get32(file, file.size() - 8);
 }
 
 // Loads, checks nothing leaked once released, and returns the result.

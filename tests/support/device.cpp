@@ -1,6 +1,8 @@
 // device.cpp -- the device root, files, text, pumping and time on Windows.
 #include "testsupport.h"
 
+#include "rules.h"
+
 #include <sstream>
 
 namespace testsupport {
@@ -109,14 +111,12 @@ std::vector<LogLine> InstallerLog(const std::wstring &deviceRoot)
             line.pop_back();
         if (line.empty())
             continue;
+        // A line that is no installer run still counts, with no fields.
+        std::vector<wceload::LogField> read;
+        wceload::ParseLogLine(line, &read);
         LogLine fields;
-        std::istringstream parts(line);
-        std::string field;
-        while (std::getline(parts, field, '\t')) {
-            size_t eq = field.find('=');
-            fields[eq == std::string::npos ? field : field.substr(0, eq)] =
-                eq == std::string::npos ? "" : field.substr(eq + 1);
-        }
+        for (const wceload::LogField &f : read)
+            fields[f.Key] = f.Value;
         lines.push_back(fields);
     }
     return lines;

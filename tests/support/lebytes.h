@@ -2,6 +2,8 @@
 // the CAB and setup-information writers of the tests lay them out.
 #pragma once
 
+#include "../../package/littleendian.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -32,9 +34,8 @@ inline void Set32(std::vector<uint8_t> &out, size_t at, uint32_t v)
     Set16(out, at + 2, v >> 16);
 }
 
-inline uint32_t Get32(const std::vector<uint8_t> &in, size_t at)
-{
-    return uint32_t(in[at]) | uint32_t(in[at + 1]) << 8 | uint32_t(in[at + 2]) << 16 | uint32_t(in[at + 3]) << 24;
-}
+inline uint16_t Get16(const std::vector<uint8_t> &in, size_t at) { return ReadLittle16(&in[at]); }
+
+inline uint32_t Get32(const std::vector<uint8_t> &in, size_t at) { return ReadLittle32(&in[at]); }
 
 }  // namespace testsupport

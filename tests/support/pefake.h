@@ -15,6 +15,7 @@ namespace pefake {
 
 using Bytes = std::vector<uint8_t>;
 
+using testsupport::Get16;
 using testsupport::Get32;
 using testsupport::Set16;
 using testsupport::Set32;
@@ -50,7 +51,7 @@ inline uint32_t SecurityEntry(const Bytes &file)
 inline uint32_t HeadersEnd(const Bytes &file)
 {
     uint32_t pe = Get32(file, 0x3C);
-    return pe + 24 + (file[pe + 20] | file[pe + 21] << 8);
+    return pe + 24 + Get16(file, pe + 20);
 }
 
 // The file with zero bytes up to an 8-byte boundary and a certificate table

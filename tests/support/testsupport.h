@@ -49,7 +49,8 @@ bool MakeFolders(const std::wstring &root, const std::vector<std::wstring> &rela
 void RemoveTree(const std::wstring &folder);            // the folder and all it holds
 
 // The lines of the installer stand-in's log ("windows\wceload.log" under the
-// device root) as field -> value, in the order run.
+// device root) as field -> value, in the order run.  Values have their %XX
+// escapes undone; a list's items are joined by "|".
 using LogLine = std::map<std::string, std::string>;
 std::vector<LogLine> InstallerLog(const std::wstring &deviceRoot = DeviceRoot());
 

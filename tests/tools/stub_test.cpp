@@ -4,6 +4,7 @@
 // and `lint` say what the stub of a package is.
 #include "tooltest.h"
 
+#include "littleendian.h"
 #include "pefile.h"
 
 #include <algorithm>
@@ -215,7 +216,7 @@ TEST(VersionResource, CutOrChangedProgramsAreReadSafely)
         Bytes keyBytes = velkor::Utf16Bytes(key, false);
         auto at = std::search(whole.begin(), whole.end(), keyBytes.begin(), keyBytes.end());
         ASSERT_NE(at, whole.end());
-        const size_t start = size_t(at - whole.begin()) - 6, end = start + (whole[start] | whole[start + 1] << 8);
+        const size_t start = size_t(at - whole.begin()) - 6, end = start + ReadLittle16(&whole[start]);
         // Every cut in the headers and in the resource, a sample elsewhere.
         for (size_t n = 0; n < whole.size(); n += n < 1024 || (n >= start && n <= end) ? 1 : 97) {
             Bytes cut(whole.begin(), whole.begin() + std::ptrdiff_t(n));   // its own buffer, so overreads show

@@ -2,6 +2,7 @@
 #include "tooltest.h"
 
 #include "resource.h"
+#include "littleendian.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -114,18 +115,6 @@ int RoomByTable(const velkor::FitPlace &place)
                                     : font.controlWidth.at({IDD_WELCOME, place.control})
                               : font.pageWidth.at(place.templateId);
     return velkor::RoomFor(place.kind, width, font.zeroWidth);
-}
-
-Bytes ReadBytes(const fs::path &p)
-{
-    std::ifstream f(p, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(f), {});
-}
-
-void WriteBytes(const fs::path &p, const Bytes &b)
-{
-    std::ofstream f(p, std::ios::binary);
-    f.write(reinterpret_cast<const char *>(b.data()), std::streamsize(b.size()));
 }
 
 void WriteText(const fs::path &p, const std::string &s) { WriteBytes(p, Bytes(s.begin(), s.end())); }
@@ -335,8 +324,9 @@ Bytes Stub()
 
 uint32_t GetU32(const Bytes &b, uint64_t at)
 {
-    return uint32_t(b.at(at)) | uint32_t(b.at(at + 1)) << 8 | uint32_t(b.at(at + 2)) << 16 |
-           uint32_t(b.at(at + 3)) << 24;
+    // A wrong offset throws, as vector::at does, rather than reading past the end.
+    (void)b.at(at + 3);
+    return ReadLittle32(&b[at]);
 }
 
 void SetU32(Bytes &b, uint64_t at, uint32_t v)

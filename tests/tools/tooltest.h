@@ -5,6 +5,7 @@
 
 #include "pkgwrite.h"
 #include "textfit.h"
+#include "../support/filebytes.h"
 
 #include <gtest/gtest.h>
 
@@ -42,9 +43,9 @@ bool CopySample(const fs::path &to);
 // s with its first `from` replaced by `to` (a test failure when it has none).
 std::string Replace(std::string s, const std::string &from, const std::string &to);
 
-Bytes ReadBytes(const fs::path &p);
+using testsupport::ReadBytes;
 std::string ReadText(const fs::path &p);   // empty when missing
-void WriteBytes(const fs::path &p, const Bytes &b);
+using testsupport::WriteBytes;
 void WriteText(const fs::path &p, const std::string &s);
 
 // Deterministic pseudo-random bytes (incompressible) and a compressible mix.

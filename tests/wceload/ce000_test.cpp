@@ -21,7 +21,7 @@ Str Utf16(const std::vector<uint8_t> &data)
 {
     Str s;
     for (size_t i = 0; i + 1 < data.size(); i += 2)
-        s.push_back(char16_t(data[i] | data[i + 1] << 8));
+        s.push_back(char16_t(testsupport::Get16(data, i)));
     return s;
 }
 
@@ -275,8 +275,7 @@ TEST(SetupInfo, DamagedFilesAreRefused)
 {
     const Bytes good = WriteSetupInfo(Sample(false));
     auto offset = [&](int table) {
-        return size_t(good[SiOffsets + 4 * table] | good[SiOffsets + 4 * table + 1] << 8 |
-                      good[SiOffsets + 4 * table + 2] << 16);
+        return size_t(testsupport::Get32(good, SiOffsets + 4 * table));
     };
     struct Row {
         const char *what;

@@ -276,6 +276,73 @@ TEST(LogLine, FieldsInOrderWithSeparatorsEscaped)
               "wceload\tcmdline=\tcab=\tdest=\tfAskDest=\tasked=no\tfiles=\tskipped=\tregistry=0\terror=\texit=0");
 }
 
+TEST(LogLine, ReadsBackWhatItWrote)
+{
+    // Every escaped character, an "=", non-ASCII and a surrogate pair, in
+    // every text field and list item.
+    const Str awkward[] = {u"", u"plain", u"/noui \"\\a\tb|c%25d.cab\"", u"\\Program Files\\\u00C4pp %\r\n",
+                           u"sub\\\u65E5\xD83D\xDE00.txt", u"|", u"%", u"a=b"};
+    const std::vector<std::string> keys = {"cmdline", "cab",   "dest",     "fAskDest", "asked",
+                                           "files",   "skipped", "registry", "error",    "exit"};
+    for (const Str &text : awkward) {
+        const std::string utf8 = ToUtf8(text);
+        LogRecord r;
+        r.CommandLine = r.CabPath = r.Destination = text;
+        r.AskDestValue = r.Error = utf8;
+        r.WouldAsk = true;
+        r.Files = {text, u"x|y.txt", text};
+        r.Skipped = {u"kept", text};
+        r.RegistryValues = 12;
+        r.ExitCode = 4;
+        std::vector<LogField> fields;
+        ASSERT_TRUE(ParseLogLine(FormatLogLine(r), &fields)) << utf8;
+        std::vector<std::string> found;
+        for (const LogField &f : fields)
+            found.push_back(f.Key);
+        ASSERT_EQ(found, keys) << utf8;
+        for (size_t i : {0, 1, 2, 3, 8})
+            EXPECT_EQ(fields[i].Value, utf8) << keys[i];
+        EXPECT_EQ(fields[4].Value, "yes");
+        EXPECT_EQ(fields[5].Items, (std::vector<std::string>{utf8, "x|y.txt", utf8}));
+        EXPECT_EQ(fields[5].Value, utf8 + "|x|y.txt|" + utf8) << "a list undone whole";
+        EXPECT_EQ(fields[6].Items, (std::vector<std::string>{"kept", utf8}));
+        EXPECT_EQ(fields[7].Value, "12");
+        EXPECT_EQ(fields[9].Value, "4");
+        EXPECT_TRUE(fields[0].Items.empty()) << "only lists are split";
+    }
+
+    std::vector<LogField> fields;
+    ASSERT_TRUE(ParseLogLine(FormatLogLine(LogRecord()), &fields));
+    ASSERT_EQ(fields.size(), 10u);
+    EXPECT_TRUE(fields[5].Items.empty()) << "an empty list has no items, not one empty one";
+    EXPECT_TRUE(fields[6].Items.empty());
+}
+
+TEST(LogLine, ReadsDamagedLinesWithoutGuessing)
+{
+    std::vector<LogField> fields(1);
+    EXPECT_FALSE(ParseLogLine("", &fields));
+    EXPECT_TRUE(fields.empty()) << "a refused line leaves nothing behind";
+    EXPECT_FALSE(ParseLogLine("wceload", &fields));
+    EXPECT_FALSE(ParseLogLine("WCELOAD\tcab=x", &fields));
+    EXPECT_FALSE(ParseLogLine(" wceload\tcab=x", &fields));
+    EXPECT_FALSE(ParseLogLine("wceloader\tcab=x", &fields));
+
+    // A line cut short, a field without "=", escapes cut or not hex.
+    ASSERT_TRUE(ParseLogLine("wceload\tcmdline=%2\tnoequals\tcab=%zz%4\tdest=%7c%7C\tfiles=a%7|b%\t", &fields));
+    ASSERT_EQ(fields.size(), 6u);
+    EXPECT_EQ(fields[0].Value, "%2");
+    EXPECT_EQ(fields[1].Key, "noequals");
+    EXPECT_EQ(fields[1].Value, "");
+    EXPECT_EQ(fields[2].Value, "%zz%4");
+    EXPECT_EQ(fields[3].Value, "||") << "either case of hex digit";
+    EXPECT_EQ(fields[4].Items, (std::vector<std::string>{"a%7", "b%"}));
+    EXPECT_EQ(fields[5].Key, "") << "a trailing tab is an empty field";
+
+    EXPECT_EQ(UnescapeLogValue("%25%2541"), "%%41") << "undone once, not again";
+    EXPECT_EQ(UnescapeLogValue("%00"), std::string(1, '\0'));
+}
+
 TEST(LogLine, TextConversions)
 {
     EXPECT_EQ(ToUtf8(u"a\xD83D\xDE00" u"b"), "a\xF0\x9F\x98\x80" "b");

@@ -5,6 +5,8 @@
 // then checks the root from this side: the files, the log, what is absent.
 #include "ce000.h"
 #include "rules.h"
+#include "utf.h"
+#include "../support/filebytes.h"
 #include "../support/setupinfo_writer.h"
 
 #include <gtest/gtest.h>
@@ -51,18 +53,8 @@ std::string Quote(const std::string &s)
     return out + "'";
 }
 
-Bytes ReadBytes(const fs::path &p)
-{
-    std::ifstream in(p, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteBytes(const fs::path &p, const Bytes &b)
-{
-    fs::create_directories(p.parent_path());
-    std::ofstream out(p, std::ios::binary);
-    out.write(reinterpret_cast<const char *>(b.data()), std::streamsize(b.size()));
-}
+using testsupport::ReadBytes;
+using testsupport::WriteBytes;
 
 Bytes Pattern(size_t n, unsigned seed)
 {
@@ -72,30 +64,8 @@ Bytes Pattern(size_t n, unsigned seed)
     return b;
 }
 
-std::string Lower(std::string s)
-{
-    for (char &c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c + 32);
-    return s;
-}
-
 // One log line: key -> value, with %XX undone.
 using LogLine = std::map<std::string, std::string>;
-
-std::string Unescape(const std::string &v)
-{
-    std::string out;
-    for (size_t i = 0; i < v.size(); ++i) {
-        if (v[i] == '%' && i + 2 < v.size()) {
-            out.push_back(char(std::stoi(v.substr(i + 1, 2), nullptr, 16)));
-            i += 2;
-        } else {
-            out.push_back(v[i]);
-        }
-    }
-    return out;
-}
 
 class Wine : public ::testing::Test {
 protected:
@@ -119,6 +89,7 @@ protected:
         fs::path dir = work_ / (cab + ".files");
         std::string names;
         for (const auto &f : files) {
+            fs::create_directories((dir / f.first).parent_path());
             WriteBytes(dir / f.first, f.second);
             names += " " + Quote(f.first);
         }
@@ -180,7 +151,7 @@ protected:
             if (line.rfind("value ", 0) != 0)
                 continue;
             size_t tab = line.find('\t');
-            values[Lower(line.substr(6, tab - 6))] = line.substr(tab + 1);
+            values[velkor::AsciiLower(line.substr(6, tab - 6))] = line.substr(tab + 1);
         }
         return values;
     }
@@ -194,16 +165,13 @@ protected:
             EXPECT_TRUE(!line.empty() && line.back() == '\r') << "lines end in CRLF";
             if (!line.empty() && line.back() == '\r')
                 line.pop_back();
-            std::istringstream fields(line);
-            std::string field;
+            std::vector<wceload::LogField> fields;
+            EXPECT_TRUE(wceload::ParseLogLine(line, &fields)) << "an installer line: " << line;
             LogLine parsed;
             std::vector<std::string> order;
-            std::getline(fields, field, '\t');
-            EXPECT_EQ(field, "wceload");
-            while (std::getline(fields, field, '\t')) {
-                size_t eq = field.find('=');
-                order.push_back(field.substr(0, eq));
-                parsed[field.substr(0, eq)] = Unescape(field.substr(eq + 1));
+            for (const wceload::LogField &f : fields) {
+                order.push_back(f.Key);
+                parsed[f.Key] = f.Value;
             }
             EXPECT_EQ(order, (std::vector<std::string>{"cmdline", "cab", "dest", "fAskDest", "asked", "files",
                                                        "skipped", "registry", "error", "exit"}));
@@ -227,7 +195,7 @@ protected:
             fs::path next = p / part;
             if (!fs::exists(next) && fs::is_directory(p))
                 for (const auto &e : fs::directory_iterator(p))
-                    if (Lower(e.path().filename().string()) == Lower(part))
+                    if (velkor::AsciiLower(e.path().filename().string()) == velkor::AsciiLower(part))
                         next = e.path();
             p = next;
         }

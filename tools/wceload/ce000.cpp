@@ -5,6 +5,8 @@
  */
 #include "ce000.h"
 
+#include "littleendian.h"
+
 #include <algorithm>
 #include <set>
 
@@ -28,7 +30,7 @@ public:
     {
         if (2 > size_ - pos_)
             return false;
-        *v = uint16_t(data_[pos_] | data_[pos_ + 1] << 8);
+        *v = ReadLittle16(data_ + pos_);
         pos_ += 2;
         return true;
     }
@@ -36,8 +38,7 @@ public:
     {
         if (4 > size_ - pos_)
             return false;
-        *v = uint32_t(data_[pos_]) | uint32_t(data_[pos_ + 1]) << 8 | uint32_t(data_[pos_ + 2]) << 16 |
-             uint32_t(data_[pos_ + 3]) << 24;
+        *v = ReadLittle32(data_ + pos_);
         pos_ += 4;
         return true;
     }

@@ -1,5 +1,5 @@
 /*
- * rules.cpp -- name rules, command-line reading and log formatting of the
+ * rules.cpp -- name rules, command-line reading and the log line of the
  * CAB installer stand-in.  Pure string work; it never touches a file.
  */
 #include "rules.h"
@@ -367,6 +367,62 @@ std::string EscapeLogValue(const std::string &utf8)
         }
     }
     return out;
+}
+
+std::string UnescapeLogValue(const std::string &escaped)
+{
+    auto hex = [](char c) {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        return -1;
+    };
+    std::string out;
+    for (size_t i = 0; i < escaped.size(); ++i) {
+        int hi, lo;
+        if (escaped[i] == '%' && i + 2 < escaped.size() && (hi = hex(escaped[i + 1])) >= 0 &&
+            (lo = hex(escaped[i + 2])) >= 0) {
+            out.push_back(char(hi * 16 + lo));
+            i += 2;
+        } else {
+            out.push_back(escaped[i]);
+        }
+    }
+    return out;
+}
+
+bool ParseLogLine(const std::string &line, std::vector<LogField> *fields)
+{
+    fields->clear();
+    static const char lead[] = "wceload\t";
+    if (line.compare(0, sizeof lead - 1, lead) != 0)
+        return false;
+    for (size_t at = sizeof lead - 1;;) {
+        size_t tab = line.find('\t', at);
+        std::string field = line.substr(at, tab == std::string::npos ? std::string::npos : tab - at);
+        size_t eq = field.find('=');
+        LogField f;
+        f.Key = field.substr(0, eq);
+        std::string raw = eq == std::string::npos ? std::string() : field.substr(eq + 1);
+        f.Value = UnescapeLogValue(raw);
+        // A bar inside an item is escaped, so every bar left separates two.
+        if ((f.Key == "files" || f.Key == "skipped") && !raw.empty())
+            for (size_t from = 0;;) {
+                size_t bar = raw.find('|', from);
+                f.Items.push_back(
+                    UnescapeLogValue(raw.substr(from, bar == std::string::npos ? std::string::npos : bar - from)));
+                if (bar == std::string::npos)
+                    break;
+                from = bar + 1;
+            }
+        fields->push_back(f);
+        if (tab == std::string::npos)
+            return true;
+        at = tab + 1;
+    }
 }
 
 std::string FormatLogLine(const LogRecord &record)

@@ -1,7 +1,7 @@
 /*
  * rules.h -- the portable half of the CAB installer stand-in: which member
  * names may be written, how the command line is read, and how a log line is
- * formatted.  No windows.h here, so every rule is unit-tested natively; the
+ * formatted and read back.  No windows.h here, so every rule is unit-tested natively; the
  * Win32 half (wceload_win.cpp) only does files, FDI and the registry.
  */
 #ifndef WCELOAD_RULES_H
@@ -127,6 +127,23 @@ struct LogRecord {
 std::string FormatLogLine(const LogRecord &record);
 // Escapes %, tab, CR, LF and | as %XX in a UTF-8 field value.
 std::string EscapeLogValue(const std::string &utf8);
+// Undoes EscapeLogValue.  A "%" without two hex digits after it stays as it
+// is: a cut or hand-edited log is still read.
+std::string UnescapeLogValue(const std::string &escaped);
+
+// One field of a log line read back, its %XX escapes undone.  A list (files,
+// skipped) is split at its bars before that, so an item keeps a "|" of its
+// own in Items; Value is the whole list undone, the items joined by "|".
+struct LogField {
+    std::string Key;
+    std::string Value;
+    std::vector<std::string> Items;  // lists only
+};
+
+// Reads a line FormatLogLine wrote, its line end removed: the fields after
+// "wceload" in the order found (a field without "=" has an empty value).
+// False, with *fields empty, for a line that does not start "wceload\t".
+bool ParseLogLine(const std::string &line, std::vector<LogField> *fields);
 std::string ToUtf8(const Str &text);
 // 8-bit text of a CAB (.000 strings) to UTF-16: Windows-1252.
 Str FromCodePage1252(const std::string &bytes);

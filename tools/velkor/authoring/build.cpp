@@ -8,6 +8,7 @@
 #include "errors.h"
 #include "files.h"
 #include "format.h"
+#include "littleendian.h"
 #include "pefile.h"
 #include "trailer.h"
 
@@ -27,8 +28,6 @@ const size_t MaxBatchChunks = 256;              // 16 MiB of CAB in memory at mo
 // The smallest a chunk can be stored: a Block prefix around the smallest
 // zlib stream (2 header bytes, 2 of deflate data, 4 of Adler-32).
 const uint64_t MinStoredChunk = BLOCK_PREFIX_COMPRESSED + 8;
-
-uint32_t GetU32(const uint8_t *p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 
 std::string ComponentLabel(const Manifest &m, size_t i)
 {
@@ -74,7 +73,7 @@ uint64_t CheckCabFile(const std::string &path, const std::string &label)
         f.Read(header, CabHeaderSize);
         if (std::memcmp(header, "MSCF", 4) != 0)
             throw Failure(ExitBadInput, "'" + path + "' is not a CAB file (it does not start with \"MSCF\")");
-        uint32_t stated = GetU32(header + 8);
+        uint32_t stated = ReadLittle32(header + 8);
         if (stated < CabHeaderSize)
             throw Failure(ExitBadInput, "'" + path + "' is not a valid CAB file (its header states a cabinet of " +
                                             std::to_string(stated) + " bytes)");

@@ -119,7 +119,7 @@ struct Walker {
         Need(4, itemOffset, item, what);
         const uint8_t *p = data + pos;
         pos += 4;
-        return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+        return ReadLittle32(p);
     }
 
     // A count of records of at least minRecord bytes each, refused when the
@@ -141,7 +141,7 @@ struct Walker {
         Need(uint64_t(count) * 2, at, item, "its " + Plural(count, "character"));
         std::u16string s;
         for (uint32_t i = 0; i < count; ++i)
-            s += char16_t(data[pos + 2 * i] | data[pos + 2 * i + 1] << 8);
+            s += char16_t(ReadLittle16(data + pos + 2 * i));
         pos += uint64_t(count) * 2;
         return s;
     }
@@ -180,7 +180,7 @@ struct Walker {
             throw Damage(b.offset, item, "the text is not zero-terminated UTF-16 (" + Plural(raw.size(), "byte") + ")");
         std::u16string s;
         for (size_t i = 0; i + 2 < raw.size(); i += 2)
-            s += char16_t(raw[i] | raw[i + 1] << 8);
+            s += char16_t(ReadLittle16(&raw[i]));
         return s;
     }
 };
@@ -272,7 +272,7 @@ PackageInfo ReadPackage(const uint8_t *data, uint64_t size, ReadDepth depth, con
     p.trailerOffset = FindPackageTrailer(data, size);
     Walker w{data, p.trailerOffset};
     const uint8_t *t = data + w.end;
-    p.headerOffset = uint32_t(t[0]) | uint32_t(t[1]) << 8 | uint32_t(t[2]) << 16 | uint32_t(t[3]) << 24;
+    p.headerOffset = ReadLittle32(t);
     if (p.headerOffset >= w.end)
         throw Damage(w.end, "trailer",
                      "header offset " + std::to_string(p.headerOffset) + " is past the end of the package (" +

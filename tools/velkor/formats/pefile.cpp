@@ -16,8 +16,6 @@ const uint32_t DosLfanewOffset = 0x3C;
 const uint32_t CoffHeaderSize = 20;          // after the 4-byte signature
 const uint32_t SubsystemOffset = 68;         // in the optional header, PE32 and PE32+ alike
 
-uint16_t U16(const uint8_t *p) { return uint16_t(p[0] | p[1] << 8); }
-
 std::string Hex4(uint16_t v)
 {
     char text[8];
@@ -71,17 +69,17 @@ bool ReadVersionNode(const uint8_t *res, uint64_t size, uint64_t at, VersionNode
 {
     if (at > size || size - at < 6)
         return false;
-    uint16_t length = U16(res + at), valueLength = U16(res + at + 2);
+    uint16_t length = ReadLittle16(res + at), valueLength = ReadLittle16(res + at + 2);
     if (length < 6 || length > size - at)
         return false;
     n = VersionNode();
     n.end = at + length;
-    n.text = U16(res + at + 4) == 1;
+    n.text = ReadLittle16(res + at + 4) == 1;
     uint64_t p = at + 6;
     for (;;) {
         if (n.end - p < 2)
             return false;
-        char16_t c = char16_t(U16(res + p));
+        char16_t c = char16_t(ReadLittle16(res + p));
         p += 2;
         if (!c)
             break;
@@ -107,7 +105,7 @@ std::string TextValue(const uint8_t *res, const VersionNode &n)
 {
     std::string out;
     for (uint64_t i = 0; i + 1 < n.valueSize; i += 2) {
-        uint16_t c = U16(res + n.value + i);
+        uint16_t c = ReadLittle16(res + n.value + i);
         if (!c)
             break;
         // Version strings are ASCII in practice; anything else shows as '?'.
@@ -142,7 +140,7 @@ PeVersion ReadVersionResource(const uint8_t *data, uint64_t size)
         if (node > room || room - node < 16)
             return v;
         const uint8_t *dir = data + base + node;
-        uint32_t entries = uint32_t(U16(dir + 12)) + U16(dir + 14);
+        uint32_t entries = uint32_t(ReadLittle16(dir + 12)) + ReadLittle16(dir + 14);
         if (entries == 0 || (room - node - 16) / 8 < entries)
             return v;
         const uint8_t *entry = nullptr;
@@ -224,17 +222,17 @@ bool ReadPeHeaders(const uint8_t *data, uint64_t size, PeHeaders &out, std::stri
     }
     const uint8_t *coff = data + pe + 4;
     out.peOffset = pe;
-    out.machine = U16(coff);
-    out.sectionCount = U16(coff + 2);
-    out.optionalHeaderSize = U16(coff + 16);
+    out.machine = ReadLittle16(coff);
+    out.sectionCount = ReadLittle16(coff + 2);
+    out.optionalHeaderSize = ReadLittle16(coff + 16);
     out.optionalHeaderOffset = pe + 4 + CoffHeaderSize;
     if (out.optionalHeaderSize < SubsystemOffset + 2 || size - out.optionalHeaderOffset < SubsystemOffset + 2) {
         why = "its PE optional header is too short to name a subsystem";
         return false;
     }
     const uint8_t *optional = data + out.optionalHeaderOffset;
-    out.magic = U16(optional);
-    out.subsystem = U16(optional + SubsystemOffset);
+    out.magic = ReadLittle16(optional);
+    out.subsystem = ReadLittle16(optional + SubsystemOffset);
     return true;
 }
 

@@ -21,6 +21,7 @@
 #include "format.h"
 
 #include "ce000.h"
+#include "rules.h"
 
 #include <nlohmann/json.hpp>
 
@@ -50,48 +51,6 @@ std::string Slurp(const std::string &path)
 {
     std::ifstream f(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
-// A log value with its %XX escapes undone.
-std::string Unescape(const std::string &s)
-{
-    std::string out;
-    for (size_t i = 0; i < s.size(); ++i) {
-        int hi, lo;
-        if (s[i] == '%' && i + 2 < s.size() + 0 && (hi = HexDigit(s[i + 1])) >= 0 && (lo = HexDigit(s[i + 2])) >= 0) {
-            out += char(hi * 16 + lo);
-            i += 2;
-        } else {
-            out += s[i];
-        }
-    }
-    return out;
-}
-
-std::vector<std::string> SplitList(const std::string &s)
-{
-    std::vector<std::string> items;
-    if (s.empty())
-        return items;
-    size_t at = 0;
-    while (true) {
-        size_t bar = s.find('|', at);
-        items.push_back(Unescape(s.substr(at, bar == std::string::npos ? std::string::npos : bar - at)));
-        if (bar == std::string::npos)
-            return items;
-        at = bar + 1;
-    }
 }
 
 // The target of a shortcut file, `<n>#<target>` with n the length of what
@@ -264,41 +223,28 @@ std::vector<InstallerRun> ParseInstallerLog(const std::string &text)
 {
     std::vector<InstallerRun> runs;
     std::istringstream in(text);
+    std::vector<wceload::LogField> fields;
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        if (line.compare(0, 8, "wceload\t") != 0)
+        if (!wceload::ParseLogLine(line, &fields))
             continue;
         InstallerRun r;
-        size_t at = 8;
-        while (at <= line.size()) {
-            size_t tab = line.find('\t', at);
-            std::string field = line.substr(at, tab == std::string::npos ? std::string::npos : tab - at);
-            size_t eq = field.find('=');
-            std::string key = field.substr(0, eq), value = eq == std::string::npos ? "" : field.substr(eq + 1);
-            if (key == "cmdline")
-                r.cmdline = Unescape(value);
-            else if (key == "cab")
-                r.cab = Unescape(value);
-            else if (key == "dest")
-                r.dest = Unescape(value);
-            else if (key == "fAskDest")
-                r.askDest = Unescape(value);
-            else if (key == "asked")
-                r.asked = value;
-            else if (key == "files")
-                r.files = SplitList(value);
-            else if (key == "skipped")
-                r.skipped = SplitList(value);
-            else if (key == "registry")
-                r.registry = std::strtol(value.c_str(), nullptr, 10);
-            else if (key == "error")
-                r.error = Unescape(value);
-            else if (key == "exit")
-                r.exitCode = value.empty() ? -1 : std::strtol(value.c_str(), nullptr, 10);
-            if (tab == std::string::npos)
-                break;
-            at = tab + 1;
+        static const std::pair<const char *, std::string InstallerRun::*> texts[] = {
+            {"cmdline", &InstallerRun::cmdline}, {"cab", &InstallerRun::cab},     {"dest", &InstallerRun::dest},
+            {"fAskDest", &InstallerRun::askDest}, {"asked", &InstallerRun::asked}, {"error", &InstallerRun::error}};
+        for (const wceload::LogField &f : fields) {
+            for (const auto &text : texts)
+                if (f.Key == text.first)
+                    r.*text.second = f.Value;
+            if (f.Key == "files")
+                r.files = f.Items;
+            else if (f.Key == "skipped")
+                r.skipped = f.Items;
+            else if (f.Key == "registry")
+                r.registry = std::strtol(f.Value.c_str(), nullptr, 10);
+            else if (f.Key == "exit")
+                r.exitCode = f.Value.empty() ? -1 : std::strtol(f.Value.c_str(), nullptr, 10);
         }
         runs.push_back(r);
     }
