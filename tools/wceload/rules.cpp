@@ -3,6 +3,7 @@
  * CAB installer stand-in.  Pure string work; it never touches a file.
  */
 #include "rules.h"
+#include "utf.h"
 
 namespace wceload {
 
@@ -63,25 +64,6 @@ NameVerdict CheckPart(const Str &part)
     if (IsReservedDeviceName(part))
         return NameReservedDevice;
     return NameOk;
-}
-
-void AppendUtf8(std::string &out, uint32_t cp)
-{
-    if (cp < 0x80) {
-        out.push_back(char(cp));
-    } else if (cp < 0x800) {
-        out.push_back(char(0xC0 | (cp >> 6)));
-        out.push_back(char(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(char(0xE0 | (cp >> 12)));
-        out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(char(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(char(0xF0 | (cp >> 18)));
-        out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(char(0x80 | (cp & 0x3F)));
-    }
 }
 
 // The next word of the arguments starting at *pos (blanks skipped first).
@@ -313,22 +295,7 @@ ArgumentsResult ParseArguments(const Str &arguments, Options *options, Str *cabP
     return ArgumentsPath;
 }
 
-std::string ToUtf8(const Str &text)
-{
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        AppendUtf8(out, c);
-    }
-    return out;
-}
+std::string ToUtf8(const Str &text) { return velkor::Utf16ToUtf8(text); }
 
 Str FromCodePage1252(const std::string &bytes)
 {
