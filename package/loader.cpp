@@ -71,16 +71,23 @@ static LoadResult ReadExpandedText(PackageReader *file, VCHAR **text)
     return *text ? LoadSucceeded : LoadOutOfMemory;
 }
 
-/* A zero-filled array of count records in *records.  LoadDamaged when the
- * file cannot hold that many records of at least minRecord bytes;
- * LoadOutOfMemory when the array cannot be had. */
-static LoadResult AllocRecords(PackageReader *file, uint32_t count, size_t recordSize, uint32_t minRecord,
-                               void **records)
+/* A record count, then a zero-filled array of that many records in
+ * *records (NULL for none).  LoadNotAPackage for fewer than minCount;
+ * LoadDamaged when the file cannot hold that many records of at least
+ * minRecord bytes; LoadOutOfMemory when the array cannot be had. */
+static LoadResult ReadRecordTable(PackageReader *file, uint32_t minCount, size_t recordSize, uint32_t minRecord,
+                                  uint32_t *count, void **records)
 {
     *records = NULL;
-    if ((uint64_t)count * minRecord > ReaderRemaining(file))
+    if (!ReadU32(file, count))
         return LoadDamaged;
-    uint64_t bytes = (uint64_t)count * recordSize;
+    if (*count < minCount)
+        return LoadNotAPackage;
+    if (*count == 0)
+        return LoadSucceeded;
+    if ((uint64_t)*count * minRecord > ReaderRemaining(file))
+        return LoadDamaged;
+    uint64_t bytes = (uint64_t)*count * recordSize;
     if (bytes > (uint64_t)(size_t)-1)
         return LoadOutOfMemory;
     void *block = VAlloc((size_t)bytes);
@@ -94,12 +101,8 @@ static LoadResult AllocRecords(PackageReader *file, uint32_t count, size_t recor
 static LoadResult ReadVariables(PackageReader *file)
 {
     uint32_t count;
-    if (!ReadU32(file, &count))
-        return LoadDamaged;
-    if (count == 0)
-        return LoadSucceeded;
     void *records;
-    LoadResult result = AllocRecords(file, count, sizeof(Variable), MIN_VARIABLE_SIZE, &records);
+    LoadResult result = ReadRecordTable(file, 0, sizeof(Variable), MIN_VARIABLE_SIZE, &count, &records);
     if (result != LoadSucceeded)
         return result;
     Package.Variables = (Variable *)records;
@@ -115,12 +118,8 @@ static LoadResult ReadVariables(PackageReader *file)
 static LoadResult ReadComponents(PackageReader *file)
 {
     uint32_t count;
-    if (!ReadU32(file, &count))
-        return LoadDamaged;
-    if (count == 0)
-        return LoadSucceeded;
     void *records;
-    LoadResult result = AllocRecords(file, count, sizeof(Component), MIN_COMPONENT_SIZE, &records);
+    LoadResult result = ReadRecordTable(file, 0, sizeof(Component), MIN_COMPONENT_SIZE, &count, &records);
     if (result != LoadSucceeded)
         return result;
     Package.Components = (Component *)records;
@@ -137,15 +136,11 @@ static LoadResult ReadComponents(PackageReader *file)
 
 static LoadResult ReadTexts(PackageReader *file)
 {
-    uint32_t count;
-    if (!ReadU32(file, &count))
-        return LoadDamaged;
     /* Every screen reads all thirty texts; a shorter table is not a package
      * this program can show. */
-    if (count < TextCount)
-        return LoadNotAPackage;
+    uint32_t count;
     void *records;
-    LoadResult result = AllocRecords(file, count, sizeof(VCHAR *), MIN_BLOCK_SIZE, &records);
+    LoadResult result = ReadRecordTable(file, TextCount, sizeof(VCHAR *), MIN_BLOCK_SIZE, &count, &records);
     if (result != LoadSucceeded)
         return result;
     Package.TextTable = (VCHAR **)records;

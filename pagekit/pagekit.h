@@ -65,6 +65,11 @@ BOOL HandleLinkNotify(HWND page, NMHDR *notification);
  * 0), or 0 for any other notification. */
 #define ClickedControl(wParam) (HIWORD(wParam) == 0 ? LOWORD(wParam) : 0)
 
+/* Which of a pair of radio buttons a WM_COMMAND clicks: 1 the first, 0
+ * the second, -1 neither. */
+#define ClickedRadio(wParam, first, second) \
+    (ClickedControl(wParam) == (first) ? 1 : ClickedControl(wParam) == (second) ? 0 : -1)
+
 /* What a page does with the messages it leaves alone: paints the header
  * with the text titleIndex, opens tapped links, and gives the navigation
  * buttons their usual meaning (OK asks for the next page, Back for the

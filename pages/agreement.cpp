@@ -36,19 +36,15 @@ INT_PTR CALLBACK AgreementPageProcedure(HWND page, UINT message, WPARAM wParam, 
     case WM_INITDIALOG:
         OnInitDialog(page);
         return TRUE;
-    case WM_COMMAND:
+    case WM_COMMAND: {
         /* OK is disabled until the agreement is accepted. */
-        switch (ClickedControl(wParam)) {
-        case IDC_ACCEPT:
-            AgreementAccepted = 1;
-            EnableOk(page);
-            return FALSE;
-        case IDC_DECLINE:
-            AgreementAccepted = 0;
-            EnableOk(page);
-            return FALSE;
-        }
-        break;
+        int accepted = ClickedRadio(wParam, IDC_ACCEPT, IDC_DECLINE);
+        if (accepted < 0)
+            break;
+        AgreementAccepted = (uint8_t)accepted;
+        EnableOk(page);
+        return FALSE;
+    }
     }
     return DefaultPageProcedure(page, message, wParam, lParam, TextAgreementTitle);
 }

@@ -22,18 +22,14 @@ INT_PTR CALLBACK LocationPageProcedure(HWND page, UINT message, WPARAM wParam, L
     case WM_INITDIALOG:
         OnInitDialog(page);
         return TRUE;
-    case WM_COMMAND:
-        switch (ClickedControl(wParam)) {
-        case IDC_DEFAULT_LOCATION:
-            Package.UseDefaultLocation = 1;
-            LabelOkButton(page, PageLocation);
-            return FALSE;
-        case IDC_CHOOSE_FOLDER:
-            Package.UseDefaultLocation = 0;
-            LabelOkButton(page, PageLocation);
-            return FALSE;
-        }
-        break;
+    case WM_COMMAND: {
+        int device = ClickedRadio(wParam, IDC_DEFAULT_LOCATION, IDC_CHOOSE_FOLDER);
+        if (device < 0)
+            break;
+        Package.UseDefaultLocation = (uint8_t)device;
+        LabelOkButton(page, PageLocation);   /* the choice may make OK install */
+        return FALSE;
+    }
     }
     return DefaultPageProcedure(page, message, wParam, lParam, TextLocationTitle);
 }

@@ -24,6 +24,12 @@ void QuitWizard(void)
     PostQuitMessage(0);
 }
 
+void QuitOutOfMemory(void)
+{
+    MessageBoxW(FrameWindow, TextBuiltInOutOfMemory, TextBuiltInCaption, MB_ICONHAND);
+    QuitWizard();
+}
+
 void ShowFrameFullScreen(void)
 {
     PlatformSizeDialogToWorkArea(FrameWindow);
@@ -47,8 +53,7 @@ static void OnFrameInitDialog(HWND frame)
         ShowFrameFullScreen();
         break;
     case StartOutOfMemory:
-        MessageBoxW(frame, TextBuiltInOutOfMemory, TextBuiltInCaption, MB_ICONHAND);
-        QuitWizard();
+        QuitOutOfMemory();
         break;
     default:
         break;

@@ -130,10 +130,8 @@ int StartWizard(void)
 static void ShowOrQuit(int flag)
 {
     CurrentPage = flag;
-    if (!ShowPage(flag)) {
-        MessageBoxW(FrameWindow, TextBuiltInOutOfMemory, TextBuiltInCaption, MB_ICONHAND);
-        QuitWizard();
-    }
+    if (!ShowPage(flag))
+        QuitOutOfMemory();
 }
 
 static void StepForward(void)
@@ -167,8 +165,7 @@ LRESULT WizardCommand(WPARAM code)
         QuitWizard();
         break;
     case CmdAbort:
-        MessageBoxW(FrameWindow, TextBuiltInOutOfMemory, TextBuiltInCaption, MB_ICONHAND);
-        QuitWizard();
+        QuitOutOfMemory();
         break;
     }
     return 0;

@@ -22,6 +22,7 @@ extern HINSTANCE InstanceHandle;
 extern HWND FrameWindow;
 
 void QuitWizard(void);
+void QuitOutOfMemory(void);    /* says memory ran out, then quits */
 void ShowFrameFullScreen(void);
 INT_PTR CALLBACK FrameProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -82,12 +82,8 @@ std::string PreviewScript(const PackageInfo &p, const std::vector<uint8_t> &page
     }
     for (size_t i = 0; i < pages.size(); ++i) {
         uint8_t page = pages[i];
-        s += "wait-page " + std::to_string(TemplateOf(page)) + "\n";
+        s += RobotEnterPage(page);
         switch (page) {
-        case PageAgreement:
-            s += "click " + std::to_string(AcceptChoice) + "\n";
-            s += "expect-checked " + std::to_string(AcceptChoice) + " 1\n";
-            break;
         case PageComponents:
             // Keep the author's choice; with nothing selected, Next would
             // only complain, so the first component is ticked.

@@ -21,6 +21,17 @@ int setupui::TemplateOf(uint8_t flag)
     return 0;
 }
 
+std::string RobotEnterPage(uint8_t page)
+{
+    using namespace setupui;
+    std::string s = "wait-page " + std::to_string(TemplateOf(page)) + "\n";
+    if (page == PageAgreement) {
+        s += "click " + std::to_string(AcceptChoice) + "\n";
+        s += "expect-checked " + std::to_string(AcceptChoice) + " 1\n";
+    }
+    return s;
+}
+
 std::string RobotWord(const std::string &s)
 {
     std::string out = "\"";

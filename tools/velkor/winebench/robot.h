@@ -22,6 +22,10 @@ const int ComponentTree = IDC_COMPONENT_TREE;
 int TemplateOf(uint8_t flag);
 }  // namespace setupui
 
+// The script lines that wait for a page of the wizard and, on the
+// agreement page, accept it: every walk through the wizard does so.
+std::string RobotEnterPage(uint8_t page);
+
 // A word of a robot script: quoted, with \ and " escaped.
 std::string RobotWord(const std::string &s);
 

@@ -174,12 +174,8 @@ std::string TryScript(const PackageInfo &p, const TryChoices &c, const std::stri
     if (!pages.empty())
         s += "wait-frame\n";
     for (uint8_t page : pages) {
-        s += "wait-page " + std::to_string(TemplateOf(page)) + "\n";
+        s += RobotEnterPage(page);
         switch (page) {
-        case PageAgreement:
-            s += "click " + std::to_string(AcceptChoice) + "\n";
-            s += "expect-checked " + std::to_string(AcceptChoice) + " 1\n";
-            break;
         case PageComponents:
             if (c.hasComponents) {
                 std::set<std::string> done;
