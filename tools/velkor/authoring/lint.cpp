@@ -233,40 +233,50 @@ size_t CountFindings(const std::vector<Finding> &findings)
     return size_t(std::count_if(findings.begin(), findings.end(), [](const Finding &f) { return !f.note; }));
 }
 
-std::vector<Finding> LintSpec(const PackageRecipe &recipe, uint8_t storedPageFlags)
-{
-    std::vector<Finding> out;
-    auto add = [&](LintCheck check, const std::string &item, const std::string &message) {
-        out.push_back({LintCheckName(check), item, message, false});
-    };
-    const auto &texts = recipe.texts;
-    const uint8_t pages = storedPageFlags & PageAll;
-    bool udl = recipe.useDefaultLocation != 0;
+namespace {
 
-    // Texts.
+void Add(std::vector<Finding> &out, LintCheck check, const std::string &item, const std::string &message)
+{
+    out.push_back({LintCheckName(check), item, message, false});
+}
+
+std::vector<std::u16string> VariableNames(const PackageRecipe &recipe)
+{
+    std::vector<std::u16string> names;
+    for (const auto &v : recipe.variables)
+        names.push_back(v.first);
+    return names;
+}
+
+// The text table's size, and placeholders no variable fills in.
+void LintTexts(const PackageRecipe &recipe, std::vector<Finding> &out)
+{
+    const auto &texts = recipe.texts;
     if (texts.size() < TextCount)
-        add(LintCheck::TextCount, "texts",
+        Add(out, LintCheck::TextCount, "texts",
             "the package holds " + std::to_string(texts.size()) +
                 " texts; the setup program refuses a package with fewer than 30");
     else if (texts.size() > TextCount)
-        add(LintCheck::TextCount, "texts",
+        Add(out, LintCheck::TextCount, "texts",
             "the package holds " + std::to_string(texts.size()) + " texts; those after the thirtieth are never shown");
 
-    std::vector<std::u16string> variableNames;
-    for (const auto &v : recipe.variables)
-        variableNames.push_back(v.first);
+    const std::vector<std::u16string> variableNames = VariableNames(recipe);
     for (size_t i = 0; i < texts.size(); ++i)
         for (const auto &token : UnknownPlaceholders(texts[i], variableNames))
-            add(LintCheck::UndefinedPlaceholder, TextKey(i),
+            Add(out, LintCheck::UndefinedPlaceholder, TextKey(i),
                 TextKey(i) + " uses " + U8(token) +
                     ", which is neither %SoftwareName%, %CompanyName% nor a variable, so it shows as written");
+}
 
-    // The destination: only the two names are filled in there.
+// The destination: only the two names are filled in there.
+void LintDestination(const PackageRecipe &recipe, std::vector<Finding> &out)
+{
+    const std::vector<std::u16string> variableNames = VariableNames(recipe);
     for (const auto &token : UnknownPlaceholders(recipe.destination, {})) {
         bool isVariable = false;
         for (const auto &v : variableNames)
             isVariable = isVariable || wceload::SameName(v, token);
-        add(LintCheck::UndefinedPlaceholder, "package.destination",
+        Add(out, LintCheck::UndefinedPlaceholder, "package.destination",
             "package.destination uses " + U8(token) +
                 (isVariable ? ", a variable, but variables are not applied to the destination (only %SoftwareName% "
                               "and %CompanyName% are)"
@@ -274,39 +284,47 @@ std::vector<Finding> LintSpec(const PackageRecipe &recipe, uint8_t storedPageFla
     }
     std::u16string destination = ExpandDestination(recipe);
     if (destination.empty()) {
-        add(LintCheck::DestinationEmpty, "package.destination", "package.destination is empty");
+        Add(out, LintCheck::DestinationEmpty, "package.destination", "package.destination is empty");
     } else if (destination.size() > MaxDevicePath) {
-        add(LintCheck::DestinationTooLong, "package.destination",
+        Add(out, LintCheck::DestinationTooLong, "package.destination",
             "package.destination is " + std::to_string(destination.size()) +
                 " characters long once the names are filled in; the device allows " + std::to_string(MaxDevicePath));
     } else {
         std::u16string normalised;
         if (!wceload::NormaliseDevicePath(destination, 0, &normalised))
-            add(LintCheck::DestinationInvalid, "package.destination",
+            Add(out, LintCheck::DestinationInvalid, "package.destination",
                 "package.destination '" + U8(destination) +
                     "' is not a device folder: it must start with '\\' and every part must be a valid file name");
     }
+}
 
-    // Component names are shown as written.
+// Component names are shown as written, and must tell the components apart.
+void LintComponentNames(const PackageRecipe &recipe, std::vector<Finding> &out)
+{
     for (size_t i = 0; i < recipe.components.size(); ++i) {
         const std::u16string &name = recipe.components[i].name;
         std::vector<std::u16string> tokens = Placeholders(name);
         if (!tokens.empty())
-            add(LintCheck::PlaceholderInName, ComponentItem(recipe, i),
+            Add(out, LintCheck::PlaceholderInName, ComponentItem(recipe, i),
                 ComponentItem(recipe, i) + ": component names are shown as written, so " + U8(tokens[0]) +
                     " is not filled in");
         for (size_t k = 0; k < i; ++k)
             if (recipe.components[k].name == name) {
-                add(LintCheck::DuplicateComponent, ComponentItem(recipe, i),
+                Add(out, LintCheck::DuplicateComponent, ComponentItem(recipe, i),
                     ComponentItem(recipe, i) + " has the same name as component " + std::to_string(k + 1) +
                         "; the components page cannot tell them apart");
                 break;
             }
     }
+}
 
-    // Pages.
+// Pages that never show, or that ask for what nothing uses.
+void LintPages(const PackageRecipe &recipe, uint8_t storedPageFlags, std::vector<Finding> &out)
+{
+    const uint8_t pages = storedPageFlags & PageAll;
+    const bool udl = recipe.useDefaultLocation != 0;
     if (storedPageFlags & ~PageAll)
-        add(LintCheck::PageFlags, "package.pages",
+        Add(out, LintCheck::PageFlags, "package.pages",
             "the page flags hold bits that name no page (stored 0x" +
                 std::string(1, "0123456789ABCDEF"[storedPageFlags >> 4]) +
                 std::string(1, "0123456789ABCDEF"[storedPageFlags & 15]) + ")");
@@ -314,15 +332,15 @@ std::vector<Finding> LintSpec(const PackageRecipe &recipe, uint8_t storedPageFla
     // page shows only where the wizard starts on it.
     if ((pages & PageDestination) && udl && !(pages & PageLocation)) {
         if (LowestPage(PagesShown(pages, udl)) != PageDestination)
-            add(LintCheck::UnreachablePage, "package.pages",
+            Add(out, LintCheck::UnreachablePage, "package.pages",
                 "the destination page is never shown: use_default_location is true and there is no location page");
         else
-            add(LintCheck::UnreachablePage, "package.pages",
+            Add(out, LintCheck::UnreachablePage, "package.pages",
                 "the destination page shows only because it is the first page: use_default_location is true and "
                 "there is no location page, so Back from the page after it leaves the wizard empty");
     }
     if ((pages & PageLocation) && !(pages & PageDestination))
-        add(LintCheck::LocationWithoutDestination, "package.pages",
+        Add(out, LintCheck::LocationWithoutDestination, "package.pages",
             "the location page has no destination page after it: a user who chooses a folder there is never asked "
             "for one, and package.destination is used");
     bool anyAccepts = false, anySelected = false;
@@ -331,28 +349,45 @@ std::vector<Finding> LintSpec(const PackageRecipe &recipe, uint8_t storedPageFla
         anySelected = anySelected || c.selected;
     }
     if ((pages & (PageLocation | PageDestination)) && !anyAccepts)
-        add(LintCheck::NoDestinationComponent, "package.pages",
+        Add(out, LintCheck::NoDestinationComponent, "package.pages",
             "the location or destination page is selected but no component accepts a destination");
     if (!anySelected && !(pages & PageComponents) && !recipe.components.empty())
-        add(LintCheck::NothingSelected, "component",
+        Add(out, LintCheck::NothingSelected, "component",
             "no component is selected and there is no components page, so Setup installs nothing");
+}
 
-    // Texts that the selected pages need.
+// Texts that the selected pages need.
+void LintPageTexts(const PackageRecipe &recipe, uint8_t storedPageFlags, std::vector<Finding> &out)
+{
+    const auto &texts = recipe.texts;
+    const uint8_t pages = storedPageFlags & PageAll;
     const auto defaults = DefaultTexts();
     if ((pages & PageAgreement) && texts.size() > TextAgreementBody && texts[TextAgreementBody] == defaults[TextAgreementBody])
-        add(LintCheck::AgreementMissing, "texts.agreement_body",
+        Add(out, LintCheck::AgreementMissing, "texts.agreement_body",
             "the agreement page is selected but texts.agreement_body is not given");
     if ((pages & PageDestination) && texts.size() > TextSpaceRequired &&
         FindFolded(texts[TextSpaceRequired], u"<space>", 0) == std::u16string::npos)
-        add(LintCheck::SpacePlaceholderMissing, "texts.space_required",
+        Add(out, LintCheck::SpacePlaceholderMissing, "texts.space_required",
             "texts.space_required has no \"<space>\" for the program to fill in");
 
     for (int index : {TextWelcomeBody, TextLocationBody, TextComponentsBody, TextReadyBody}) {
         if (size_t(index) >= texts.size())
             continue;
         for (const auto &problem : HtmlProblems(texts[size_t(index)]))
-            add(LintCheck::Html, TextKey(size_t(index)), TextKey(size_t(index)) + " is not well-formed HTML: " + problem);
+            Add(out, LintCheck::Html, TextKey(size_t(index)), TextKey(size_t(index)) + " is not well-formed HTML: " + problem);
     }
+}
+
+}  // namespace
+
+std::vector<Finding> LintSpec(const PackageRecipe &recipe, uint8_t storedPageFlags)
+{
+    std::vector<Finding> out;
+    LintTexts(recipe, out);
+    LintDestination(recipe, out);
+    LintComponentNames(recipe, out);
+    LintPages(recipe, storedPageFlags, out);
+    LintPageTexts(recipe, storedPageFlags, out);
     return out;
 }
 
