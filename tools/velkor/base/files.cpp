@@ -5,6 +5,7 @@
 #include "errors.h"
 
 #include <atomic>
+#include <filesystem>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -15,6 +16,8 @@
 #include <unistd.h>
 
 namespace velkor {
+
+namespace fs = std::filesystem;
 
 static std::string Quote(const std::string &s) { return "'" + s + "'"; }
 
@@ -193,50 +196,36 @@ void ThrowIfStopped()
 
 std::string ParentDirectory(const std::string &path)
 {
-    size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
+    std::string parent = fs::path(path).parent_path().string();
+    return parent.empty() ? "." : parent;
 }
 
 std::string ResolvePath(const std::string &base, const std::string &path)
 {
-    if (!path.empty() && path[0] == '/')
+    if (fs::path(path).is_absolute() || base.empty() || base == ".")
         return path;
-    if (base.empty() || base == ".")
-        return path;
-    return base + "/" + path;
+    return (fs::path(base) / path).string();
 }
 
 void MakeDirectory(const std::string &path)
 {
-    std::string partial;
-    size_t pos = 0;
-    while (pos != std::string::npos) {
-        pos = path.find('/', pos + 1);
-        partial = path.substr(0, pos);
-        if (partial.empty())
-            continue;
-        if (mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST)
-            throw Failure(ExitCannotWrite, "cannot create directory " + Quote(partial) + ": " + std::strerror(errno));
-    }
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        throw Failure(ExitCannotWrite, "cannot create directory " + Quote(path) + ": not a directory");
+    std::error_code e;
+    fs::create_directories(path, e);
+    if (e || !fs::is_directory(path, e))
+        throw Failure(ExitCannotWrite, "cannot create directory " + Quote(path) + ": " +
+                                           (e ? e.message() : std::string("not a directory")));
 }
 
 bool IsFile(const std::string &p)
 {
-    struct stat st;
-    return stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    std::error_code e;
+    return fs::is_regular_file(p, e);
 }
 
 bool IsDir(const std::string &p)
 {
-    struct stat st;
-    return stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    std::error_code e;
+    return fs::is_directory(p, e);
 }
 
 void CopyFile(const std::string &from, const std::string &to)
