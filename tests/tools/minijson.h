@@ -1,10 +1,14 @@
-// minijson.h -- a strict little JSON reader for checking the shape of
-// velkor's --json output: a parse that fails means the output is not JSON.
+// minijson.h -- velkor's --json output read back for the tests, strictly:
+// nlohmann-json's parser (which refuses anything but JSON in UTF-8), plus
+// what velkor promises beyond JSON: no key repeated within an object, and
+// no \u escape beyond ASCII (it writes UTF-8 as it is).  A parse that fails
+// means the output is not what velkor should write.
 #pragma once
 
-#include <cstdint>
+#include <nlohmann/json.hpp>
+
 #include <map>
-#include <memory>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -36,168 +40,64 @@ struct Value {
     size_t size() const { return kind == Array ? array.size() : object.size(); }
 };
 
-class Parser {
-public:
-    explicit Parser(const std::string &text) : s_(text) {}
+// Refuses a \u escape of anything beyond ASCII inside a string.
+inline void CheckEscapes(const std::string &s)
+{
+    bool inString = false;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '"') {
+            inString = !inString;
+        } else if (inString && s[i] == '\\' && i + 1 < s.size()) {
+            if (s[++i] == 'u' && i + 4 < s.size() && std::stoul(s.substr(i + 1, 4), nullptr, 16) >= 0x80)
+                throw std::runtime_error("JSON: \\u escape beyond ASCII (velkor writes UTF-8) at offset " +
+                                         std::to_string(i - 1));
+        }
+    }
+}
 
-    Value Document()
-    {
-        Value v = Parse();
-        Blank();
-        if (i_ != s_.size())
-            Fail("text after the value");
-        return v;
-    }
-
-private:
-    [[noreturn]] void Fail(const std::string &what) const
-    {
-        throw std::runtime_error("JSON: " + what + " at offset " + std::to_string(i_));
-    }
-    void Blank()
-    {
-        while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\n' || s_[i_] == '\r' || s_[i_] == '\t'))
-            ++i_;
-    }
-    bool Take(const char *word)
-    {
-        size_t n = std::char_traits<char>::length(word);
-        if (s_.compare(i_, n, word) != 0)
-            return false;
-        i_ += n;
-        return true;
-    }
-    void Expect(char c)
-    {
-        Blank();
-        if (i_ >= s_.size() || s_[i_] != c)
-            Fail(std::string("expected '") + c + "'");
-        ++i_;
-    }
-    std::string Str()
-    {
-        Expect('"');
-        std::string out;
-        while (true) {
-            if (i_ >= s_.size())
-                Fail("unterminated string");
-            char c = s_[i_++];
-            if (c == '"')
-                return out;
-            if (static_cast<unsigned char>(c) < 0x20)
-                Fail("control character in a string");
-            if (c != '\\') {
-                out += c;
-                continue;
-            }
-            if (i_ >= s_.size())
-                Fail("unterminated escape");
-            char e = s_[i_++];
-            switch (e) {
-            case '"': out += '"'; break;
-            case '\\': out += '\\'; break;
-            case '/': out += '/'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            case 'b': out += '\b'; break;
-            case 'f': out += '\f'; break;
-            case 'u': {
-                if (i_ + 4 > s_.size())
-                    Fail("short \\u escape");
-                unsigned v = std::stoul(s_.substr(i_, 4), nullptr, 16);
-                i_ += 4;
-                if (v >= 0x80)
-                    Fail("\\u escape beyond ASCII (velkor writes UTF-8)");
-                out += char(v);
-                break;
-            }
-            default: Fail("bad escape");
-            }
-        }
-    }
-    Value Parse()
-    {
-        Blank();
-        if (i_ >= s_.size())
-            Fail("no value");
-        Value v;
-        char c = s_[i_];
-        if (c == '{') {
-            ++i_;
-            v.kind = Value::Object;
-            Blank();
-            if (i_ < s_.size() && s_[i_] == '}') {
-                ++i_;
-                return v;
-            }
-            while (true) {
-                std::string key = Str();
-                Expect(':');
-                if (v.object.count(key))
-                    Fail("repeated key '" + key + "'");
-                v.object[key] = Parse();
-                Blank();
-                if (i_ < s_.size() && s_[i_] == ',') {
-                    ++i_;
-                    continue;
-                }
-                Expect('}');
-                return v;
-            }
-        }
-        if (c == '[') {
-            ++i_;
-            v.kind = Value::Array;
-            Blank();
-            if (i_ < s_.size() && s_[i_] == ']') {
-                ++i_;
-                return v;
-            }
-            while (true) {
-                v.array.push_back(Parse());
-                Blank();
-                if (i_ < s_.size() && s_[i_] == ',') {
-                    ++i_;
-                    continue;
-                }
-                Expect(']');
-                return v;
-            }
-        }
-        if (c == '"') {
-            v.kind = Value::String;
-            v.string = Str();
-            return v;
-        }
-        if (Take("true")) {
-            v.kind = Value::Bool;
-            v.boolean = true;
-            return v;
-        }
-        if (Take("false")) {
-            v.kind = Value::Bool;
-            return v;
-        }
-        if (Take("null"))
-            return v;
-        size_t start = i_;
-        if (i_ < s_.size() && s_[i_] == '-')
-            ++i_;
-        while (i_ < s_.size() && ((s_[i_] >= '0' && s_[i_] <= '9') || s_[i_] == '.' || s_[i_] == 'e' ||
-                                  s_[i_] == 'E' || s_[i_] == '+' || s_[i_] == '-'))
-            ++i_;
-        if (start == i_)
-            Fail("unexpected character");
+inline Value Convert(const nlohmann::json &j)
+{
+    Value v;
+    if (j.is_boolean()) {
+        v.kind = Value::Bool;
+        v.boolean = j.get<bool>();
+    } else if (j.is_number()) {
         v.kind = Value::Number;
-        v.number = std::stod(s_.substr(start, i_ - start));
-        return v;
+        v.number = j.get<double>();
+    } else if (j.is_string()) {
+        v.kind = Value::String;
+        v.string = j.get<std::string>();
+    } else if (j.is_array()) {
+        v.kind = Value::Array;
+        for (const auto &e : j)
+            v.array.push_back(Convert(e));
+    } else if (j.is_object()) {
+        v.kind = Value::Object;
+        for (auto it = j.begin(); it != j.end(); ++it)
+            v.object[it.key()] = Convert(it.value());
     }
+    return v;
+}
 
-    const std::string &s_;
-    size_t i_ = 0;
-};
-
-inline Value Parse(const std::string &text) { return Parser(text).Document(); }
+inline Value Parse(const std::string &text)
+{
+    CheckEscapes(text);
+    std::vector<std::set<std::string>> keys;   // of each object open
+    auto watch = [&](int, nlohmann::json::parse_event_t event, nlohmann::json &parsed) {
+        using Event = nlohmann::json::parse_event_t;
+        if (event == Event::object_start)
+            keys.emplace_back();
+        else if (event == Event::object_end)
+            keys.pop_back();
+        else if (event == Event::key && !keys.back().insert(parsed.get<std::string>()).second)
+            throw std::runtime_error("JSON: repeated key '" + parsed.get<std::string>() + "'");
+        return true;
+    };
+    try {
+        return Convert(nlohmann::json::parse(text, watch));
+    } catch (const nlohmann::json::exception &e) {
+        throw std::runtime_error(std::string("JSON: ") + e.what());
+    }
+}
 
 }  // namespace minijson
