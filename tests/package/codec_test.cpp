@@ -103,6 +103,29 @@ TEST(InflateBlock, HugeStatedSizeDoesNotAllocateIt)
     EXPECT_EQ(VHeapLiveBlocks(), before);
 }
 
+namespace {
+
+// Runs `attempt` with its k-th allocation failing, k = 1, 2, ... until it
+// makes fewer than k (so it ran whole); after each run nothing it took is
+// left, and `check` sees the result, whether it ran whole, and k.
+template <class Attempt, class Check>
+void FailEachAllocationInTurn(const char *name, Attempt attempt, Check check)
+{
+    long before = VHeapLiveBlocks();
+    for (unsigned long k = 1;; ++k) {
+        VHeapFailAt(k);
+        auto result = attempt();
+        unsigned long used = VHeapAllocations();
+        VHeapFailAt(0);
+        EXPECT_EQ(VHeapLiveBlocks(), before) << name << " k=" << k;
+        check(result, k > used, k);
+        if (k > used)
+            break;
+    }
+}
+
+}  // namespace
+
 TEST(InflateBlock, EveryAllocationFailureIsMemoryWithNothingLeft)
 {
     // Exact, overstated (the buffer is shrunk afterwards) and unstated sizes.
@@ -113,21 +136,15 @@ TEST(InflateBlock, EveryAllocationFailureIsMemoryWithNothingLeft)
         const Bytes &stored, &expect;
         uint32_t stated;
     } cases[] = {{"exact", z, data, 3000}, {"overstated", z, data, 100000}, {"unstated", zs, small, 0}};
-    for (const auto &c : cases) {
-        long before = VHeapLiveBlocks();
-        for (unsigned long k = 1;; ++k) {
-            VHeapFailAt(k);
-            Decoded d = Inflate(c.stored, c.stated);
-            unsigned long used = VHeapAllocations();
-            VHeapFailAt(0);
-            EXPECT_EQ(VHeapLiveBlocks(), before) << c.name << " k=" << k;
-            if (k > used) {
-                EXPECT_EQ(d.data, c.expect) << c.name;
-                break;
-            }
-            EXPECT_EQ(d.result, BlockDecoderNoMemory) << c.name << " k=" << k;
-        }
-    }
+    for (const auto &c : cases)
+        FailEachAllocationInTurn(
+            c.name, [&] { return Inflate(c.stored, c.stated); },
+            [&](const Decoded &d, bool whole, unsigned long k) {
+                if (whole)
+                    EXPECT_EQ(d.data, c.expect) << c.name;
+                else
+                    EXPECT_EQ(d.result, BlockDecoderNoMemory) << c.name << " k=" << k;
+            });
 }
 
 namespace {
@@ -258,23 +275,17 @@ TEST(ReadBlock, TextThatMustBeTerminatedWithMemoryRunningOut)
         std::u16string expect;
     } cases[] = {{"stored, no terminator", StoredBlock({'a', 0, 'b', 0}), u"ab"},
                  {"compressed, odd length", compressedOdd, u"od"}};
-    for (const auto &c : cases) {
-        long before = VHeapLiveBlocks();
-        for (unsigned long k = 1;; ++k) {
-            VHeapFailAt(k);
-            ItemRead read = ReadItem(c.bytes);
-            unsigned long used = VHeapAllocations();
-            VHeapFailAt(0);
-            EXPECT_EQ(VHeapLiveBlocks(), before) << c.name << " k=" << k;
-            if (k > used) {
-                EXPECT_EQ(read.text, c.expect) << c.name;
-                break;
-            }
-            EXPECT_EQ(read.text, u"<null>") << c.name << " k=" << k;
-            EXPECT_TRUE(read.result == BlockNoMemory || read.result == BlockDecoderNoMemory)
-                << c.name << " k=" << k << ": " << read.result;
-        }
-    }
+    for (const auto &c : cases)
+        FailEachAllocationInTurn(c.name, [&] { return ReadItem(c.bytes); },
+                                 [&](const ItemRead &read, bool whole, unsigned long k) {
+                                     if (whole) {
+                                         EXPECT_EQ(read.text, c.expect) << c.name;
+                                         return;
+                                     }
+                                     EXPECT_EQ(read.text, u"<null>") << c.name << " k=" << k;
+                                     EXPECT_TRUE(read.result == BlockNoMemory || read.result == BlockDecoderNoMemory)
+                                         << c.name << " k=" << k << ": " << read.result;
+                                 });
 }
 
 TEST(ReadItems, FileThatShrinksUnderTheReader)

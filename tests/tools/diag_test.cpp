@@ -85,12 +85,7 @@ class PlaceTest : public ToolTest, public ::testing::WithParamInterface<PlaceCas
 TEST_P(PlaceTest, BuildAndLintReportTheExactPlace)
 {
     const PlaceCase &c = GetParam();
-    WriteBytes(dir / "setup.exe", Stub());
-    MakeCab(dir / "main.cab", Prose(500));
-    WriteText(dir / "eula.txt", "Terms.\n");
-    WriteText(dir / "app.toml", c.manifest);
-    if (c.arrange)
-        c.arrange(dir);
+    WriteSpoiledInputs(dir, c.manifest, 500, c.arrange);
     std::vector<std::string> before = Listing(dir);
 
     std::vector<std::string> build{"build", "app.toml", "--stub", "setup.exe", "-o", "out.exe"};

@@ -120,10 +120,7 @@ protected:
     void SetUp() override
     {
         ToolTest::SetUp();
-        WriteBytes(dir / "setup.exe", Stub());
-        MakeCab(dir / "main.cab", Prose(5000));
-        MakeCab(dir / "help.cab", Noise(70000, 2));
-        WriteText(dir / "app.toml", BaseManifest);
+        WriteInputs(dir, "app.toml", BaseManifest, Prose(5000), Noise(70000, 2));
         Build("a.exe");
     }
     void Build(const std::string &out)

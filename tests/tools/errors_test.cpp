@@ -106,12 +106,7 @@ class BadInputTest : public ToolTest, public ::testing::WithParamInterface<BadIn
 TEST_P(BadInputTest, MessageCodeAndNothingLeftBehind)
 {
     const BadInput &c = GetParam();
-    WriteBytes(dir / "setup.exe", Stub());
-    MakeCab(dir / "main.cab", Prose(5000));
-    WriteText(dir / "eula.txt", "Terms.\n");
-    WriteText(dir / "app.toml", GoodManifest);
-    if (c.arrange)
-        c.arrange(dir);
+    WriteSpoiledInputs(dir, GoodManifest, 5000, c.arrange);
     std::vector<std::string> before = Listing(dir);
 
     std::vector<std::string> args = c.args;

@@ -243,8 +243,7 @@ protected:
     void SetUp() override
     {
         ToolTest::SetUp();
-        WriteBytes(dir / "setup.exe", Stub());
-        cab = MakeCab(dir / "main.cab", Prose(3000));
+        cab = WriteStubAndCab(dir, Prose(3000));
     }
     // A package written by the library, so it can hold what a manifest cannot.
     void Package(const std::function<void(velkor::PackageRecipe &)> &change)

@@ -26,10 +26,7 @@ protected:
     void SetUp() override
     {
         ToolTest::SetUp();
-        WriteBytes(dir / "setup.exe", Stub());
-        MakeCab(dir / "main.cab", Prose(200000));
-        MakeCab(dir / "help.cab", Noise(70000, 5));
-        WriteText(dir / "pocket.toml", Languages);
+        WriteInputs(dir, "pocket.toml", Languages, Prose(200000), Noise(70000, 5));
     }
     json List(const std::string &file)
     {

@@ -382,6 +382,30 @@ PackageMap Map(const Bytes &file)
     return m;
 }
 
+Bytes WriteStubAndCab(const fs::path &dir, const Bytes &main)
+{
+    WriteBytes(dir / "setup.exe", Stub());
+    return MakeCab(dir / "main.cab", main);
+}
+
+void WriteInputs(const fs::path &dir, const std::string &manifestFile, const std::string &manifest, const Bytes &main,
+                 const Bytes &help)
+{
+    WriteStubAndCab(dir, main);
+    if (!help.empty())
+        MakeCab(dir / "help.cab", help);
+    WriteText(dir / manifestFile, manifest);
+}
+
+void WriteSpoiledInputs(const fs::path &dir, const std::string &manifest, size_t proseBytes,
+                        const std::function<void(const fs::path &dir)> &spoil)
+{
+    WriteInputs(dir, "app.toml", manifest, Prose(proseBytes));
+    WriteText(dir / "eula.txt", "Terms.\n");
+    if (spoil)
+        spoil(dir);
+}
+
 std::vector<std::string> Listing(const fs::path &dir)
 {
     std::vector<std::string> names;

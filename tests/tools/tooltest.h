@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -68,6 +69,19 @@ Bytes MakeLzxCab(const fs::path &cab, const std::vector<std::pair<std::string, B
 Bytes SetupInfo(const std::string &app, const std::vector<std::string> &targets);
 // A CAB of exactly `size` bytes (content sized to fit the gcab overhead).
 Bytes MakeCabOfSize(const fs::path &cab, size_t size, uint32_t seed);
+
+// What a build starts from, in dir: setup.exe (the stub) and main.cab
+// holding `main`.  Returns main.cab's bytes.
+Bytes WriteStubAndCab(const fs::path &dir, const Bytes &main);
+// A build's inputs in dir: the stub and main.cab as above, help.cab holding
+// `help` unless it is empty, and `manifest` as the file `manifestFile`.
+void WriteInputs(const fs::path &dir, const std::string &manifestFile, const std::string &manifest, const Bytes &main,
+                 const Bytes &help = {});
+// The inputs of a build whose agreement text is eula.txt ("Terms.\n"),
+// main.cab holding `proseBytes` of prose and `manifest` as app.toml; then
+// `spoil`, when set, run on the folder.
+void WriteSpoiledInputs(const fs::path &dir, const std::string &manifest, size_t proseBytes,
+                        const std::function<void(const fs::path &dir)> &spoil);
 
 // The start of a Windows program: "MZ", a PE header naming the machine and
 // subsystem, filler.  Stub() is a device one (ARM, Windows CE GUI).

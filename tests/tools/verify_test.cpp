@@ -30,8 +30,7 @@ protected:
     void SetUp() override
     {
         ToolTest::SetUp();
-        WriteBytes(dir / "setup.exe", Stub());
-        main = MakeCab(dir / "main.cab", Prose(3000));
+        main = WriteStubAndCab(dir, Prose(3000));
         help = MakeCab(dir / "help.cab", Noise(5 * 65536 + 1234, 7));
         WriteText(dir / "app.toml", Manifest);
         Result r = Velkor({"build", "app.toml", "--stub", "setup.exe", "-o", "good.exe"}, dir);

@@ -108,32 +108,25 @@ TEST(NameRules, OverLongNamesAreRefused)
 
 TEST(NameRules, OrdinaryNamesAreAcceptedAndNormalised)
 {
-    const struct {
-        const char16_t *name, *normalised;
-    } cases[] = {
-        {u"readme.txt", u"readme.txt"},
-        {u"sub\\file.txt", u"sub\\file.txt"},
-        {u"sub/deeper/file.bin", u"sub\\deeper\\file.bin"},
-        {u"mixed/slash\\styles.txt", u"mixed\\slash\\styles.txt"},
-        {u"\u00DCn\u00EFc\u00F8d\u00E9.txt", u"\u00DCn\u00EFc\u00F8d\u00E9.txt"},
-        {u"\u65E5\u672C\u8A9E\\\u30D5\u30A1\u30A4\u30EB.txt", u"\u65E5\u672C\u8A9E\\\u30D5\u30A1\u30A4\u30EB.txt"},
-        {u"smile\xD83D\xDE00.txt", u"smile\xD83D\xDE00.txt"},
-        {u".hidden", u".hidden"},
-        {u"a..b.txt", u"a..b.txt"},
-        {u"..name", u"..name"},
-        {u"CONSOLE.txt", u"CONSOLE.txt"},
-        {u"COM10.txt", u"COM10.txt"},
-        {u"LPT.txt", u"LPT.txt"},
-        {u"nul_file", u"nul_file"},
-        {u"con-fig\\aux_data.bin", u"con-fig\\aux_data.bin"},
-        {u"my file with spaces.txt", u"my file with spaces.txt"},
-        {u"percent %CE1% and ~1.txt", u"percent %CE1% and ~1.txt"},
+    // Accepted as they are written.
+    const char16_t *const kept[] = {
+        u"readme.txt", u"sub\\file.txt",
+        u"\u00DCn\u00EFc\u00F8d\u00E9.txt", u"\u65E5\u672C\u8A9E\\\u30D5\u30A1\u30A4\u30EB.txt",
+        u"smile\xD83D\xDE00.txt", u".hidden", u"a..b.txt", u"..name",
+        u"CONSOLE.txt", u"COM10.txt", u"LPT.txt", u"nul_file", u"con-fig\\aux_data.bin",
+        u"my file with spaces.txt", u"percent %CE1% and ~1.txt",
     };
-    for (const auto &c : cases) {
+    for (const char16_t *name : kept) {
         Str out;
-        EXPECT_EQ(CheckRelativeName(c.name, Base, &out), NameOk) << Show(c.name);
-        EXPECT_EQ(out, c.normalised) << Show(c.name);
+        EXPECT_EQ(CheckRelativeName(name, Base, &out), NameOk) << Show(name);
+        EXPECT_EQ(out, name) << Show(name);
     }
+    // Forward slashes become backslashes.
+    Str slashes, mixed;
+    EXPECT_EQ(CheckRelativeName(u"sub/deeper/file.bin", Base, &slashes), NameOk);
+    EXPECT_EQ(slashes, u"sub\\deeper\\file.bin");
+    EXPECT_EQ(CheckRelativeName(u"mixed/slash\\styles.txt", Base, &mixed), NameOk);
+    EXPECT_EQ(mixed, u"mixed\\slash\\styles.txt");
 }
 
 TEST(NameRules, DevicePaths)
@@ -186,26 +179,28 @@ TEST(CommandLine, DefaultDestinationIsTheCabBaseName)
 
 TEST(CommandLine, ProgramNameIsStrippedOnlyWhenPresent)
 {
+    // What the device and CreateProcess with an application name pass, and
+    // a quote left open: passed on as they are.
+    const char16_t *const kept[] = {
+        u"\\kCABFILE.cab", u"\\My Files\\a b.cab", u"\"\\My Files\\a b.cab\"", u"\\My Files\\wceload.cab", u"",
+        u"\"unterminated \\x.cab",
+    };
+    for (const char16_t *line : kept)
+        EXPECT_EQ(StripProgramName(line, u"probe.exe"), line) << Show(line);
+    // What a desktop shell passes: the program's name goes.
     const struct {
         const char16_t *line, *arguments;
-    } cases[] = {
-        // what the device and CreateProcess with an application name pass
-        {u"\\kCABFILE.cab", u"\\kCABFILE.cab"},
-        {u"\\My Files\\a b.cab", u"\\My Files\\a b.cab"},
-        {u"\"\\My Files\\a b.cab\"", u"\"\\My Files\\a b.cab\""},
-        {u"\\My Files\\wceload.cab", u"\\My Files\\wceload.cab"},
-        {u"", u""},
-        // what a desktop shell passes
+    } stripped[] = {
         {u"wceload.exe \\kCABFILE.cab", u"\\kCABFILE.cab"},
         {u"WCELOAD   /noui \\x.cab", u"/noui \\x.cab"},
         {u"\"C:\\Program Files\\tools\\wceload.exe\" /noui \\a b.cab", u"/noui \\a b.cab"},
-        {u"\"\\windows\\wceload.exe\"", u""},
-        {u"\\windows\\wceload.exe", u""},
         {u"Z:/build/bin/probe.exe x.cab", u"x.cab"},
-        {u"\"unterminated \\x.cab", u"\"unterminated \\x.cab"},
     };
-    for (const auto &c : cases)
+    for (const auto &c : stripped)
         EXPECT_EQ(StripProgramName(c.line, u"probe.exe"), c.arguments) << Show(c.line);
+    // The program's name alone leaves nothing.
+    for (const char16_t *line : {u"\"\\windows\\wceload.exe\"", u"\\windows\\wceload.exe"})
+        EXPECT_EQ(StripProgramName(line, u"probe.exe"), u"") << Show(line);
 }
 
 TEST(CommandLine, OptionsAndPath)
@@ -229,27 +224,40 @@ TEST(CommandLine, OptionsAndPath)
         {u"/delete 1 \"\\a b.cab\"", ArgumentsPath, u"\\a b.cab", 0, 0, 0, 0, 0, 1},
         {u"/nodelete x.cab", ArgumentsPath, u"x.cab", 0, 0, 0, 0, 0, 0},
         {u"x.cab /noui", ArgumentsPath, u"x.cab /noui", 0, 0, 0, 0, 0, -1},
-        {u"/delete", ArgumentsMissingValue, u"", 0, 0, 0, 0, 0, -1},
-        {u"/delete 2 x.cab", ArgumentsBadValue, u"", 0, 0, 0, 0, 0, -1},
-        {u"/delete x.cab", ArgumentsBadValue, u"", 0, 0, 0, 0, 0, -1},
-        {u"/bogus x.cab", ArgumentsUnknownOption, u"", 0, 0, 0, 0, 0, -1},
-        {u"/noaskdestx x.cab", ArgumentsUnknownOption, u"", 0, 0, 0, 0, 0, -1},
-        {u"/noui", ArgumentsNoPath, u"", 0, 0, 1, 0, 0, -1},
-        {u"/noui   \"\"", ArgumentsNoPath, u"", 0, 0, 1, 0, 0, -1},
     };
     for (const auto &c : cases) {
         Options o;
         Str path;
         EXPECT_EQ(ParseArguments(c.arguments, &o, &path), c.result) << Show(c.arguments);
         EXPECT_EQ(path, c.path) << Show(c.arguments);
-        if (c.result != ArgumentsPath && c.result != ArgumentsNone)
-            continue;
         EXPECT_EQ(o.AskDest, c.askDest) << Show(c.arguments);
         EXPECT_EQ(o.NoAskDest, c.noAskDest) << Show(c.arguments);
         EXPECT_EQ(o.NoUi, c.noUi) << Show(c.arguments);
         EXPECT_EQ(o.Silent, c.silent) << Show(c.arguments);
         EXPECT_EQ(o.NoUninstall, c.noUninstall) << Show(c.arguments);
         EXPECT_EQ(o.Delete, c.del) << Show(c.arguments);
+    }
+}
+
+TEST(CommandLine, RefusedArgumentsGiveNoPath)
+{
+    const struct {
+        const char16_t *arguments;
+        ArgumentsResult result;
+    } cases[] = {
+        {u"/delete", ArgumentsMissingValue},
+        {u"/delete 2 x.cab", ArgumentsBadValue},
+        {u"/delete x.cab", ArgumentsBadValue},
+        {u"/bogus x.cab", ArgumentsUnknownOption},
+        {u"/noaskdestx x.cab", ArgumentsUnknownOption},
+        {u"/noui", ArgumentsNoPath},
+        {u"/noui   \"\"", ArgumentsNoPath},
+    };
+    for (const auto &c : cases) {
+        Options o;
+        Str path;
+        EXPECT_EQ(ParseArguments(c.arguments, &o, &path), c.result) << Show(c.arguments);
+        EXPECT_EQ(path, u"") << Show(c.arguments);
     }
 }
 
