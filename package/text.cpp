@@ -318,14 +318,14 @@ void FormatSpaceAmount(uint32_t bytes, VCHAR *amount)
         number = bytes >> 10;
         unit = Kb;
     }
-    VCHAR reversed[10];
-    int n = 0;
+    VCHAR digits[10];
+    VCHAR *first = digits + 10;   /* filled from the end */
     do {
-        reversed[n++] = (VCHAR)('0' + number % 10);
+        *--first = (VCHAR)('0' + number % 10);
         number /= 10;
     } while (number);
-    while (n > 0)
-        *amount++ = reversed[--n];
+    while (first < digits + 10)
+        *amount++ = *first++;
     while (*unit)
         *amount++ = *unit++;
     *amount = 0;

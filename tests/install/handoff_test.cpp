@@ -26,6 +26,16 @@ struct HandOff : InstallFixture {
         file = Assemble(recipe, {payload}, {unpacked});
         Load(file);
     }
+    // A fresh fixture and a copy of `good` with `damage` done to it, for
+    // the next row of a table of damaged payloads.
+    Bytes Damaged(const Bytes &good, const std::function<void(Bytes &)> &damage)
+    {
+        TearDown();
+        SetUp();
+        Bytes payload = good;
+        damage(payload);
+        return payload;
+    }
     LRESULT BarPosition() { return SendMessageW(ProgressBar, PBM_GETPOS, 0, 0); }
     int BarHigh() { return int(SendMessageW(ProgressBar, PBM_GETRANGE, FALSE, 0)); }
     void ExpectNoLeak() { EXPECT_EQ(VHeapLiveBlocks(), baselineBlocks) << "heap blocks left behind"; }
@@ -262,10 +272,7 @@ TEST_F(HandOff, DamagedPayloadsEndAsCorrupt)
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
-        TearDown();
-        SetUp();
-        Bytes payload = good;
-        row.damage(payload);
+        Bytes payload = Damaged(good, row.damage);
         LoadPayload(payload, uint32_t(data.size()));
         VHeapFailAt(0);
         EXPECT_EQ(RunHandOff(0), InstallCorrupt);
@@ -301,10 +308,7 @@ TEST_F(HandOff, ChunksThatDoNotAddUpToTheUnpackedSizeAreCorrupt)
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
-        TearDown();
-        SetUp();
-        Bytes payload = good;
-        row.damage(payload);
+        Bytes payload = Damaged(good, row.damage);
         LoadPayload(payload, uint32_t(int64_t(data.size()) + row.sizeChange));
         EXPECT_EQ(RunHandOff(0), InstallCorrupt);
         EXPECT_TRUE(fake.runs.empty()) << "the installer got a CAB that is not the one packed";

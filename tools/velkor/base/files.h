@@ -12,12 +12,17 @@ namespace velkor {
 
 // A whole input file mapped read-only.  `what` names the file's role in
 // messages ("manifest", "package", ...).  Throws Failure(ExitCannotRead).
-class MappedFile {
+// Files held open are not copied: a copy would close them twice.
+struct NoCopy {
+    NoCopy() = default;
+    NoCopy(const NoCopy &) = delete;
+    NoCopy &operator=(const NoCopy &) = delete;
+};
+
+class MappedFile : NoCopy {
 public:
     MappedFile(const std::string &path, const std::string &what);
     ~MappedFile();
-    MappedFile(const MappedFile &) = delete;
-    MappedFile &operator=(const MappedFile &) = delete;
     const uint8_t *data() const { return data_; }
     uint64_t size() const { return size_; }
 
@@ -27,12 +32,10 @@ private:
 };
 
 // An input read piece by piece (component CABs, which may be large).
-class InputFile {
+class InputFile : NoCopy {
 public:
     InputFile(const std::string &path, const std::string &what);
     ~InputFile();
-    InputFile(const InputFile &) = delete;
-    InputFile &operator=(const InputFile &) = delete;
     uint64_t size() const { return size_; }
     // Reads exactly n bytes at the current position; throws on a short read
     // (the file shrank while we read it) or an I/O error.
@@ -50,12 +53,10 @@ uint64_t FileSize(const std::string &path, const std::string &what);
 // An output written under a temporary name and renamed on Commit.  The
 // destructor removes the temporary file unless Commit succeeded.  Throws
 // Failure(ExitCannotWrite).
-class AtomicOutput {
+class AtomicOutput : NoCopy {
 public:
     explicit AtomicOutput(const std::string &path);
     ~AtomicOutput();
-    AtomicOutput(const AtomicOutput &) = delete;
-    AtomicOutput &operator=(const AtomicOutput &) = delete;
     void Write(const void *data, size_t n);
     void WriteAt(uint64_t offset, const void *data, size_t n);
     uint64_t size() const { return size_; }

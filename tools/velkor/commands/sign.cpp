@@ -13,15 +13,6 @@ namespace velkor {
 
 namespace {
 
-int RunSign(const std::string &path, std::string out, const SignOptions &sign)
-{
-    if (out.empty())
-        out = path;
-    SignPackageFile(path, out, sign);
-    std::printf("%s\n", SignedFileLine(out).c_str());
-    return ExitOk;
-}
-
 CommandRunner DeclareSign(CLI::App &sign, const DataPaths &)
 {
     struct Options {
@@ -35,7 +26,11 @@ CommandRunner DeclareSign(CLI::App &sign, const DataPaths &)
     AddSignOptions(&sign, o->sign);
     return [o](std::string &target) {
         target = o->package;
-        return RunSign(o->package, o->out, o->sign);
+        // Without -o, the package is signed where it is.
+        const std::string &out = o->out.empty() ? o->package : o->out;
+        SignPackageFile(o->package, out, o->sign);
+        std::printf("%s\n", SignedFileLine(out).c_str());
+        return int(ExitOk);
     };
 }
 
