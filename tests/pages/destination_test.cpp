@@ -28,14 +28,14 @@ protected:
     void SetUp() override
     {
         LoadTestPackage(Sample(PageAll, {u"Main"}), {100});
-        UseStandInRequired = true;
-        StandInRequired = 0;
+        UseStandInVolume(true);
+        SetRequiredSpace(0);
         StandInFree = 0xFFFFFFFFu;
     }
     void TearDown() override
     {
         VHeapFailAt(0);
-        UseStandInRequired = false;
+        UseStandInVolume(false);
         DestroyPages();
     }
     HWND Open()
@@ -75,7 +75,7 @@ TEST_F(SpaceLineTest, UnitsAroundEveryBoundary)
         {0xFFFFFFFFu, L"3 Gb"},   // the ceiling of a saturated sum never wraps to a small figure
     };
     for (const auto &row : rows) {
-        StandInRequired = row.bytes;
+        SetRequiredSpace(row.bytes);
         ASSERT_TRUE(NotifyPageShown(page));
         EXPECT_EQ(SpaceLine(page), std::wstring(L"Space required: ") + row.text) << row.bytes << " bytes";
     }
@@ -98,7 +98,7 @@ TEST_F(SpaceLineTest, EveryPlaceholderIsReplacedWhateverItsCase)
         recipe.texts[TextSpaceRequired] = row.pattern;
         LoadTestPackage(recipe, {1024});
         HWND page = Open();
-        StandInRequired = 1024;
+        SetRequiredSpace(1024);
         ASSERT_TRUE(NotifyPageShown(page));
         EXPECT_EQ(SpaceLine(page), row.shown);
         DestroyPages();
@@ -109,7 +109,6 @@ TEST_F(SpaceLineTest, FollowsTheSelectedComponents)
 {
     // The installation's own sum: only selected components count, and a sum
     // past 4 GiB stays at the ceiling instead of wrapping.
-    UseStandInRequired = false;
     LoadTestPackage(Sample(PageAll, {u"A", u"B", u"C"}, {true, false, true}), {1024, 5242880, 3221225472u});
     HWND page = Open();
     ASSERT_TRUE(NotifyPageShown(page));
@@ -127,7 +126,7 @@ TEST_F(SpaceLineTest, FollowsTheSelectedComponents)
 TEST_F(SpaceLineTest, OutOfMemoryLeavesNothingBehind)
 {
     HWND page = Open();
-    StandInRequired = 5242880;
+    SetRequiredSpace(5242880);
     ASSERT_TRUE(NotifyPageShown(page));
     std::wstring before = SpaceLine(page);
     for (unsigned long n = 1; n <= 8; ++n) {
@@ -263,7 +262,7 @@ TEST_F(DestinationFieldTest, TooLittleRoomIsRefused)
     };
     for (const auto &row : rows) {
         ClearRequests();
-        StandInRequired = row.required;
+        SetRequiredSpace(row.required);
         StandInFree = row.free;
         SetDlgItemTextW(page, IDC_DESTINATION, L"\\Program Files\\Tool");
         auto box = WithMessageBoxes([&] { Tap(page, IDOK); });
@@ -283,7 +282,7 @@ TEST_F(DestinationFieldTest, TooLittleRoomIsRefused)
 TEST_F(DestinationFieldTest, BackDoesNotCheckTheSpace)
 {
     HWND page = Open();
-    StandInRequired = 10;
+    SetRequiredSpace(10);
     StandInFree = 0;
     auto box = WithMessageBoxes([&] { Tap(page, IDC_BACK); });
     EXPECT_FALSE(box);

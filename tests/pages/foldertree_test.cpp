@@ -72,7 +72,6 @@ protected:
     void SetUp() override
     {
         LoadTestPackage(Sample(PageAll, {u"Main"}), {100});
-        UseStandInRequired = false;
     }
     void TearDown() override
     {

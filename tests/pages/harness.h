@@ -1,6 +1,6 @@
 // harness.h -- drives the choice pages inside the test process: a package
 // loaded from memory, a stand-in frame that records the navigation requests,
-// stand-ins for the installation's space figures, message pumping, and a
+// a stand-in volume for the installation's space figures, message pumping, and a
 // watcher that reads and answers the pages' message boxes.
 #pragma once
 
@@ -23,10 +23,13 @@ namespace pages {
 const std::vector<int> &Requests();
 void ClearRequests();
 
-// The space figures the stand-in installation reports.
-extern DWORD StandInRequired;      // returned by RequiredSpace when set
-extern bool UseStandInRequired;    // false: the sum over the selected components
+// The space figures, as the installation works them out: the free space
+// of a stand-in volume (UseStandInVolume(true) until UseStandInVolume(false)
+// puts the real calls back), and the required space made `bytes` by
+// selecting the loaded package's first component alone, of that size.
 extern DWORD StandInFree;
+void UseStandInVolume(bool use);
+void SetRequiredSpace(DWORD bytes);
 
 // Loads a package built from `recipe`, with component i reporting sizes[i]
 // bytes (the CAB bytes of the recipe are not used).  Fails the test on error.

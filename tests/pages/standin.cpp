@@ -1,23 +1,41 @@
-// standin.cpp -- the installation's space figures as the pages see them,
-// set by the tests.
+// standin.cpp -- the installation's space figures as the pages see them:
+// the installation's own RequiredSpace and DestinationFreeSpace, over the
+// package the test loaded and an InstallOs whose volume has StandInFree
+// bytes free and holds every folder asked about.
 #include "harness.h"
 
-namespace pages {
-DWORD StandInRequired;
-bool UseStandInRequired;
-DWORD StandInFree = 0xFFFFFFFFu;
-}  // namespace pages
+#include "handoff_io.h"
 
-DWORD RequiredSpace(const SetupPackage *package)
+namespace pages {
+
+DWORD StandInFree = 0xFFFFFFFFu;
+
+namespace {
+
+DWORD EveryFolderExists(const WCHAR *) { return FILE_ATTRIBUTE_DIRECTORY; }
+
+BOOL StandInFreeBytes(const WCHAR *, ULONGLONG *totalFree)
 {
-    if (pages::UseStandInRequired)
-        return pages::StandInRequired;
-    // The sum as the installation makes it, held at the 32-bit ceiling.
-    unsigned long long sum = 0;
-    for (uint32_t i = 0; i < package->ComponentCount; ++i)
-        if (package->Components[i].Selected)
-            sum += package->Components[i].UnpackedSize;
-    return sum > 0xFFFFFFFFull ? 0xFFFFFFFFu : DWORD(sum);
+    *totalFree = StandInFree;
+    return TRUE;
 }
 
-DWORD DestinationFreeSpace(const SetupPackage *) { return pages::StandInFree; }
+}  // namespace
+
+void UseStandInVolume(bool use)
+{
+    InstallOs = Win32InstallOs;
+    if (use) {
+        InstallOs.FileAttributes = EveryFolderExists;
+        InstallOs.FreeBytes = StandInFreeBytes;
+    }
+}
+
+void SetRequiredSpace(DWORD bytes)
+{
+    for (uint32_t i = 0; i < Package.ComponentCount; ++i)
+        Package.Components[i].Selected = i == 0;
+    Package.Components[0].UnpackedSize = bytes;
+}
+
+}  // namespace pages
