@@ -4,9 +4,12 @@
  */
 #include "base.h"
 #include "base_platform.h"
+#include "utf.h"
 
 #include <stdio.h>
 #include <stdlib.h>
+
+#include <new>
 
 void *PlatformHeapAlloc(size_t size)
 {
@@ -23,37 +26,15 @@ void PlatformHeapFree(void *block)
     free(block);
 }
 
-static void Utf16ToUtf8(const VCHAR *s, char *out, size_t cap)
-{
-    size_t n = 0;
-    while (*s && n + 4 < cap) {
-        uint32_t c = *s++;
-        if (c >= 0xD800 && c < 0xDC00 && *s >= 0xDC00 && *s < 0xE000)
-            c = 0x10000 + ((c - 0xD800) << 10) + (*s++ - 0xDC00);
-        if (c < 0x80) {
-            out[n++] = (char)c;
-        } else if (c < 0x800) {
-            out[n++] = (char)(0xC0 | (c >> 6));
-            out[n++] = (char)(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out[n++] = (char)(0xE0 | (c >> 12));
-            out[n++] = (char)(0x80 | ((c >> 6) & 0x3F));
-            out[n++] = (char)(0x80 | (c & 0x3F));
-        } else {
-            out[n++] = (char)(0xF0 | (c >> 18));
-            out[n++] = (char)(0x80 | ((c >> 12) & 0x3F));
-            out[n++] = (char)(0x80 | ((c >> 6) & 0x3F));
-            out[n++] = (char)(0x80 | (c & 0x3F));
-        }
-    }
-    out[n] = 0;
-}
-
 int PlatformFileOpen(const VCHAR *path, void **handle, uint32_t *size)
 {
-    char name[1100];
-    Utf16ToUtf8(path, name, sizeof name);
-    FILE *f = fopen(name, "rb");
+    FILE *f;
+    try {
+        /* Whole: a name cut short could open another file. */
+        f = fopen(velkor::Utf16ToUtf8(path).c_str(), "rb");
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
     if (!f)
         return 0;
     if (fseek(f, 0, SEEK_END) != 0) {

@@ -13,8 +13,6 @@
 #include "format.h"
 #include "trailer.h"
 
-#include <CLI/CLI.hpp>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -151,18 +149,6 @@ void CheckSameTo(const uint8_t *a, uint64_t aEnd, const uint8_t *b, uint64_t bEn
 }
 
 }  // namespace
-
-void AddSignOptions(CLI::App *command, SignOptions &o)
-{
-    command->add_option("--sign", o.cert, "Sign with this certificate (PEM or DER; with --key)")->type_name("CERT");
-    command->add_option("--key", o.key, "The certificate's private key")->type_name("KEY");
-    command->add_option("--pkcs12", o.pkcs12, "Sign with the certificate and key of this PKCS#12 file")
-        ->type_name("FILE");
-    command->add_option("--password-file", o.passwordFile, "Read the key's password from the first line of F")
-        ->type_name("F");
-    command->add_option("--password-env", o.passwordEnv, "Take the key's password from the environment variable NAME")
-        ->type_name("NAME");
-}
 
 void CheckSignOptions(const SignOptions &o)
 {

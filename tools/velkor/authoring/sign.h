@@ -9,10 +9,6 @@
 #include <cstdint>
 #include <string>
 
-namespace CLI {
-class App;
-}
-
 namespace velkor {
 
 struct SignOptions {
@@ -22,9 +18,6 @@ struct SignOptions {
     std::string passwordEnv;      // name of the variable that holds it
     bool Wanted() const { return !cert.empty() || !key.empty() || !pkcs12.empty(); }
 };
-
-// --sign, --key, --pkcs12, --password-file and --password-env on `command`.
-void AddSignOptions(CLI::App *command, SignOptions &options);
 
 // Refuses incomplete or conflicting options with Failure(ExitUsage).
 void CheckSignOptions(const SignOptions &options);

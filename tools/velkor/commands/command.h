@@ -36,6 +36,10 @@ extern const Command InitCommand, BuildCommand, SignCommand, ListCommand, Verify
 // The -D option of build and lint: NAME=VALUE arguments, turned into
 // Defines by AddDefine when the command runs.
 void AddDefineOption(CLI::App &command, std::vector<std::string> &defineArgs);
+// --sign, --key, --pkcs12, --password-file and --password-env of build
+// and sign.
+struct SignOptions;
+void AddSignOptions(CLI::App *command, SignOptions &options);
 // --bench, --win-bin and --state of preview and try.
 void AddBenchOptions(CLI::App &command, std::string &bench, std::string &winBin, std::string &state);
 

@@ -1,5 +1,6 @@
-// utf.h -- UTF-8 and UTF-16 conversion for the host-side code (the
-// authoring tool, the installer stand-in's rules and the tests).  Strict
+// utf.h -- UTF-8 and UTF-16 conversion for the host-side code: the native
+// build's file names, the authoring tool, the installer stand-in's rules
+// and the tests.  Never in the device program.  Strict
 // about what UTF-8 is (no overlong forms, no surrogates, nothing past
 // U+10FFFF); what is not becomes U+FFFD, as does half a surrogate pair on
 // the way to UTF-8, so the UTF-8 made here is always well formed.
