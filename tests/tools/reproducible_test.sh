@@ -2,18 +2,19 @@
 # reproducible_test.sh -- the same tree builds the same setup.exe, and the
 # same package on it, whatever the build folder.
 #
-#   reproducible_test.sh SOURCE_DIR WORK_DIR VELKOR SAMPLE_DIR
+#   reproducible_test.sh SOURCE_DIR WORK_DIR VELKOR SAMPLE_DIR WIN_BIN
 #
-# Builds setup.exe alone twice with the mingw-w64 toolchain, in folders of
-# different names and depths.  A compiler cache may serve either build but
-# never one from the other: each folder's own path is on its command lines
-# (-ffile-prefix-map), so the two compile under different keys.  Checks the two are byte for byte
-# the same, the PE time stamp is 0, the version resource carries the
+# Takes the setup.exe the build made (in WIN_BIN) and builds setup.exe
+# alone again with the mingw-w64 toolchain, in a folder of another name and
+# depth.  A compiler cache may serve either build but never one from the
+# other: each folder's own path is on its command lines (-ffile-prefix-map),
+# so the two compile under different keys.  Checks the two are byte for
+# byte the same, the PE time stamp is 0, the version resource carries the
 # project version, and SOURCE_DATE_EPOCH becomes the time stamp; then
 # builds and signs the sample package on each and compares those.
 set -euo pipefail
-[ $# -eq 4 ] || { echo "usage: $0 SOURCE_DIR WORK_DIR VELKOR SAMPLE_DIR" >&2; exit 2; }
-src=$1 work=$2 velkor=$3 sample=$4
+[ $# -eq 5 ] || { echo "usage: $0 SOURCE_DIR WORK_DIR VELKOR SAMPLE_DIR WIN_BIN" >&2; exit 2; }
+src=$1 work=$2 velkor=$3 sample=$4 winbin=$5
 fail() { echo "FAIL: $*" >&2; exit 1; }
 unset SOURCE_DATE_EPOCH
 
@@ -24,7 +25,9 @@ stub() {   # stub BUILD_DIR: configures (once) and builds setup.exe alone
         -DCMAKE_BUILD_TYPE=Release >"$1.configure.log" 2>&1 || { cat "$1.configure.log"; fail "configure $1"; }
     cmake --build "$1" --target setup >"$1.build.log" 2>&1 || { tail -n 30 "$1.build.log"; fail "build $1"; }
 }
-stub "$a"
+# The build's own, copied so that nothing is written beside it.
+mkdir -p "$a/bin"
+cp "$winbin/setup.exe" "$a/bin/setup.exe"
 stub "$b"
 cmp "$a/bin/setup.exe" "$b/bin/setup.exe" || fail "two builds of setup.exe differ"
 echo "setup.exe: $(stat -c %s "$a/bin/setup.exe") bytes, the same from both build folders"
