@@ -145,8 +145,8 @@ def plant(exe, plants, into):
     data = bytearray(open(exe, "rb").read())
     pe = PeFile(exe)
     names = {function: at for _, function, at in pe.imports() if at is not None}
-    for spec in plants:
-        desktop, device = spec.split("=")
+    for pair in plants:
+        desktop, device = pair.split("=")
         if len(desktop) > len(device) or device not in names:
             raise SystemExit(f"cannot plant {desktop} over {device}")
         at = pe.offset(names[device])
@@ -180,7 +180,7 @@ def check_imports(args):
         print(f"  {dll}: {len(functions)} functions")
     print(f"  {len(imports)} imports in all")
     if args.plant:
-        wanted = sorted(spec.split("=")[0] for spec in args.plant)
+        wanted = sorted(pair.split("=")[0] for pair in args.plant)
         caught = sorted(name.split("!")[1] for name in refused)
         if caught != wanted:
             print(f"planted {wanted}, but the check refused {caught}")
