@@ -24,3 +24,19 @@ static const PageTemplate PageTemplates[PAGE_COUNT] = {
     {PageDestination, IDD_DESTINATION, TextDestinationTitle, "destination"},
     {PageReady, IDD_READY, TextReadyTitle, "ready"},
 };
+
+/* The page's slot in PageTemplates, or -1 for a flag that names no page. */
+static inline int PageSlot(int flag)
+{
+    for (int slot = 0; slot < PAGE_COUNT; ++slot)
+        if (PageTemplates[slot].Flag == flag)
+            return slot;
+    return -1;
+}
+
+/* The dialog template of the page with this flag, or 0. */
+static inline int PageTemplateOf(int flag)
+{
+    int slot = PageSlot(flag);
+    return slot < 0 ? 0 : PageTemplates[slot].Template;
+}

@@ -24,15 +24,6 @@ static const DLGPROC PageProcedures[PAGE_COUNT] = {
     LocationPageProcedure, DestinationPageProcedure, ReadyPageProcedure,
 };
 
-static int SlotOf(int flag)
-{
-    int slot;
-    for (slot = 0; slot < PAGE_COUNT; ++slot)
-        if (PageTemplates[slot].Flag == flag)
-            return slot;
-    return -1;
-}
-
 static HWND CreatePage(int slot)
 {
     HRSRC resource = FindResourceW(InstanceHandle, MAKEINTRESOURCEW(PageTemplates[slot].Template), (LPCWSTR)RT_DIALOG);
@@ -65,7 +56,7 @@ static void GiveFocusToPage(HWND page)
 
 BOOL ShowPage(int flag)
 {
-    int slot = SlotOf(flag);
+    int slot = PageSlot(flag);
     RECT client;
     if (slot < 0)
         return TRUE;
@@ -89,7 +80,7 @@ BOOL ShowPage(int flag)
 
 void HideCurrentPage(void)
 {
-    int slot = SlotOf(CurrentPage);
+    int slot = PageSlot(CurrentPage);
     if (slot >= 0 && PageWindows[slot])
         ShowWindow(PageWindows[slot], SW_HIDE);
 }

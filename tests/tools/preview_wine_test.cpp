@@ -268,13 +268,7 @@ TEST_F(ToolTest, PreviewOfADevicePackageIsThatOfTheDesktopBuild)
     Result runs[2];
     for (int onDevice : {0, 1}) {
         const fs::path sub = dir / (onDevice ? "device" : "desktop");
-        fs::create_directory(sub);
-        std::vector<std::string> build{"build", "../de.toml", "-o", "de.exe"};
-        if (onDevice)
-            build.insert(build.end(), {"--stub", device.string()});
-        else
-            build.insert(build.end(), {"--stub", (winBin / "setup.exe").string(), "--desktop-stub"});
-        ASSERT_EQ(Velkor(build, sub).code, 0);
+        ASSERT_EQ(BuildOnStub(sub, "../de.toml", "de.exe", onDevice, device, winBin).code, 0);
         runs[onDevice] = Velkor({"preview", "de.exe", "-o", "shots", "--state", state.string(), "--win-bin",
                                  winBin.string(), "--json", "--manifest", "../de.toml"},
                                 sub);

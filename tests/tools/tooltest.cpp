@@ -38,6 +38,18 @@ static pid_t Start(const std::vector<std::string> &args, const fs::path &workDir
     return rc == 0 ? pid : -1;
 }
 
+Result BuildOnStub(const fs::path &sub, const std::string &manifest, const std::string &out, bool onDevice,
+                   const fs::path &device, const fs::path &winBin)
+{
+    fs::create_directory(sub);
+    std::vector<std::string> build{"build", manifest, "-o", out};
+    if (onDevice)
+        build.insert(build.end(), {"--stub", device.string()});
+    else
+        build.insert(build.end(), {"--stub", (winBin / "setup.exe").string(), "--desktop-stub"});
+    return Velkor(build, sub);
+}
+
 int WaitExit(int pid)
 {
     if (pid < 0)

@@ -28,6 +28,11 @@ struct Result {
 
 // Runs velkor with the arguments; stdout and stderr are captured.
 Result Velkor(const std::vector<std::string> &args, const fs::path &workDir = fs::current_path());
+// Makes the folder `sub` and builds `manifest` (named as from there) into
+// sub/`out`, on the device program `device` or on the desktop setup.exe in
+// `winBin`; velkor's result.
+Result BuildOnStub(const fs::path &sub, const std::string &manifest, const std::string &out, bool onDevice,
+                   const fs::path &device, const fs::path &winBin);
 // Runs a program (argv[0] a path) the same way.
 Result RunCapturing(const std::vector<std::string> &argv, const fs::path &workDir);
 // Starts velkor without waiting (output discarded); WaitExit reaps it.

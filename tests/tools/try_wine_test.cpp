@@ -135,13 +135,7 @@ TEST_F(ToolTest, TryOfADevicePackageIsThatOfTheDesktopBuild)
     Result runs[2];
     for (int onDevice : {0, 1}) {
         const fs::path sub = dir / (onDevice ? "device" : "desktop");
-        fs::create_directory(sub);
-        std::vector<std::string> build{"build", "../s/manifest.toml", "-o", "pkg.exe"};
-        if (onDevice)
-            build.insert(build.end(), {"--stub", device.string()});
-        else
-            build.insert(build.end(), {"--stub", (WinBin / "setup.exe").string(), "--desktop-stub"});
-        ASSERT_EQ(Velkor(build, sub).code, 0);
+        ASSERT_EQ(BuildOnStub(sub, "../s/manifest.toml", "pkg.exe", onDevice, device, WinBin).code, 0);
         runs[onDevice] = Try({"pkg.exe", "--choices", "../choices.toml", "--json"}, sub);
         ASSERT_EQ(runs[onDevice].code, 0) << runs[onDevice].err << runs[onDevice].out;
     }

@@ -93,13 +93,7 @@ bool LinkCatcherRunning()
     return found;
 }
 
-int PageIdOfFlag(int flag)
-{
-    for (const PageTemplate &p : PageTemplates)
-        if (p.Flag == flag)
-            return p.Template;
-    return 0;
-}
+int PageIdOfFlag(int flag) { return PageTemplateOf(flag); }
 
 int FlagOfPageId(int id)
 {

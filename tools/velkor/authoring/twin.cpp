@@ -11,10 +11,7 @@
 #include "format.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <vector>
 
@@ -65,13 +62,7 @@ DesktopTwin::DesktopTwin(const uint8_t *file, uint64_t size, const std::string &
         throw Failure(ExitBadInput, "the desktop setup program '" + desktopStub + "' is " + DescribeProgram(pe) +
                                         ", which Wine cannot run; give --win-bin the desktop build's folder");
 
-    const char *tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/velkor-twin-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back(0);
-    if (!mkdtemp(name.data()))
-        throw Failure(ExitCannotWrite, "cannot create a temporary folder '" + pattern + "': " + std::strerror(errno));
-    folder_ = name.data();
+    folder_ = MakeTemporaryDirectory("twin");
     path_ = folder_ + "/setup.exe";
     try {
         AtomicOutput out(path_);

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 #include <fcntl.h>
@@ -214,6 +215,17 @@ void MakeDirectory(const std::string &path)
     if (e || !fs::is_directory(path, e))
         throw Failure(ExitCannotWrite, "cannot create directory " + Quote(path) + ": " +
                                            (e ? e.message() : std::string("not a directory")));
+}
+
+std::string MakeTemporaryDirectory(const std::string &purpose)
+{
+    const char *tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/velkor-" + purpose + "-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back(0);
+    if (!mkdtemp(name.data()))
+        throw Failure(ExitCannotWrite, "cannot create a temporary folder '" + pattern + "': " + std::strerror(errno));
+    return name.data();
 }
 
 bool IsFile(const std::string &p)

@@ -79,6 +79,9 @@ std::string ParentDirectory(const std::string &path);
 // Joins a path given relative to `base` (a directory); absolute paths stay.
 std::string ResolvePath(const std::string &base, const std::string &path);
 void MakeDirectory(const std::string &path);   // and its parents; throws ExitCannotWrite
+// A new private folder "velkor-PURPOSE-XXXXXX" under $TMPDIR (or /tmp);
+// throws Failure(ExitCannotWrite).
+std::string MakeTemporaryDirectory(const std::string &purpose);
 bool IsFile(const std::string &path);
 bool IsDir(const std::string &path);
 // Copies a file, replacing `to` only when complete.

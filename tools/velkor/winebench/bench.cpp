@@ -97,13 +97,7 @@ std::string BenchState(const std::string &given, const std::string &purpose, boo
     std::string state = given;
     *temporary = state.empty();
     if (*temporary) {
-        const char *tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/velkor-" + purpose + "-XXXXXX";
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back(0);
-        if (!mkdtemp(name.data()))
-            throw Failure(ExitCannotWrite, "cannot create a temporary folder '" + pattern + "': " + std::strerror(errno));
-        state = name.data();
+        state = MakeTemporaryDirectory(purpose);
     } else {
         MakeDirectory(state);
         if (BenchInUse(state))

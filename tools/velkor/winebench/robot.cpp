@@ -13,13 +13,7 @@ namespace velkor {
 
 namespace fs = std::filesystem;
 
-int setupui::TemplateOf(uint8_t flag)
-{
-    for (const PageTemplate &t : PageTemplates)
-        if (t.Flag == flag)
-            return t.Template;
-    return 0;
-}
+int setupui::TemplateOf(uint8_t flag) { return PageTemplateOf(flag); }
 
 std::string RobotEnterPage(uint8_t page)
 {
