@@ -3,6 +3,19 @@
 # comes first; the native build registers one ctest per GoogleTest suite,
 # each run through the Wine bench in a device root of its own.
 
+# velkor_test_code(<target>...)
+#
+# Test programs and their own libraries are compiled for a quick build, not
+# a quick run: their time goes in GoogleTest's headers and macros, and the
+# code they test keeps the product's optimisation in its own libraries.
+# Not for a target that compiles product sources, a benchmark or anything
+# an installation carries.
+function(velkor_test_code)
+  foreach(target ${ARGN})
+    target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:C,CXX>:-O0>)
+  endforeach()
+endfunction()
+
 macro(velkor_windows_tests)
   if(NOT TARGET gtest)
     set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
@@ -10,6 +23,7 @@ macro(velkor_windows_tests)
     set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
     set(BUILD_SHARED_LIBS OFF)
     add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+    velkor_test_code(gtest)
   endif()
   if(NOT TARGET velkor_testsupport)
     add_subdirectory(${CMAKE_SOURCE_DIR}/tests/support ${CMAKE_BINARY_DIR}/tests/support)
