@@ -23,37 +23,41 @@ DWORD RequiredSpace(const SetupPackage *package)
 }
 
 /* The nearest existing folder of the destination, walking up one level at
- * a time.  The root folder ("\") when the walk runs out of levels: the
- * destination is the root itself, or a relative name that has no parent.
- * The destination comes from the package and may be a megabyte of
- * backslashes or of one-letter folders: the walk keeps its length instead of
- * measuring the path again, passes over empty levels, and asks only about
- * paths short enough to exist, so it stays linear and asks little. */
-static void NearestExistingFolder(WCHAR *path)
+ * a time, into folder; empty when the walk runs out of levels (the
+ * destination is the root itself, or a relative name that has no parent).  The destination comes from the package and may be a megabyte of
+ * backslashes or of one-letter folders: levels too long to exist are dropped
+ * by reading the destination in place, empty levels are passed over, and
+ * only the rest is copied and asked about, so the walk stays linear, asks
+ * little and needs no memory: the space check cannot fail for want of it. */
+static void NearestExistingFolder(const WCHAR *destination, WCHAR folder[MAX_PATH])
 {
-    size_t length = wcslen(path);
-    while (length > 0 && path[length - 1] == L'\\')
-        path[--length] = 0;
-    while (length > 0 && (length >= MAX_PATH || InstallOs.FileAttributes(path) == INVALID_FILE_ATTRIBUTES)) {
-        while (length > 0 && path[length - 1] != L'\\')
+    size_t length = wcslen(destination);
+    for (;;) {
+        while (length > 0 && destination[length - 1] == L'\\')
             --length;
-        while (length > 0 && path[length - 1] == L'\\')
+        if (length < MAX_PATH)
+            break;
+        while (length > 0 && destination[length - 1] != L'\\')
             --length;
-        path[length] = 0;   /* empty: the root, or nothing above a relative name */
+    }
+    memcpy(folder, destination, length * sizeof(WCHAR));
+    folder[length] = 0;
+    while (length > 0 && InstallOs.FileAttributes(folder) == INVALID_FILE_ATTRIBUTES) {
+        while (length > 0 && folder[length - 1] != L'\\')
+            --length;
+        while (length > 0 && folder[length - 1] == L'\\')
+            --length;
+        folder[length] = 0;   /* empty: the root, or nothing above a relative name */
     }
 }
 
 DWORD DestinationFreeSpace(const SetupPackage *package)
 {
-    WCHAR *folder = NULL;
-    if (!AssignString(&folder, package->DestinationPath ? package->DestinationPath : L""))
-        return 0;
-    NearestExistingFolder(folder);
+    WCHAR folder[MAX_PATH];
+    NearestExistingFolder(package->DestinationPath ? package->DestinationPath : L"", folder);
 
     ULONGLONG free = 0;
-    BOOL known = InstallOs.FreeBytes(folder[0] ? folder : L"\\", &free);
-    VFree(folder);
-    if (!known)
+    if (!InstallOs.FreeBytes(folder[0] ? folder : L"\\", &free))
         return 0;
     return free > 0xFFFFFFFFull ? 0xFFFFFFFFu : (DWORD)free;
 }

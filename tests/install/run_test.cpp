@@ -141,9 +141,13 @@ TEST_F(Space, FreeSpaceClampsAtFourGigabytesAndIsZeroWhenUnknown)
         fake.failFree = row.fails;
         EXPECT_EQ(DestinationFreeSpace(&Package), row.figure);
     }
-    // No memory for the copy of the path: nothing is known.
+    // The check needs no memory: with none to be had it still measures,
+    // rather than calling an out-of-memory device full.
+    fake.freeBytes = 12345;
+    fake.failFree = false;
     VHeapFailAt(1);
-    EXPECT_EQ(DestinationFreeSpace(&Package), 0u);
+    EXPECT_EQ(DestinationFreeSpace(&Package), 12345u);
+    VHeapFailAt(0);
 }
 
 TEST_F(Space, RealVolumeOfTheDeviceRootHasRoom)
