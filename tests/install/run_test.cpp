@@ -103,6 +103,12 @@ TEST_F(Space, AMegabyteDestinationIsWalkedQuickly)
         {"one-letter folders below an existing one", u"\\Program Files" + levels, {L"\\Program Files"},
          L"\\Program Files", MAX_PATH / 2},
         {"doubled backslashes", u"\\Program Files\\\\Tool\\\\\\", {L"\\Program Files"}, L"\\Program Files", 2},
+        // The longest folder name there can be is asked about; one unit
+        // more and it is passed over unasked.
+        {"a folder of MAX_PATH - 1 units", u"\\" + std::u16string(MAX_PATH - 2, u'a') + u"\\b",
+         {L"\\" + std::wstring(MAX_PATH - 2, L'a')}, L"\\" + std::wstring(MAX_PATH - 2, L'a'), 1},
+        {"a folder of MAX_PATH units", u"\\" + std::u16string(MAX_PATH - 1, u'a') + u"\\b",
+         {L"\\" + std::wstring(MAX_PATH - 1, L'a')}, L"\\", 0},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
