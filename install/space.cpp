@@ -24,7 +24,8 @@ DWORD RequiredSpace(const SetupPackage *package)
 
 /* The nearest existing folder of the destination, walking up one level at
  * a time, into folder; empty when the walk runs out of levels (the
- * destination is the root itself, or a relative name that has no parent).  The destination comes from the package and may be a megabyte of
+ * destination is the root itself, or a relative name that has no parent).
+ * The destination comes from the package and may be a megabyte of
  * backslashes or of one-letter folders: levels too long to exist are dropped
  * by reading the destination in place, empty levels are passed over, and
  * only the rest is copied and asked about, so the walk stays linear, asks
